@@ -1,0 +1,61 @@
+// Clock and locale: the process-wide format settings and the upper/lower casing rules.
+// Defaults are those of the Russian Windows locale: dd.mm.yyyy, h:mm:ss, decimal ','.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zarbel {
+
+// Date-time values count days from 30 December 1899; the fraction is the time of day.
+using TDateTime = double;
+
+struct TFormatSettings {
+    char DateSeparator = '.';
+    char TimeSeparator = ':';
+    char DecimalSeparator = ',';
+    std::string ShortDateFormat = "dd.mm.yyyy";
+    std::string LongTimeFormat = "h:mm:ss";
+};
+
+// The one process-wide set of format settings.
+TFormatSettings& FormatSettings();
+
+// Upper/lower casing of Latin and Cyrillic letters by the CP1251 rules (ANSI text in, ANSI text out).
+std::string AnsiUpperCase(std::string_view s);
+std::string AnsiLowerCase(std::string_view s);
+char AnsiUpperChar(char c);
+int AnsiCompareText(std::string_view a, std::string_view b);  // case-insensitive, <0 / 0 / >0
+bool AnsiSameText(std::string_view a, std::string_view b);
+
+// Clock.
+TDateTime Now();
+TDateTime Date();  // today at midnight
+
+// Encoding and decoding.
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int min, int sec, int msec);
+bool TryEncodeDate(int year, int month, int day, TDateTime& out);
+void DecodeDate(TDateTime dt, int& year, int& month, int& day);
+void DecodeTime(TDateTime dt, int& hour, int& min, int& sec, int& msec);
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
+// Text forms by the format settings.
+std::string DateToStr(TDateTime dt);
+std::string TimeToStr(TDateTime dt);        // long time format
+std::string DateTimeToStr(TDateTime dt);    // short date, blank, long time; time left out at exactly midnight
+bool TryStrToDate(std::string_view s, TDateTime& out);
+bool TryStrToTime(std::string_view s, TDateTime& out);
+bool TryStrToDateTime(std::string_view s, TDateTime& out);
+
+// Numbers: general format with up to 15 significant digits and the decimal separator of the settings.
+std::string FloatToStr(double v);
+bool TryStrToFloat(std::string_view s, double& out);          // uses FormatSettings().DecimalSeparator
+bool TryStrToFloat(std::string_view s, double& out, char decimalSeparator);
+bool TryStrToInt64(std::string_view s, std::int64_t& out);
+
+// Trim of leading and trailing blanks and control characters (bytes <= ' ').
+std::string Trim(std::string_view s);
+
+}  // namespace zarbel
