@@ -24,4 +24,26 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // CP866 -> UTF-8.
 std::string OemToUtf8(std::string_view oem);
 
+// The Unicode character (UTF-16 code unit) of one byte of each code page.
+char16_t AnsiCharToUnicode(unsigned char c);
+char16_t OemCharToUnicode(unsigned char c);
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, <= U+10FFFF).
+bool IsValidUtf8(std::string_view s);
+
+// A file name's bytes as ANSI text for messages and logs. Names are UTF-8 as a rule: they
+// are converted, a character that CP1251 lacks becoming '?'. A name that is not valid UTF-8
+// is taken to be in the ANSI code page already and comes back unchanged.
+std::string FileNameToAnsi(std::string_view nameBytes);
+
+// UTF-8 -> UTF-16 code units; false (out unspecified) when the bytes are not valid UTF-8.
+bool Utf8ToUtf16(std::string_view utf8, std::u16string& out);
+
+// The upper case of one UTF-16 code unit by the Unicode simple mapping (the table a Windows
+// NTFS volume orders names by); a unit without one comes back unchanged.
+char16_t UpcaseUnit(char16_t unit);
+
+// Replacement byte for a character that the target code page lacks.
+inline constexpr char kCodePageReplacement = '?';
+
 }  // namespace zarbel

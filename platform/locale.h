@@ -16,6 +16,9 @@ struct TFormatSettings {
     char DecimalSeparator = ',';
     std::string ShortDateFormat = "dd.mm.yyyy";
     std::string LongTimeFormat = "h:mm:ss";
+    std::string ShortTimeFormat = "h:mm";
+    // Two-digit years read as the nearest year within this many years before today (0: this century).
+    int TwoDigitYearCenturyWindow = 50;
 };
 
 // The one process-wide set of format settings.
@@ -42,6 +45,10 @@ bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
 
 // Text forms by the format settings.
+// Format letters (any case): d dd, m mm (minutes right after h/hh), yy yyyy, h hh, n nn, s ss,
+// z zzz, c (short date, then long time unless midnight), t (short time), tt (long time);
+// '/' and ':' stand for the settings' separators; text in '...' or "..." is copied.
+std::string FormatDateTime(std::string_view format, TDateTime dt);
 std::string DateToStr(TDateTime dt);
 std::string TimeToStr(TDateTime dt);        // long time format
 std::string DateTimeToStr(TDateTime dt);    // short date, blank, long time; time left out at exactly midnight

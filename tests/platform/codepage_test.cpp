@@ -1,0 +1,112 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace zarbel {
+namespace {
+
+std::string Byte(unsigned char b) { return std::string(1, static_cast<char>(b)); }
+
+TEST(CodePage, KnownLetters) {
+    // CP866 0x80 = А = CP1251 0xC0; CP866 0xF0 = Ё = CP1251 0xA8; я and ё.
+    EXPECT_EQ(OemToAnsi(Byte(0x80)), Byte(0xC0));
+    EXPECT_EQ(AnsiToOem(Byte(0xC0)), Byte(0x80));
+    EXPECT_EQ(OemToAnsi(Byte(0xF0)), Byte(0xA8));
+    EXPECT_EQ(AnsiToOem(Byte(0xA8)), Byte(0xF0));
+    EXPECT_EQ(AnsiToOem(Byte(0xFF)), Byte(0xEF));  // я
+    EXPECT_EQ(AnsiToOem(Byte(0xB8)), Byte(0xF1));  // ё
+    EXPECT_EQ(AnsiToOem(Byte(0xE0)), Byte(0xA0));  // а
+    EXPECT_EQ(AnsiToOem(Byte(0xF0)), Byte(0xE0));  // р
+    EXPECT_EQ(AnsiToOem(Byte(0xB9)), Byte(0xFC));  // №
+    EXPECT_EQ(OemToUtf8(Byte(0x80)), "А");
+    EXPECT_EQ(OemToUtf8(Byte(0xF0)), "Ё");
+    EXPECT_EQ(AnsiToUtf8(Byte(0xC0)), "А");
+    EXPECT_EQ(AnsiToUtf8(Byte(0xA8)), "Ё");
+    EXPECT_EQ(Utf8ToAnsi("Ёё"), Byte(0xA8) + Byte(0xB8));
+}
+
+TEST(CodePage, RoundTripsOfEveryByteWithCounterpart) {
+    int ansiMapped = 0, oemMapped = 0;
+    for (int b = 0; b < 256; ++b) {
+        std::string a = Byte(static_cast<unsigned char>(b));
+        std::string o = AnsiToOem(a);
+        if (o != "?" || b == '?') {
+            ++ansiMapped;
+            EXPECT_EQ(OemToAnsi(o), a) << "ANSI byte " << b;
+            // Same character on both sides.
+            EXPECT_EQ(AnsiToUtf8(a), OemToUtf8(o)) << "ANSI byte " << b;
+        } else {
+            // No counterpart: the CP1251 character is missing from CP866.
+            EXPECT_NE(AnsiToUtf8(a), "?");
+        }
+        std::string o2 = Byte(static_cast<unsigned char>(b));
+        std::string a2 = OemToAnsi(o2);
+        if (a2 != "?" || b == '?') {
+            ++oemMapped;
+            EXPECT_EQ(AnsiToOem(a2), o2) << "OEM byte " << b;
+        }
+        // UTF-8 round trip of every CP1251 byte.
+        EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(a)), a) << "ANSI byte " << b;
+    }
+    // 128 ASCII + 64 letters + Ёё Єє Її Ўў ° · № ¤ NBSP = 205 in both directions.
+    EXPECT_EQ(ansiMapped, 205);
+    EXPECT_EQ(oemMapped, 205);
+}
+
+TEST(CodePage, ZeroTerminatedAndCountedInPlace) {
+    char text[] = "\xC0\xE1\xE2 ok";  // "Абв ok"
+    EXPECT_TRUE(CharToOemA(text, text));
+    EXPECT_STREQ(text, "\x80\xA1\xA2 ok");
+    EXPECT_TRUE(OemToCharA(text, text));
+    EXPECT_STREQ(text, "\xC0\xE1\xE2 ok");
+
+    char buf[4] = {'\xC0', '\0', '\xFF', 'x'};  // counted: the zero does not stop it
+    EXPECT_TRUE(CharToOemBuffA(buf, buf, 4));
+    EXPECT_EQ(std::memcmp(buf, "\x80\0\xEFx", 4), 0);
+    EXPECT_TRUE(OemToCharBuffA(buf, buf, 3));
+    EXPECT_EQ(std::memcmp(buf, "\xC0\0\xFFx", 4), 0);
+
+    char dst[8];
+    EXPECT_TRUE(CharToOemA("\xA8", dst));
+    EXPECT_STREQ(dst, "\xF0");
+}
+
+TEST(CodePage, Utf8Conversions) {
+    EXPECT_EQ(Utf8ToAnsi("Привет, world"), "\xCF\xF0\xE8\xE2\xE5\xF2, world");
+    EXPECT_EQ(AnsiToUtf8("\xCF\xF0\xE8\xE2\xE5\xF2"), "Привет");
+    // Characters CP1251 lacks, and malformed bytes, become '?'.
+    EXPECT_EQ(Utf8ToAnsi("a€b"), "a\x88" "b");  // € is in CP1251 (0x88)
+    EXPECT_EQ(Utf8ToAnsi("a中b😀"), "a?b?");
+    EXPECT_EQ(Utf8ToAnsi("a\xFF\xD0z"), "a??z");
+    EXPECT_EQ(Utf8ToAnsi("\xC0\xAF"), "??");  // overlong '/'
+    EXPECT_EQ(Utf8ToAnsi("\xED\xA0\x80"), "???");  // surrogate
+    EXPECT_TRUE(IsValidUtf8("Ёжик 😀"));
+    EXPECT_FALSE(IsValidUtf8("\xD0"));
+    EXPECT_EQ(FileNameToAnsi("ёж.dbf"), "\xB8\xE6.dbf");
+    EXPECT_EQ(FileNameToAnsi("\xB8\xE6.dbf"), "\xB8\xE6.dbf");  // not UTF-8: kept
+    // Box drawing of CP866 has no CP1251 counterpart.
+    EXPECT_EQ(OemToAnsi("\xC9\xCD\xBB"), "???");
+    EXPECT_EQ(OemToUtf8("\xC9\xCD\xBB"), "╔═╗");
+}
+
+TEST(CodePage, Utf16AndUpcase) {
+    std::u16string u;
+    ASSERT_TRUE(Utf8ToUtf16("aЯ😀", u));
+    ASSERT_EQ(u.size(), 4u);
+    EXPECT_EQ(u[1], u'Я');
+    EXPECT_EQ(u[2], 0xD83D);
+    EXPECT_EQ(u[3], 0xDE00);
+    EXPECT_FALSE(Utf8ToUtf16("\xFF", u));
+    EXPECT_EQ(UpcaseUnit(u'a'), u'A');
+    EXPECT_EQ(UpcaseUnit(u'я'), u'Я');
+    EXPECT_EQ(UpcaseUnit(u'ё'), u'Ё');
+    EXPECT_EQ(UpcaseUnit(u'é'), u'É');
+    EXPECT_EQ(UpcaseUnit(u'ß'), u'ß');  // no single-unit upper case
+    EXPECT_EQ(UpcaseUnit(u'_'), u'_');
+}
+
+}  // namespace
+}  // namespace zarbel
