@@ -1,0 +1,138 @@
+#include "platform/console.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace zarbel {
+namespace {
+
+// A file behind a descriptor, read back after the writes.
+class Capture {
+public:
+    Capture() : file_(std::tmpfile()) {}
+    ~Capture() { std::fclose(file_); }
+    int fd() const { return fileno(file_); }
+    std::string Text() const {
+        std::string out;
+        off_t end = lseek(fd(), 0, SEEK_END);
+        out.resize(static_cast<std::size_t>(end));
+        if (pread(fd(), out.data(), out.size(), 0) != end) out.clear();
+        return out;
+    }
+
+private:
+    std::FILE* file_;
+};
+
+TEST(Console, EncodingFromLocaleVariables) {
+    using E = ConsoleEncoding;
+    EXPECT_EQ(ConsoleEncodingFromLocale("C.UTF-8", nullptr, nullptr), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale(nullptr, "ru_RU.utf8", nullptr), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale("", "", "en_US.UTF-8@euro"), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale("C", "C.UTF-8", "C.UTF-8"), E::Oem);  // first non-empty decides
+    EXPECT_EQ(ConsoleEncodingFromLocale("", "ru_RU.CP866", "C.UTF-8"), E::Oem);
+    EXPECT_EQ(ConsoleEncodingFromLocale("POSIX", nullptr, nullptr), E::Oem);
+    EXPECT_EQ(ConsoleEncodingFromLocale(nullptr, nullptr, nullptr), E::Oem);
+    EXPECT_EQ(ConsoleEncodingFromLocale("UTF-8", nullptr, nullptr), E::Oem);  // no charset part
+}
+
+TEST(Console, LinesInTheConsolesEncoding) {
+    Capture out, err;
+    {
+        Console utf(out.fd(), err.fd(), ConsoleEncoding::Utf8, false);
+        utf.WriteLine("\x8D\xA5\xE2 ok");  // "Нет ok" in CP866
+        utf.Write("\xF0");
+        utf.WriteLine("");
+        utf.WriteErrorLine("\x8E\xE8");  // "Ош"
+    }
+    EXPECT_EQ(out.Text(), "Нет ok\nЁ\n");
+    EXPECT_EQ(err.Text(), "Ош\n");
+    Capture out2, err2;
+    {
+        Console oem(out2.fd(), err2.fd(), ConsoleEncoding::Oem, false);
+        oem.WriteLine("\x8D\xA5\xE2 ok");
+    }
+    EXPECT_EQ(out2.Text(), "\x8D\xA5\xE2 ok\n");
+}
+
+TEST(Console, StatusOnlyOnATerminalAfterInit) {
+    Capture out, err;
+    {
+        Console c(out.fd(), err.fd(), ConsoleEncoding::Utf8, false);
+        c.InitConsole();
+        c.ShowStatus("1 / 2 / 0:00:01");
+        c.FlushStatus();
+        c.WriteLine("x");
+    }
+    EXPECT_EQ(out.Text(), "x\n");  // redirected output holds no status bytes
+    Capture out2, err2;
+    {
+        Console c(out2.fd(), err2.fd(), ConsoleEncoding::Utf8, true);
+        c.ShowStatus("before init");
+    }
+    EXPECT_EQ(out2.Text(), "");
+}
+
+TEST(Console, StatusBytesSaveMovePaintRestore) {
+    Capture out, err;
+    Console c(out.fd(), err.fd(), ConsoleEncoding::Utf8, true);
+    c.InitConsole();
+    const std::string expected = "\x1b" "7\x1b[1;1H\x1b[97;101m5 / 5 / 0:00:00\x1b[0m \x1b" "8";
+    EXPECT_EQ(c.StatusBytes("5 / 5 / 0:00:00"), expected);
+    c.ShowStatus("5 / 5 / 0:00:00");
+    EXPECT_EQ(out.Text(), expected);
+    // ANSI text: converted on a UTF-8 console, raw on an OEM one.
+    EXPECT_NE(c.StatusBytes("\xC0").find("А"), std::string::npos);
+    Console oem(out.fd(), err.fd(), ConsoleEncoding::Oem, true);
+    EXPECT_NE(oem.StatusBytes("\xC0").find('\xC0'), std::string::npos);
+}
+
+TEST(Console, StatusThrottledButLastStateAlwaysDrawn) {
+    Capture out, err;
+    Console c(out.fd(), err.fd(), ConsoleEncoding::Utf8, true);
+    c.InitConsole();
+    c.SetStatusInterval(std::chrono::milliseconds(10000));
+    for (int i = 1; i <= 1000; ++i) c.ShowStatus(std::to_string(i) + " / 1000");
+    // The first state is drawn at once, the rest wait.
+    EXPECT_EQ(out.Text(), c.StatusBytes("1 / 1000"));
+    c.FlushStatus();
+    EXPECT_EQ(out.Text(), c.StatusBytes("1 / 1000") + c.StatusBytes("1000 / 1000"));
+    c.FlushStatus();  // nothing pending: nothing drawn
+    EXPECT_EQ(out.Text(), c.StatusBytes("1 / 1000") + c.StatusBytes("1000 / 1000"));
+    // A pending state is drawn before the next line, so the line follows the final state.
+    c.ShowStatus("x");
+    c.WriteLine("done");
+    EXPECT_EQ(out.Text(), c.StatusBytes("1 / 1000") + c.StatusBytes("1000 / 1000") + c.StatusBytes("x") + "done\n");
+}
+
+TEST(Console, StatusRedrawnAfterTheInterval) {
+    Capture out, err;
+    Console c(out.fd(), err.fd(), ConsoleEncoding::Utf8, true);
+    c.InitConsole();
+    c.SetStatusInterval(std::chrono::milliseconds(20));
+    c.ShowStatus("a");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    c.ShowStatus("b");
+    EXPECT_EQ(out.Text(), c.StatusBytes("a") + c.StatusBytes("b"));
+}
+
+TEST(Console, PendingStatusDrawnAtDestruction) {
+    Capture out, err;
+    std::string expected;
+    {
+        Console c(out.fd(), err.fd(), ConsoleEncoding::Utf8, true);
+        c.InitConsole();
+        c.SetStatusInterval(std::chrono::milliseconds(10000));
+        c.ShowStatus("1");
+        c.ShowStatus("2");
+        expected = c.StatusBytes("1") + c.StatusBytes("2");
+    }
+    EXPECT_EQ(out.Text(), expected);
+}
+
+}  // namespace
+}  // namespace zarbel
