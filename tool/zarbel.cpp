@@ -1,0 +1,147 @@
+// The run driver: parameter checks, start, scan; then the phases of tool/merge_phases.cpp.
+#include "tool/zarbel.h"
+
+#include <exception>
+
+#include "platform/codepage.h"
+#include "platform/console.h"
+#include "platform/filesys.h"
+#include "tool/scan.h"
+#include "tool/zDirFunc.h"
+#include "tool/zStrings.h"
+
+namespace zarbel {
+
+std::string Ansi(std::string_view utf8) { return Utf8ToAnsi(utf8); }
+
+TDateTime MergeContext::Now() const { return options.clock ? options.clock() : zarbel::Now(); }
+
+void MergeContext::Say(std::string_view ansi) { console.WriteLine(ToOem(ansi)); }
+
+void MergeContext::SayPart(std::string_view ansi) { console.Write(ToOem(ansi)); }
+
+void MergeContext::SaveLog() {
+    if (logSaved || logSaveFailed) return;
+    const std::string name = LoadLogFileName(startTag);
+    const std::string appDir = options.appDir.empty() ? AppDir() : AddBackslash(options.appDir);
+    const std::string primary = appDir + name;
+    std::string error;
+    if (log.Save(primary, error)) {
+        logSaved = true;
+        return;
+    }
+    std::string failures = FileNameToAnsi(primary) + " / " + FileNameToAnsi(error);
+    const std::string fallbackDir =
+        options.fallbackDir.empty() ? CurrentDirectory() : AddBackslash(options.fallbackDir);
+    const std::string fallback = fallbackDir + name;
+    if (fallback != primary) {
+        std::string error2;
+        if (log.Save(fallback, error2)) {
+            logSaved = true;
+            Say(Ansi("Лог загрузки записан в ") + FileNameToAnsi(fallback));
+            return;
+        }
+        failures += "; " + FileNameToAnsi(fallback) + " / " + FileNameToAnsi(error2);
+    }
+    logSaveFailed = true;
+    console.WriteErrorLine(ToOem(Ansi("Невозможно записать лог загрузки: ") + failures));
+    for (const std::string& line : log.Lines()) console.WriteErrorLine(ToOem(line));
+}
+
+namespace {
+
+void PrintUsage(MergeContext& ctx) {
+    ctx.Say(Ansi("Объединение DBF файлов."));
+    ctx.Say("");
+    ctx.Say(Ansi("ZARBEL.EXE [диск:]путь до DBF файлов [диск:]путь до нового DBF файла [-oem,win]"));
+    ctx.Say(Ansi(" -oem использовать Dos кодировку"));
+    ctx.Say(Ansi(" -win использовать Win кодировку"));
+    ctx.Say("");
+    ctx.Say(Ansi("Пример:"));
+    ctx.console.WriteLine("   ZARBEL.EXE C:\\dbffiles\\ C:\\all.dbf -win");  // written without conversion
+}
+
+// Steps 1 to 13; then the later phases.
+int Run(const std::vector<std::string>& args, MergeContext& ctx) {
+    auto param = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+
+    // 1-3: parameters.
+    if (param(0).empty()) {
+        PrintUsage(ctx);
+        return kExitOk;
+    }
+    ctx.sourceDir = param(0);
+    ctx.outputPath = param(1);
+    if (!DirectoryExists(ctx.sourceDir)) {
+        ctx.Say(Ansi("Проверьте параметры. Директория  [") + FileNameToAnsi(ctx.sourceDir) + Ansi("] не существует"));
+        return kExitParameterError;
+    }
+    if (Trim(ctx.outputPath).empty()) {
+        ctx.Say(Ansi("Проверьте параметры. Не указан результирующий DBF файл"));
+        return kExitParameterError;
+    }
+    // 4: code-page switch.
+    ctx.oem = true;
+    const std::string mode = Trim(FileNameToAnsi(param(2)));
+    if (!mode.empty() && AnsiUpperCase(mode) == "-WIN") ctx.oem = false;
+
+    try {
+        // 5-6: start tag, load log.
+        ctx.startTag = MakeStartTag(DateTimeToStr(ctx.Now()));
+        ctx.Log(Ansi("Дата и время начала загрузки: ") + DateTimeToStr(ctx.Now()));
+        try {
+            // 7-9.
+            ctx.console.InitConsole();
+            ctx.Say(Ansi("Начинаем процесс объединения..."));
+            ctx.Say(Ansi(" Директория в DBF файлами: ") + FileNameToAnsi(ctx.sourceDir));
+            ctx.Say(Ansi(" Результирующий DBF файл: ") + FileNameToAnsi(ctx.outputPath));
+            ctx.Say("");
+            ctx.Say(Ansi("Сканирование директории..."));
+            ctx.Log(Ansi("Сканирование директории: ") + FileNameToAnsi(ctx.sourceDir));
+            // 10: the old output goes first, so it is never taken for a source.
+            DeleteFile(ctx.outputPath);
+            // 11: scan.
+            ctx.fileList.clear();
+            ScanDirectory(AddBackslash(ctx.sourceDir), ctx.fileList, ctx.log);
+            // 12: nothing found.
+            if (ctx.fileList.empty()) {
+                const std::string none = Ansi("Нет файлов для загрузки!");
+                ctx.Say(none);
+                ctx.Log(none);
+                ctx.Log(Ansi("Дата и время окончания загрузки: ") + DateTimeToStr(ctx.Now()));
+                ctx.SaveLog();
+                return ctx.logSaveFailed ? kExitAborted : kExitOk;
+            }
+            // 13.
+            ctx.Say(Ansi("Найдено ") + std::to_string(ctx.fileList.size()) + Ansi(" DBF файлов"));
+            // 14-18.
+            RunMergePhases(ctx);
+            if (!ctx.logSaved) ctx.SaveLog();
+        } catch (const std::exception& e) {
+            // An unexpected failure: reported, put into the log, and the log is still saved.
+            ctx.console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + e.what()));
+            ctx.Log(Ansi("Аварийное завершение: ") + e.what());
+            ctx.SaveLog();
+            return kExitAborted;
+        }
+    } catch (const std::exception& e) {
+        ctx.console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + e.what()));
+        return kExitAborted;
+    }
+    if (ctx.logSaveFailed) return kExitAborted;
+    return ctx.failureLogged ? kExitFailuresLogged : kExitOk;
+}
+
+}  // namespace
+
+int RunMerge(const std::vector<std::string>& args, Console& console, MergeOptions options) {
+    MergeContext ctx(console, std::move(options));
+    try {
+        return Run(args, ctx);
+    } catch (const std::exception& e) {
+        console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + e.what()));
+        return kExitAborted;
+    }
+}
+
+}  // namespace zarbel

@@ -1,0 +1,79 @@
+// The run driver of the merge tool: command line, start, scan, and the phases after it.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/locale.h"
+#include "tool/load_log.h"
+
+namespace zarbel {
+
+class Console;
+
+// Process exit codes.
+enum ExitCode : int {
+    kExitOk = 0,              // the run did its job (usage text and "no files" included)
+    kExitFailuresLogged = 1,  // the run finished, but a failure was logged (source, record, output)
+    kExitParameterError = 2,  // a parameter error; nothing written, no log
+    kExitAborted = 3,         // an unexpected failure ended the run, or the log could not be saved
+};
+
+struct MergeOptions {
+    std::string appDir;       // directory of the load log; empty: AppDir()
+    std::string fallbackDir;  // where the log goes when appDir cannot be written; empty: the current directory
+    std::function<TDateTime()> clock;  // empty: Now()
+};
+
+// Run state shared by the driver and its phases.
+struct MergeContext {
+    MergeContext(Console& c, MergeOptions o) : console(c), options(std::move(o)) {}
+
+    Console& console;
+    MergeOptions options;
+
+    std::string sourceDir;   // parameter 1, bytes, unchanged
+    std::string outputPath;  // parameter 2, bytes, unchanged
+    bool oem = true;         // false when parameter 3 is "-WIN"
+    std::string startTag;
+    LoadLog log;
+    std::vector<std::string> fileList;  // full paths (bytes)
+
+    std::int32_t totalRecordCount = 0;
+    std::int32_t processedCount = 0;
+    std::int32_t loadedCount = 0;
+    std::int32_t errorCount = 0;
+    TDateTime loadStartTime = 0;
+    TDateTime remainingTime = 0;
+
+    bool failureLogged = false;  // set by a phase that logs a failure: the exit code becomes 1
+    bool logSaved = false;
+    bool logSaveFailed = false;
+
+    TDateTime Now() const;
+    // Console line of ANSI text: converted with ToOem, then written in the console's encoding.
+    void Say(std::string_view ansi);
+    // The same without a line break (flushed).
+    void SayPart(std::string_view ansi);
+    void Log(std::string ansiLine) { log.Add(std::move(ansiLine)); }
+    // Saves the load log as AppDir + "load_" + tag + ".log"; when that fails, in the fallback
+    // directory with one console line saying where it went; when that fails too, the error and
+    // the log's lines go to standard error and logSaveFailed is set. Only the first call writes.
+    void SaveLog();
+};
+
+// UTF-8 source text -> the ANSI (CP1251) bytes the tool's messages are held in.
+std::string Ansi(std::string_view utf8);
+
+// Runs the tool on its parameters (argv[1..]); returns the process exit code.
+int RunMerge(const std::vector<std::string>& args, Console& console, MergeOptions options = {});
+
+// The phases after the scan (tool/merge_phases.cpp): set-up of the two tables, structure
+// union, creation of the output, record transfer and finish. Each end of the run saves the log.
+void RunMergePhases(MergeContext& ctx);
+// Finish: end line, log saved.
+void FinishRun(MergeContext& ctx);
+
+}  // namespace zarbel
