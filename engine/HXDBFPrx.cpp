@@ -1,0 +1,271 @@
+#include "engine/HXDBFPrx.h"
+
+#include <algorithm>
+
+#include "engine/HXDBFMemMgr.h"
+
+namespace zarbel {
+
+// ---------------------------------------------------------------------------------------
+// TAccessMode
+// ---------------------------------------------------------------------------------------
+std::uint32_t TAccessMode::AccessMode() {
+    std::uint32_t v = 0;
+    if (OpenWrite_) v |= kOpenWrite;
+    if (OpenReadWrite_) v |= kOpenReadWrite;
+    if (ShareExclusive_) v |= kShareExclusive;
+    if (ShareDenyWrite_) v |= kShareDenyWrite;
+    if (ShareDenyNone_) v |= kShareDenyNone;
+    Cached_ = v;
+    return v;
+}
+
+void TAccessMode::SetAccessMode(std::uint32_t v) {
+    OpenRead_ = true;
+    OpenWrite_ = (v & kOpenWrite) != 0;
+    OpenReadWrite_ = (v & kOpenReadWrite) != 0;
+    ShareExclusive_ = (v & kShareExclusive) != 0;
+    ShareDenyWrite_ = (v & kShareDenyWrite) != 0;
+    ShareDenyNone_ = (v & kShareDenyNone) != 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// TProxyStream
+// ---------------------------------------------------------------------------------------
+namespace {
+
+constexpr int kLoadBufferSize = 61440;
+
+// Host open parameters of an AccessMode value; false for the values that must fail.
+bool MapAccessMode(std::uint32_t value, TFileAccess& access, TShareLock& share) {
+    switch (value & 3) {
+        case 0: access = faRead; break;
+        case 1: access = faWrite; break;
+        case 2: access = faReadWrite; break;
+        default: return false;
+    }
+    switch (value & 0xF0) {
+        case 0x00:
+        case 0x10:
+        case 0x20: share = TShareLock::Exclusive; break;
+        case 0x30:
+        case 0x40: share = TShareLock::Shared; break;
+        default: return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TStream* TProxyStream::MemoryStorage() {
+    switch (Type_) {
+        case pstInnerStream: return &Inner_;
+        case pstOuterStream: return Outer_;
+        default: return nullptr;
+    }
+}
+
+void TProxyStream::OpenProxyStream() {
+    switch (Type_) {
+        case pstFile: {
+            Close();
+            TFileAccess access;
+            TShareLock share;
+            if (!MapAccessMode(AccessMode_.AccessMode(), access, share)) return;
+            Handle_ = FileOpen(FileName_, access, share);
+            Writable_ = access != faRead;
+            break;
+        }
+        case pstInnerStream:
+            Inner_.Seek(0, soBeginning);
+            InnerOpen_ = true;
+            break;
+        case pstOuterStream:
+            if (!Outer_) return;  // nothing to open: stays closed
+            Outer_->Seek(0, soBeginning);
+            OuterOpen_ = true;
+            break;
+    }
+}
+
+void TProxyStream::CreateProxyStream() {
+    switch (Type_) {
+        case pstFile:
+            Close();
+            Handle_ = FileCreate(FileName_, TShareLock::Exclusive);
+            Writable_ = true;
+            break;
+        case pstInnerStream:
+            Inner_.Clear();
+            InnerOpen_ = true;
+            break;
+        case pstOuterStream:
+            if (!Outer_ || !Outer_->SetSize(0)) return;
+            Outer_->Seek(0, soBeginning);
+            OuterOpen_ = true;
+            break;
+    }
+}
+
+void TProxyStream::Close() {
+    switch (Type_) {
+        case pstFile:
+            if (Handle_ != kInvalidHandle) {
+                FileClose(Handle_);
+                Handle_ = kInvalidHandle;
+            }
+            break;
+        case pstInnerStream: InnerOpen_ = false; break;
+        case pstOuterStream: OuterOpen_ = false; break;
+    }
+}
+
+bool TProxyStream::IsOpen() const {
+    switch (Type_) {
+        case pstFile: return Handle_ >= 0;
+        case pstInnerStream: return InnerOpen_;
+        case pstOuterStream: return OuterOpen_ && Outer_ != nullptr;
+        default: return false;
+    }
+}
+
+std::int64_t TProxyStream::Read(void* buffer, std::int64_t count) {
+    if (Type_ == pstFile) return FileRead(Handle_, buffer, count);
+    TStream* s = MemoryStorage();
+    return s ? s->Read(buffer, count) : -1;
+}
+
+std::int64_t TProxyStream::Write(const void* buffer, std::int64_t count) {
+    if (Type_ == pstFile) return FileWrite(Handle_, buffer, count);
+    TStream* s = MemoryStorage();
+    return s ? s->Write(buffer, count) : -1;
+}
+
+std::int64_t TProxyStream::Seek(std::int64_t offset, int origin) {
+    if (Type_ == pstFile) return FileSeek(Handle_, offset, origin);
+    TStream* s = MemoryStorage();
+    return s ? s->Seek(offset, origin) : -1;
+}
+
+bool TProxyStream::SetEndOfFile() {
+    std::int64_t pos = Seek(0, soCurrent);
+    if (pos < 0) return false;
+    if (Type_ == pstFile) return FileTruncate(Handle_, pos);
+    TStream* s = MemoryStorage();
+    return s && s->SetSize(pos);
+}
+
+std::int64_t TProxyStream::GetFileSize() {
+    if (Type_ == pstFile) return FileSizeOf(Handle_);
+    TStream* s = MemoryStorage();
+    return s ? s->Size() : -1;
+}
+
+bool TProxyStream::ReadAt(std::int64_t pos, void* buffer, std::int64_t count) {
+    return pos >= 0 && Seek(pos, soBeginning) == pos && Read(buffer, count) == count;
+}
+
+bool TProxyStream::WriteAt(std::int64_t pos, const void* buffer, std::int64_t count) {
+    return pos >= 0 && Seek(pos, soBeginning) == pos && Write(buffer, count) == count;
+}
+
+bool TProxyStream::Lock(std::uint32_t Offset, std::uint32_t Length) {
+    switch (Type_) {
+        case pstFile:
+            ++PlatformLockCalls_;
+            return FileLockRange(Handle_, Offset, Length, Writable_);
+        case pstInnerStream: return true;
+        case pstOuterStream: {
+            if (!OnLockEvent) return true;
+            bool ok = false;
+            OnLockEvent(this, pstOuterStream, Outer_, ok);
+            return ok;
+        }
+        default: return false;
+    }
+}
+
+bool TProxyStream::Unlock(std::uint32_t Offset, std::uint32_t Length) {
+    switch (Type_) {
+        case pstFile:
+            ++PlatformLockCalls_;
+            return FileUnlockRange(Handle_, Offset, Length);
+        case pstInnerStream: return true;
+        case pstOuterStream: {
+            if (!OnUnlockEvent) return true;
+            bool ok = false;
+            OnUnlockEvent(this, pstOuterStream, Outer_, ok);
+            return ok;
+        }
+        default: return false;
+    }
+}
+
+bool TProxyStream::LoadFromFile(const std::string& fileName) {
+    switch (Type_) {
+        case pstFile: {
+            TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
+            const THandle src = guard.Get();
+            if (src == kInvalidHandle) return false;
+            bool ok = FileSeek(Handle_, 0, soBeginning) == 0 && FileTruncate(Handle_, 0);
+            if (ok) {
+                TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);
+                for (;;) {
+                    std::int64_t got = FileRead(src, buf.Data(), kLoadBufferSize);
+                    if (got < 0) {
+                        ok = false;
+                        break;
+                    }
+                    if (got == 0) break;
+                    if (FileWrite(Handle_, buf.Data(), got) != got) {
+                        ok = false;
+                        break;
+                    }
+                }
+            }
+            FileSeek(Handle_, 0, soBeginning);
+            return ok;
+        }
+        case pstInnerStream: return Inner_.LoadFromFile(fileName);
+        case pstOuterStream: {
+            if (!Outer_) return false;
+            TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
+            const THandle src = guard.Get();
+            if (src == kInvalidHandle) return false;
+            bool ok = Outer_->SetSize(0) && Outer_->Seek(0, soBeginning) == 0;
+            if (ok) {
+                TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);
+                for (;;) {
+                    std::int64_t got = FileRead(src, buf.Data(), kLoadBufferSize);
+                    if (got < 0) {
+                        ok = false;
+                        break;
+                    }
+                    if (got == 0) break;
+                    if (Outer_->Write(buf.Data(), got) != got) {
+                        ok = false;
+                        break;
+                    }
+                }
+            }
+            Outer_->Seek(0, soBeginning);
+            return ok;
+        }
+        default: return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// GetTempName
+// ---------------------------------------------------------------------------------------
+std::string GetTempName(const std::string& Directory) {
+    std::string dir;
+    if (Directory == "SYSTEM_TMP_PATH")
+        dir = HostTempDirectory();
+    else
+        dir = Directory.empty() ? HostCurrentDirectory() : Directory;
+    if (dir.back() != '/') dir += '/';
+    return CreateUniqueFile(dir, "HXT");
+}
+
+}  // namespace zarbel

@@ -1,0 +1,163 @@
+// File access layer: TAccessMode (open and share mode of one file), TProxyStream (the only
+// path to the bytes of a table, memo or index file: a disk file, an owned memory stream or
+// an application's stream), GetTempName, and the flag objects TTableFlag / TFieldFlag.
+//
+// Positions and sizes are 64-bit. Failures are results: -1 from Read, Write, Seek and
+// GetFileSize, false from Lock, Unlock and IsOpen, a closed proxy after a failed open.
+//
+// Share modes of an AccessMode value are emulated between programs using this engine with a
+// whole-file flock taken without waiting (a conflicting open fails at once, IsOpen false):
+//   value & 0xF0   meaning                      host lock
+//   0x00, 0x10     no sharing                   exclusive
+//   0x20           deny write to others         exclusive: no other open at all, which is
+//                                               stricter than letting other readers in but
+//                                               guarantees that nobody else writes (the lock
+//                                               protocols skip all locking in this mode)
+//   0x30           deny read to others          shared
+//   0x40           deny none                    shared (several writers coordinate through
+//                                               the byte-range locks)
+//   above 0x40     invalid                      the open fails
+// value & 3: 0 read, 1 write, 2 read and write, 3 the open fails.
+// CreateProxyStream takes the exclusive lock before it empties an existing file.
+//
+// Byte-range locks (Lock/Unlock on a disk file) are one range at the given unsigned 32-bit
+// offset, carried in a 64-bit file offset, as open-file-description locks that never wait.
+// A handle open for writing takes write locks, so two writers (in one process or in two)
+// always exclude each other; a read-only handle cannot hold a write lock and takes a read
+// lock instead, which excludes every writer while it is held.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/HXDBFFlags.h"
+#include "platform/fileio.h"
+#include "platform/streams.h"
+
+namespace zarbel {
+
+class TAccessMode {
+public:
+    static constexpr std::uint32_t kOpenWrite = 0x01;
+    static constexpr std::uint32_t kOpenReadWrite = 0x02;
+    static constexpr std::uint32_t kShareExclusive = 0x10;
+    static constexpr std::uint32_t kShareDenyWrite = 0x20;
+    static constexpr std::uint32_t kShareDenyNone = 0x40;
+
+    // Reading composes the value from the six flags and refreshes the cached value.
+    std::uint32_t AccessMode();
+    // Writing clears the flags, sets OpenRead, then each flag whose bit is set; other bits
+    // are ignored. The cached value is not refreshed.
+    void SetAccessMode(std::uint32_t v);
+    // The value computed by the last read of AccessMode (0 before the first read).
+    std::uint32_t CachedAccessMode() const { return Cached_; }
+    // The cached value says that nobody else can write the file (0x10 or 0x20 set).
+    bool NoSharing() const { return (Cached_ & (kShareExclusive | kShareDenyWrite)) != 0; }
+
+    bool OpenRead() const { return OpenRead_; }
+    void SetOpenRead(bool v) { OpenRead_ = v; }
+    bool OpenWrite() const { return OpenWrite_; }
+    void SetOpenWrite(bool v) { OpenWrite_ = v; }
+    bool OpenReadWrite() const { return OpenReadWrite_; }
+    void SetOpenReadWrite(bool v) { OpenReadWrite_ = v; }
+    bool ShareExclusive() const { return ShareExclusive_; }
+    void SetShareExclusive(bool v) { ShareExclusive_ = v; }
+    bool ShareDenyWrite() const { return ShareDenyWrite_; }
+    void SetShareDenyWrite(bool v) { ShareDenyWrite_ = v; }
+    bool ShareDenyNone() const { return ShareDenyNone_; }
+    void SetShareDenyNone(bool v) { ShareDenyNone_ = v; }
+
+private:
+    bool OpenRead_ = true;
+    bool OpenWrite_ = false;
+    bool OpenReadWrite_ = false;
+    bool ShareExclusive_ = true;
+    bool ShareDenyWrite_ = false;
+    bool ShareDenyNone_ = false;
+    std::uint32_t Cached_ = 0;
+};
+
+enum TProxyStreamType : std::uint8_t { pstFile, pstInnerStream, pstOuterStream };
+
+class TProxyStream;
+// Lock hooks of an outer stream; the flag starts false and the handler may set it.
+using TLockEvent = std::function<void(TProxyStream* Sender, TProxyStreamType ProxyStreamType, TStream* Stream,
+                                      bool& LockSuccess)>;
+using TUnlockEvent = std::function<void(TProxyStream* Sender, TProxyStreamType ProxyStreamType, TStream* Stream,
+                                        bool& UnlockSuccess)>;
+
+class TProxyStream {
+public:
+    TProxyStream() = default;
+    ~TProxyStream() { Close(); }
+    TProxyStream(const TProxyStream&) = delete;
+    TProxyStream& operator=(const TProxyStream&) = delete;
+
+    // Disk file: opens FileName with AccessMode (reading the value, which refreshes its cache).
+    // Memory storages: position 0, open.
+    void OpenProxyStream();
+    // Disk file: creates FileName (an existing file is emptied), read/write, no sharing.
+    // Memory storages: size 0, position 0, open.
+    void CreateProxyStream();
+    // Disk file: closes the handle. Memory storages: only the open flag (the bytes stay).
+    void Close();
+    bool IsOpen() const;
+
+    std::int64_t Read(void* buffer, std::int64_t count);
+    std::int64_t Write(const void* buffer, std::int64_t count);
+    std::int64_t Seek(std::int64_t offset, int origin);
+    // Cuts the storage at the current position.
+    bool SetEndOfFile();
+    std::int64_t GetFileSize();
+    // Reads / writes exactly count bytes at pos; false on a seek failure or a short transfer.
+    bool ReadAt(std::int64_t pos, void* buffer, std::int64_t count);
+    bool WriteAt(std::int64_t pos, const void* buffer, std::int64_t count);
+
+    // Disk file: byte-range lock of [Offset, Offset + Length); inner stream: true; outer
+    // stream: OnLockEvent decides (true when none is set).
+    bool Lock(std::uint32_t Offset, std::uint32_t Length);
+    bool Unlock(std::uint32_t Offset, std::uint32_t Length);
+
+    // Replaces the contents with those of another disk file; the open state is unchanged.
+    // False when that file cannot be opened or read, or this storage cannot be written.
+    bool LoadFromFile(const std::string& fileName);
+
+    TAccessMode& AccessMode() { return AccessMode_; }
+    const TAccessMode& AccessMode() const { return AccessMode_; }
+    const std::string& FileName() const { return FileName_; }
+    void SetFileName(const std::string& name) { FileName_ = name; }
+    TProxyStreamType ProxyStreamType() const { return Type_; }
+    void SetProxyStreamType(TProxyStreamType t) { Type_ = t; }
+    TMemoryStream& InnerStream() { return Inner_; }
+    TStream* OuterStream() const { return Outer_; }
+    void SetOuterStream(TStream* s) { Outer_ = s; }
+    THandle Handle() const { return Handle_; }
+
+    TLockEvent OnLockEvent;
+    TUnlockEvent OnUnlockEvent;
+
+    // Number of byte-range lock and unlock calls made to the host so far (observability).
+    std::uint64_t PlatformLockCalls() const { return PlatformLockCalls_.load(); }
+
+private:
+    TStream* MemoryStorage();
+
+    THandle Handle_ = kInvalidHandle;
+    bool Writable_ = false;
+    TAccessMode AccessMode_;
+    std::string FileName_;
+    TMemoryStream Inner_;
+    bool InnerOpen_ = false;
+    TStream* Outer_ = nullptr;
+    bool OuterOpen_ = false;
+    TProxyStreamType Type_ = pstFile;
+    std::atomic<std::uint64_t> PlatformLockCalls_{0};
+};
+
+// A new, empty, uniquely named file "HXT......" in Directory (the current directory when
+// empty; the system temporary directory for "SYSTEM_TMP_PATH"); its full name, or "" when
+// it cannot be created.
+std::string GetTempName(const std::string& Directory);
+
+}  // namespace zarbel

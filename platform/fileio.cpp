@@ -1,0 +1,172 @@
+#include "platform/fileio.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+namespace zarbel {
+
+namespace {
+
+bool TakeShareLock(int fd, TShareLock share) {
+    if (share == TShareLock::None) return true;
+    int op = (share == TShareLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    for (;;) {
+        if (::flock(fd, op) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+bool RangeLock(int fd, short type, std::uint64_t offset, std::uint64_t length) {
+    if (fd < 0 || length == 0) return false;
+    constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    if (offset > kMax || length > kMax - offset) return false;
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    fl.l_pid = 0;  // required for open-file-description locks
+    for (;;) {
+        if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
+THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share) {
+    int flags;
+    switch (access) {
+        case faRead: flags = O_RDONLY; break;
+        case faWrite: flags = O_WRONLY; break;
+        case faReadWrite: flags = O_RDWR; break;
+        default: return kInvalidHandle;
+    }
+    int fd = ::open(name.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return kInvalidHandle;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || !TakeShareLock(fd, share)) {
+        ::close(fd);
+        return kInvalidHandle;
+    }
+    return fd;
+}
+
+THandle FileCreate(const std::string& name, TShareLock share) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return kInvalidHandle;
+    if (!TakeShareLock(fd, share) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return kInvalidHandle;
+    }
+    return fd;
+}
+
+void FileClose(THandle h) {
+    if (h >= 0) ::close(h);
+}
+
+std::int64_t FileRead(THandle h, void* buffer, std::int64_t count) {
+    if (h < 0 || count < 0) return -1;
+    auto* p = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t FileWrite(THandle h, const void* buffer, std::int64_t count) {
+    if (h < 0 || count < 0) return -1;
+    auto* p = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done == 0 && count > 0 ? -1 : done;
+}
+
+std::int64_t FileSeek(THandle h, std::int64_t offset, int origin) {
+    if (h < 0) return -1;
+    int whence;
+    switch (origin) {
+        case 0: whence = SEEK_SET; break;
+        case 1: whence = SEEK_CUR; break;
+        case 2: whence = SEEK_END; break;
+        default: return -1;
+    }
+    off_t r = ::lseek(h, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<std::int64_t>(r);
+}
+
+std::int64_t FileSizeOf(THandle h) {
+    struct stat st {};
+    if (h < 0 || ::fstat(h, &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool FileTruncate(THandle h, std::int64_t size) {
+    if (h < 0 || size < 0) return false;
+    for (;;) {
+        if (::ftruncate(h, static_cast<off_t>(size)) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+bool FileLockRange(THandle h, std::uint64_t offset, std::uint64_t length, bool exclusive) {
+    return RangeLock(h, exclusive ? F_WRLCK : F_RDLCK, offset, length);
+}
+
+bool FileUnlockRange(THandle h, std::uint64_t offset, std::uint64_t length) {
+    return RangeLock(h, F_UNLCK, offset, length);
+}
+
+std::string HostTempDirectory() {
+    const char* t = std::getenv("TMPDIR");
+    std::string d = (t && *t) ? t : "/tmp";
+    if (d.back() != '/') d += '/';
+    return d;
+}
+
+std::string HostCurrentDirectory() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        if (::getcwd(buf.data(), buf.size())) break;
+        if (errno != ERANGE || buf.size() > (1u << 20)) return "./";
+        buf.resize(buf.size() * 2);
+    }
+    std::string d(buf.data());
+    if (d.empty() || d.back() != '/') d += '/';
+    return d;
+}
+
+std::string CreateUniqueFile(const std::string& directory, const std::string& prefix) {
+    std::string tmpl = directory + prefix + "XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+    if (fd < 0) return {};
+    ::close(fd);
+    return std::string(buf.data());
+}
+
+}  // namespace zarbel

@@ -1,0 +1,72 @@
+// Host file primitives: open/create with an emulated share mode, positioned read and write,
+// seek, truncate, size, one-byte range locks and unique temporary files. Names are byte
+// strings used exactly as given. Every failure is a result (-1, false, kInvalidHandle).
+//
+// Share modes are emulated with flock() on the whole file, taken without waiting:
+//   TShareLock::Exclusive  LOCK_EX: no other open of the file (in this or another process)
+//                          that takes a share lock can coexist with it;
+//   TShareLock::Shared     LOCK_SH: coexists with other Shared opens, conflicts with Exclusive;
+//   TShareLock::None       no share lock at all.
+// A conflicting open fails at once. flock locks belong to the open file description, so two
+// opens inside one process conflict exactly as two processes do.
+//
+// Range locks are Linux open-file-description locks (F_OFD_SETLK, never the waiting form):
+// they fail at once when another open file description holds an overlapping range, also
+// within one process, and are released when the description is closed.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace zarbel {
+
+using THandle = int;
+inline constexpr THandle kInvalidHandle = -1;
+
+enum TFileAccess : int { faRead = 0, faWrite = 1, faReadWrite = 2 };
+enum class TShareLock { None, Shared, Exclusive };
+
+// Opens an existing file. kInvalidHandle when the file cannot be opened or the share lock
+// conflicts with another open.
+THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share);
+// Creates the file or opens and empties an existing one, for reading and writing. The share
+// lock is taken before anything is cut, so a file that another open holds is left intact.
+THandle FileCreate(const std::string& name, TShareLock share);
+void FileClose(THandle h);
+
+// Closes its handle when it goes out of scope.
+class TFileGuard {
+public:
+    explicit TFileGuard(THandle h) : H_(h) {}
+    ~TFileGuard() { FileClose(H_); }
+    TFileGuard(const TFileGuard&) = delete;
+    TFileGuard& operator=(const TFileGuard&) = delete;
+    THandle Get() const { return H_; }
+
+private:
+    THandle H_;
+};
+
+// Bytes moved (fewer only at the end of the file), -1 on failure. Interrupted calls resume.
+std::int64_t FileRead(THandle h, void* buffer, std::int64_t count);
+std::int64_t FileWrite(THandle h, const void* buffer, std::int64_t count);
+// New position, -1 on failure. Origin 0 beginning, 1 current, 2 end.
+std::int64_t FileSeek(THandle h, std::int64_t offset, int origin);
+// Size in bytes without moving the position, -1 on failure.
+std::int64_t FileSizeOf(THandle h);
+// Cuts (or extends with zeros) the file to size bytes.
+bool FileTruncate(THandle h, std::int64_t size);
+
+// One range [offset, offset + length) locked without waiting; length 0 is refused.
+// exclusive: a write lock (the handle must be open for writing), else a read lock.
+bool FileLockRange(THandle h, std::uint64_t offset, std::uint64_t length, bool exclusive);
+bool FileUnlockRange(THandle h, std::uint64_t offset, std::uint64_t length);
+
+// The system temporary directory ($TMPDIR, else /tmp), ending in '/'.
+std::string HostTempDirectory();
+// The current directory, ending in '/'.
+std::string HostCurrentDirectory();
+// Creates a new empty file named directory + prefix + 6 unique characters (directory must
+// end with '/') and returns its name; "" when it cannot be created.
+std::string CreateUniqueFile(const std::string& directory, const std::string& prefix);
+
+}  // namespace zarbel
