@@ -7,26 +7,12 @@
 #include <thread>
 #include <unistd.h>
 
+#include "testutil/capture.h"
+
 namespace zarbel {
 namespace {
 
-// A file behind a descriptor, read back after the writes.
-class Capture {
-public:
-    Capture() : file_(std::tmpfile()) {}
-    ~Capture() { std::fclose(file_); }
-    int fd() const { return fileno(file_); }
-    std::string Text() const {
-        std::string out;
-        off_t end = lseek(fd(), 0, SEEK_END);
-        out.resize(static_cast<std::size_t>(end));
-        if (pread(fd(), out.data(), out.size(), 0) != end) out.clear();
-        return out;
-    }
-
-private:
-    std::FILE* file_;
-};
+using testutil::Capture;
 
 TEST(Console, EncodingFromLocaleVariables) {
     using E = ConsoleEncoding;
