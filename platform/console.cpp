@@ -37,12 +37,10 @@ ConsoleEncoding ConsoleEncodingFromEnvironment() {
     return ConsoleEncodingFromLocale(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
 }
 
-Console::Console()
-    : outFd_(STDOUT_FILENO),
-      errFd_(STDERR_FILENO),
-      encoding_(ConsoleEncodingFromEnvironment()),
-      isTerminal_(false),
-      detectTerminal_(true) {}
+Console::Console() : Console(STDOUT_FILENO, STDERR_FILENO) {}
+
+Console::Console(int outFd, int errFd)
+    : outFd_(outFd), errFd_(errFd), encoding_(ConsoleEncodingFromEnvironment()), isTerminal_(false), detectTerminal_(true) {}
 
 Console::Console(int outFd, int errFd, ConsoleEncoding encoding, bool isTerminal)
     : outFd_(outFd), errFd_(errFd), encoding_(encoding), isTerminal_(isTerminal), detectTerminal_(false) {}

@@ -20,6 +20,9 @@ class Console {
 public:
     // Standard output and standard error, encoding from the environment.
     Console();
+    // Given descriptors, encoding from the environment; InitConsole asks whether the output is
+    // a terminal.
+    Console(int outFd, int errFd);
     // Given descriptors (tests, redirection): output, errors, encoding, and whether the output
     // is to be treated as a terminal for the status line.
     Console(int outFd, int errFd, ConsoleEncoding encoding, bool isTerminal);

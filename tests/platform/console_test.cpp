@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <pty.h>
 #include <unistd.h>
 
 #include "testutil/capture.h"
@@ -61,6 +62,30 @@ TEST(Console, StatusOnlyOnATerminalAfterInit) {
         c.ShowStatus("before init");
     }
     EXPECT_EQ(out2.Text(), "");
+}
+
+TEST(Console, InitConsoleFindsOutWhetherTheOutputIsATerminal) {
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminal here";
+    {
+        Console c(slave, slave);
+        EXPECT_FALSE(c.IsTerminal());
+        c.InitConsole();
+        EXPECT_TRUE(c.IsTerminal());
+        c.ShowStatus("7 / 9");
+        char buf[256];
+        ssize_t n = read(master, buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        EXPECT_NE(std::string(buf, static_cast<std::size_t>(n)).find("\x1b[97;101m7 / 9"), std::string::npos);
+    }
+    close(master);
+    close(slave);
+    Capture out, err;
+    Console f(out.fd(), err.fd());
+    f.InitConsole();
+    EXPECT_FALSE(f.IsTerminal());
+    f.ShowStatus("x");
+    EXPECT_EQ(out.Text(), "");
 }
 
 TEST(Console, StatusBytesSaveMovePaintRestore) {
