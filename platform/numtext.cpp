@@ -1,0 +1,170 @@
+#include "platform/numtext.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zarbel {
+
+namespace {
+
+std::size_t PutText(char* out, const char* s) {
+    std::size_t n = std::strlen(s);
+    std::memcpy(out, s, n);
+    return n;
+}
+
+}  // namespace
+
+std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
+    if (std::isnan(v)) return PutText(out, "NAN");
+    if (std::isinf(v)) return PutText(out, v < 0 ? "-INF" : "INF");
+    if (v == 0) return PutText(out, "0");
+    // 15 significant digits, rounded: d.dddddddddddddde[+-]x
+    char sci[40];
+    std::snprintf(sci, sizeof sci, "%.14e", v);
+    const char* p = sci;
+    bool neg = false;
+    if (*p == '-') { neg = true; ++p; }
+    char digits[16];
+    int nd = 0;
+    for (; *p && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') digits[nd++] = *p;
+    int exp10 = (*p == 'e') ? std::atoi(p + 1) : 0;
+    while (nd > 1 && digits[nd - 1] == '0') --nd;  // drop trailing zeros
+    std::size_t n = 0;
+    if (neg) out[n++] = '-';
+    if (exp10 >= 15 || exp10 < -5) {
+        out[n++] = digits[0];
+        if (nd > 1) {
+            out[n++] = decimalSeparator;
+            for (int i = 1; i < nd; ++i) out[n++] = digits[i];
+        }
+        out[n++] = 'E';
+        if (exp10 < 0) { out[n++] = '-'; exp10 = -exp10; }
+        auto r = std::to_chars(out + n, out + n + 8, exp10);
+        return static_cast<std::size_t>(r.ptr - out);
+    }
+    if (exp10 < 0) {
+        out[n++] = '0';
+        out[n++] = decimalSeparator;
+        for (int i = 0; i < -exp10 - 1; ++i) out[n++] = '0';
+        for (int i = 0; i < nd; ++i) out[n++] = digits[i];
+        return n;
+    }
+    // exp10 + 1 digits before the separator
+    for (int i = 0; i <= exp10; ++i) out[n++] = i < nd ? digits[i] : '0';
+    if (nd > exp10 + 1) {
+        out[n++] = decimalSeparator;
+        for (int i = exp10 + 1; i < nd; ++i) out[n++] = digits[i];
+    }
+    return n;
+}
+
+std::size_t FormatFloatFixed(double v, int decimals, char decimalSeparator, char* out) {
+    if (decimals < 0) decimals = 0;
+    if (decimals > 30) decimals = 30;
+    if (!std::isfinite(v) || std::fabs(v) >= 1e30) {
+        // Too large for a plain fixed-point text of bounded width: general form.
+        return FormatFloatGeneral(v, decimalSeparator, out);
+    }
+    int n = std::snprintf(out, kNumTextMax, "%.*f", decimals, v);
+    if (n < 0) return 0;
+    if (decimalSeparator != '.')
+        for (int i = 0; i < n; ++i)
+            if (out[i] == '.') out[i] = decimalSeparator;
+    // "-0.00" -> "0.00": a negative zero after rounding is plain zero.
+    if (out[0] == '-') {
+        bool allZero = true;
+        for (int i = 1; i < n; ++i)
+            if (out[i] >= '1' && out[i] <= '9') { allZero = false; break; }
+        if (allZero) {
+            std::memmove(out, out + 1, static_cast<std::size_t>(n - 1));
+            --n;
+        }
+    }
+    return static_cast<std::size_t>(n);
+}
+
+std::size_t FormatInt64(std::int64_t v, char* out) {
+    auto r = std::to_chars(out, out + kNumTextMax, v);
+    return static_cast<std::size_t>(r.ptr - out);
+}
+
+bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
+    std::size_t i = 0, n = s.size();
+    while (i < n && s[i] == ' ') ++i;
+    while (n > i && s[n - 1] == ' ') --n;
+    if (i == n) return false;
+    char buf[400];
+    std::size_t k = 0;
+    if (s[i] == '+' || s[i] == '-') {
+        if (s[i] == '-') buf[k++] = '-';
+        ++i;
+    }
+    int digits = 0;
+    bool sep = false;
+    for (; i < n; ++i) {
+        char c = s[i];
+        if (c >= '0' && c <= '9') {
+            ++digits;
+        } else if (c == decimalSeparator && !sep) {
+            sep = true;
+            c = '.';
+        } else {
+            break;
+        }
+        if (k >= sizeof buf - 16) return false;
+        buf[k++] = c;
+    }
+    if (digits == 0) return false;
+    if (i < n) {
+        if (s[i] != 'e' && s[i] != 'E') return false;
+        buf[k++] = 'e';
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) {
+            if (s[i] == '-') buf[k++] = '-';
+            ++i;
+        }
+        int ed = 0;
+        for (; i < n && s[i] >= '0' && s[i] <= '9'; ++i) {
+            if (ed < 6) buf[k++] = s[i];
+            ++ed;
+        }
+        if (ed == 0 || ed > 6 || i != n) return false;
+    }
+    double v = 0;
+    auto r = std::from_chars(buf, buf + k, v);
+    if (r.ec != std::errc() || r.ptr != buf + k) return false;
+    out = v;
+    return true;
+}
+
+bool ParseInt64(std::string_view s, std::int64_t& out, bool allowTrailingBlanks) {
+    std::size_t i = 0, n = s.size();
+    while (i < n && s[i] == ' ') ++i;
+    if (allowTrailingBlanks)
+        while (n > i && s[n - 1] == ' ') --n;
+    if (i == n) return false;
+    bool neg = false;
+    if (s[i] == '+' || s[i] == '-') {
+        neg = s[i] == '-';
+        ++i;
+    }
+    if (i == n) return false;
+    std::uint64_t v = 0;
+    const std::uint64_t limit = neg ? 9223372036854775808ull : 9223372036854775807ull;
+    for (; i < n; ++i) {
+        char c = s[i];
+        if (c < '0' || c > '9') return false;
+        unsigned d = static_cast<unsigned>(c - '0');
+        if (v > (limit - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    out = neg ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+    return true;
+}
+
+}  // namespace zarbel

@@ -1,0 +1,97 @@
+// The variant type and the allocation-free number texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/exception.h"
+#include "platform/locale.h"
+#include "platform/numtext.h"
+#include "platform/variant.h"
+
+namespace zarbel {
+namespace {
+
+std::string General(double v, char sep = '.') {
+    char buf[kNumTextMax];
+    return std::string(buf, FormatFloatGeneral(v, sep, buf));
+}
+
+TEST(NumText, GeneralFormatMatchesTheHostFloatToStr) {
+    TFormatSettings saved = FormatSettings();
+    FormatSettings().DecimalSeparator = '.';
+    const double values[] = {0,      1,        -1,      12.5,     0.1 + 0.2, 1e15,   999999999999999.0,
+                             1e-4,   1e-5,     1.5e-7, 9.99e-6, 1.5e-5,  123456.789, -0.0001, 1e20,   3.14159265358979,
+                             2.5e300, -7.25e-12, 100,    1234567890123456789.0};
+    for (double v : values) EXPECT_EQ(General(v), FloatToStr(v)) << v;
+    FormatSettings() = saved;
+    EXPECT_EQ(General(12.5, ','), "12,5");
+    EXPECT_EQ(General(1e20), "1E20");
+    EXPECT_EQ(General(1.5e-7), "1.5E-7");
+    EXPECT_EQ(General(0.00001), "0.00001");
+    EXPECT_EQ(General(1e-6), "1E-6");
+    EXPECT_EQ(General(std::nan("")), "NAN");
+}
+
+TEST(NumText, FixedFormat) {
+    char buf[kNumTextMax];
+    EXPECT_EQ(std::string(buf, FormatFloatFixed(3.14159, 2, '.', buf)), "3.14");
+    EXPECT_EQ(std::string(buf, FormatFloatFixed(-7, 0, '.', buf)), "-7");
+    EXPECT_EQ(std::string(buf, FormatFloatFixed(-0.001, 2, '.', buf)), "0.00");
+    EXPECT_EQ(std::string(buf, FormatFloatFixed(2.5, 1, ',', buf)), "2,5");
+}
+
+TEST(NumText, ParseFloatAndInt) {
+    double d = 0;
+    EXPECT_TRUE(ParseFloat("  12.50", '.', d));
+    EXPECT_DOUBLE_EQ(d, 12.5);
+    EXPECT_FALSE(ParseFloat("12,50", '.', d));
+    EXPECT_TRUE(ParseFloat("12,50", ',', d));
+    EXPECT_DOUBLE_EQ(d, 12.5);
+    EXPECT_TRUE(ParseFloat("-1.5E3 ", '.', d));
+    EXPECT_DOUBLE_EQ(d, -1500);
+    EXPECT_TRUE(ParseFloat("+.5", '.', d));
+    EXPECT_DOUBLE_EQ(d, 0.5);
+    for (const char* bad : {"", "   ", "1.2.3", "1e", "abc", "1 2", ".", "-", "1e99999"})
+        EXPECT_FALSE(ParseFloat(bad, '.', d)) << bad;
+    std::int64_t i = 0;
+    EXPECT_TRUE(ParseInt64("  -42", i));
+    EXPECT_EQ(i, -42);
+    EXPECT_FALSE(ParseInt64("42 ", i));
+    EXPECT_TRUE(ParseInt64("42 ", i, true));
+    EXPECT_TRUE(ParseInt64("9223372036854775807", i));
+    EXPECT_FALSE(ParseInt64("9223372036854775808", i));
+    EXPECT_TRUE(ParseInt64("-9223372036854775808", i));
+    EXPECT_EQ(i, INT64_MIN);
+    EXPECT_FALSE(ParseInt64("4 2", i));
+    EXPECT_FALSE(ParseInt64("-", i));
+}
+
+TEST(Variant, KindsAndConversions) {
+    TVariant empty;
+    EXPECT_TRUE(empty.IsEmpty());
+    EXPECT_TRUE(TVariant::Null().IsNull());
+    EXPECT_EQ(TVariant::Null().AsString(), "");
+    EXPECT_EQ(TVariant(std::int32_t{7}).AsInt64(), 7);
+    EXPECT_EQ(TVariant(std::int64_t{1} << 40).VarType(), varInt64);
+    EXPECT_EQ(TVariant(true).AsString(), "True");
+    EXPECT_EQ(TVariant::FromCurrency(1.23456).AsCurrencyScaled(), 12346);
+    EXPECT_EQ(TVariant("123").AsInteger(), 123);
+    EXPECT_DOUBLE_EQ(TVariant::FromDateTime(45000.5).AsDateTime(), 45000.5);
+    TVariant arr = TVariant::ArrayOf({TVariant("a"), TVariant(std::int32_t{1}), TVariant::Null()});
+    EXPECT_TRUE(arr.IsArray());
+    EXPECT_EQ(arr.ArrayLength(), 3);
+    EXPECT_TRUE(arr[2].IsNull());
+    EXPECT_EQ(arr, TVariant::ArrayOf({TVariant("a"), TVariant(std::int32_t{1}), TVariant::Null()}));
+    EXPECT_NE(arr, TVariant("a"));
+    EXPECT_EQ(TVariant(std::int32_t{2}), TVariant(2.0));
+    EXPECT_NE(TVariant("2"), TVariant(std::int32_t{2}));
+    try {
+        TVariant("abc").AsDouble();
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Could not convert variant of type (String) into type (Double)");
+    }
+}
+
+}  // namespace
+}  // namespace zarbel
