@@ -79,6 +79,17 @@ void Console::WriteLine(std::string_view oem) {
     WriteAll(outFd_, bytes);
 }
 
+void Console::WriteWithName(std::string_view oemBefore, std::string_view nameBytes, std::string_view oemAfter,
+                            bool lineBreak) {
+    if (pending_) FlushStatus();
+    std::string bytes = Encode(oemBefore);
+    if (encoding_ == ConsoleEncoding::Utf8 && IsValidUtf8(nameBytes)) bytes += nameBytes;
+    else bytes += Encode(AnsiToOem(FileNameToAnsi(nameBytes)));
+    bytes += Encode(oemAfter);
+    if (lineBreak) bytes.push_back('\n');
+    WriteAll(outFd_, bytes);
+}
+
 void Console::WriteErrorLine(std::string_view oem) {
     std::string bytes = Encode(oem);
     bytes.push_back('\n');

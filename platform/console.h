@@ -41,6 +41,11 @@ public:
     void Write(std::string_view oem);
     void WriteLine(std::string_view oem);
     void WriteErrorLine(std::string_view oem);
+    // OEM text around a file name given by its bytes. On a UTF-8 console a name that is valid
+    // UTF-8 is written as it is, so every character of it shows; otherwise the name is shown
+    // in the OEM code page (through CP1251, '?' for what the code pages lack).
+    void WriteWithName(std::string_view oemBefore, std::string_view nameBytes, std::string_view oemAfter,
+                       bool lineBreak);
 
     // Status line: ANSI text drawn at row 0, column 0 followed by one blank cell, bright white
     // on bright red over the text's cells; the cursor is saved before and restored after.

@@ -65,9 +65,8 @@ void AppendNumber(std::string& out, int value, int minDigits) {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
-void FormatInto(std::string& out, std::string_view fmt, TDateTime dt, int depth);
-
-void AppendDateTimeParts(std::string& out, std::string_view fmt, TDateTime dt, int depth) {
+// Appends dt formatted by fmt; depth bounds the nesting of 'c' and 't'.
+void FormatInto(std::string& out, std::string_view fmt, TDateTime dt, int depth) {
     std::int64_t days, ms;
     SplitDateTime(dt, days, ms);
     int year, month, day;
@@ -110,7 +109,7 @@ void AppendDateTimeParts(std::string& out, std::string_view fmt, TDateTime dt, i
         case 'c':
             if (depth < 2) {
                 FormatInto(out, fs.ShortDateFormat, dt, depth + 1);
-                if (ms / 1000 != 0) {
+                if (ms != 0) {  // exactly midnight (to the millisecond): no time part
                     out.push_back(' ');
                     FormatInto(out, fs.LongTimeFormat, dt, depth + 1);
                 }
@@ -127,10 +126,6 @@ void AppendDateTimeParts(std::string& out, std::string_view fmt, TDateTime dt, i
         }
         i += n;
     }
-}
-
-void FormatInto(std::string& out, std::string_view fmt, TDateTime dt, int depth) {
-    AppendDateTimeParts(out, fmt, dt, depth);
 }
 
 // Small scanner for the text-to-value conversions.

@@ -20,6 +20,14 @@ void MergeContext::Say(std::string_view ansi) { console.WriteLine(ToOem(ansi)); 
 
 void MergeContext::SayPart(std::string_view ansi) { console.Write(ToOem(ansi)); }
 
+void MergeContext::SayName(std::string_view ansiBefore, std::string_view nameBytes, std::string_view ansiAfter) {
+    console.WriteWithName(ToOem(ansiBefore), nameBytes, ToOem(ansiAfter), true);
+}
+
+void MergeContext::SayNamePart(std::string_view ansiBefore, std::string_view nameBytes, std::string_view ansiAfter) {
+    console.WriteWithName(ToOem(ansiBefore), nameBytes, ToOem(ansiAfter), false);
+}
+
 void MergeContext::SaveLog() {
     if (logSaved || logSaveFailed) return;
     const std::string name = LoadLogFileName(startTag);
@@ -38,7 +46,7 @@ void MergeContext::SaveLog() {
         std::string error2;
         if (log.Save(fallback, error2)) {
             logSaved = true;
-            Say(Ansi("Лог загрузки записан в ") + FileNameToAnsi(fallback));
+            SayName(Ansi("Лог загрузки записан в "), fallback);
             return;
         }
         failures += "; " + FileNameToAnsi(fallback) + " / " + FileNameToAnsi(error2);
@@ -73,7 +81,7 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
     ctx.sourceDir = param(0);
     ctx.outputPath = param(1);
     if (!DirectoryExists(ctx.sourceDir)) {
-        ctx.Say(Ansi("Проверьте параметры. Директория  [") + FileNameToAnsi(ctx.sourceDir) + Ansi("] не существует"));
+        ctx.SayName(Ansi("Проверьте параметры. Директория  ["), ctx.sourceDir, Ansi("] не существует"));
         return kExitParameterError;
     }
     if (Trim(ctx.outputPath).empty()) {
@@ -93,8 +101,8 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
             // 7-9.
             ctx.console.InitConsole();
             ctx.Say(Ansi("Начинаем процесс объединения..."));
-            ctx.Say(Ansi(" Директория в DBF файлами: ") + FileNameToAnsi(ctx.sourceDir));
-            ctx.Say(Ansi(" Результирующий DBF файл: ") + FileNameToAnsi(ctx.outputPath));
+            ctx.SayName(Ansi(" Директория в DBF файлами: "), ctx.sourceDir);
+            ctx.SayName(Ansi(" Результирующий DBF файл: "), ctx.outputPath);
             ctx.Say("");
             ctx.Say(Ansi("Сканирование директории..."));
             ctx.Log(Ansi("Сканирование директории: ") + FileNameToAnsi(ctx.sourceDir));

@@ -57,6 +57,10 @@ struct MergeContext {
     void Say(std::string_view ansi);
     // The same without a line break (flushed).
     void SayPart(std::string_view ansi);
+    // Console line (or part, without the break) with a file name given by its bytes between two
+    // ANSI texts: the name shows as the console best can (see Console::WriteWithName).
+    void SayName(std::string_view ansiBefore, std::string_view nameBytes, std::string_view ansiAfter = {});
+    void SayNamePart(std::string_view ansiBefore, std::string_view nameBytes, std::string_view ansiAfter = {});
     void Log(std::string ansiLine) { log.Add(std::move(ansiLine)); }
     // Saves the load log as AppDir + "load_" + tag + ".log"; when that fails, in the fallback
     // directory with one console line saying where it went; when that fails too, the error and

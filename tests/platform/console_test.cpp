@@ -46,6 +46,18 @@ TEST(Console, LinesInTheConsolesEncoding) {
     EXPECT_EQ(out2.Text(), "\x8D\xA5\xE2 ok\n");
 }
 
+TEST(Console, FileNamesShowAsTheConsoleBestCan) {
+    Capture out, err;
+    Console utf(out.fd(), err.fd(), ConsoleEncoding::Utf8, false);
+    utf.WriteWithName("\x8F:", "«中ёж».dbf", "!", true);
+    utf.WriteWithName("", "\xC0\xE1", "", false);  // not UTF-8: taken as CP1251
+    EXPECT_EQ(out.Text(), "П:«中ёж».dbf!\nАб");
+    Capture out2, err2;
+    Console oem(out2.fd(), err2.fd(), ConsoleEncoding::Oem, false);
+    oem.WriteWithName("\x8F:", "«中ёж».dbf", "!", true);
+    EXPECT_EQ(out2.Text(), "\x8F:??\xF1\xA6?.dbf!\n");  // « 中 » have no CP866 form
+}
+
 TEST(Console, StatusOnlyOnATerminalAfterInit) {
     Capture out, err;
     {

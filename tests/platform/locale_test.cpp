@@ -89,6 +89,7 @@ TEST(Locale, DateTimeTextForms) {
     EXPECT_EQ(TimeToStr(t), "4:05:54");
     EXPECT_EQ(DateTimeToStr(EncodeDate(2026, 1, 2)), "02.01.2026");  // midnight: no time
     EXPECT_EQ(DateTimeToStr(EncodeDate(2026, 1, 2) + EncodeTime(0, 0, 1, 0)), "02.01.2026 0:00:01");
+    EXPECT_EQ(DateTimeToStr(EncodeDate(2026, 1, 2) + EncodeTime(0, 0, 0, 400)), "02.01.2026 0:00:00");
     EXPECT_EQ(DateTimeToStr(EncodeDate(2026, 1, 2) + EncodeTime(23, 59, 59, 0)), "02.01.2026 23:59:59");
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", t + EncodeTime(0, 0, 0, 7)), "2026-12-07 04:05:54.007");
     EXPECT_EQ(FormatDateTime("d/m/yy 'at' t", t), "7.12.26 at 4:05");

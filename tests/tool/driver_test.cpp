@@ -194,6 +194,20 @@ TEST(Driver, CyrillicNamesOnAnOemConsoleAndInTheLog) {
     EXPECT_TRUE(fs::exists(t / "Исходные/Таблица.dbf"));
 }
 
+TEST(Driver, NamesCp1251LacksShowOnAUtf8ConsoleAndAreQuestionMarksInTheLog) {
+    TempDir t;
+    const std::string src = t / "«данные»中";
+    testutil::WriteFile(src + "/表.dbf", "x");
+    DriverRun r;
+    RunDriver(r, {src, t / "out.dbf"}, Options(t));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.Out().find(" Директория в DBF файлами: " + src + "\n"), std::string::npos);
+    std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "Сканирование директории: " + (t / "«данные»?"));
+    EXPECT_EQ(lines[2], t / "«данные»?/?.dbf");
+}
+
 TEST(Driver, LogFallsBackToTheCurrentDirectory) {
     TempDir t;
     testutil::WriteFile(t / "src/a.dbf", "x");
