@@ -62,4 +62,21 @@ TDescriptorWalk ReadDescriptors(TProxyStream& file, xBaseVersion dialect, std::u
     return WalkDescriptors(buf.Bytes(), got, dialect, headerLength);
 }
 
+bool ReadTableHeader(TProxyStream& file, TDBFHeader& header) {
+    std::uint8_t buf[kHeaderSize];
+    if (!file.ReadAt(0, buf, kHeaderSize)) return false;
+    header.Load(buf);
+    return true;
+}
+
+bool EnsureEndOfFileMarker(TProxyStream& file) {
+    const std::int64_t size = file.GetFileSize();
+    if (size < 0) return false;
+    if (size == 0) return true;
+    std::uint8_t last = 0;
+    if (!file.ReadAt(size - 1, &last, 1)) return false;
+    if (last == kEndOfFileMarker) return true;
+    return file.WriteAt(size, &kEndOfFileMarker, 1);
+}
+
 }  // namespace zarbel

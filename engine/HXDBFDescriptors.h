@@ -40,4 +40,11 @@ TDescriptorWalk ReadDescriptors(TProxyStream& file, xBaseVersion dialect, std::u
 TDescriptorWalk WalkDescriptors(const std::uint8_t* data, std::int64_t size, xBaseVersion dialect,
                                 std::uint16_t headerLength);
 
+// The first 32 bytes of the file into header; false (header unchanged) when the file is
+// shorter or cannot be read.
+bool ReadTableHeader(TProxyStream& file, TDBFHeader& header);
+// End-of-file rule on closing a table opened for writing: when the last byte of a non-empty
+// file is not 0x1A, one 0x1A is appended. False when the file cannot be read or written.
+bool EnsureEndOfFileMarker(TProxyStream& file);
+
 }  // namespace zarbel

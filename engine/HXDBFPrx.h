@@ -90,7 +90,8 @@ using TUnlockEvent = std::function<void(TProxyStream* Sender, TProxyStreamType P
 class TProxyStream {
 public:
     TProxyStream() = default;
-    ~TProxyStream() { Close(); }
+    // Closes whatever is open, also a disk file left open under another storage type.
+    ~TProxyStream() { FileClose(Handle_); }
     TProxyStream(const TProxyStream&) = delete;
     TProxyStream& operator=(const TProxyStream&) = delete;
 

@@ -1,6 +1,7 @@
 // The descriptor walk over well-formed and hostile table headers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -125,4 +126,57 @@ TEST(Descriptors, HostileHeadersNeverReadOutside) {
     w = WalkDescriptors(cut.data(), static_cast<std::int64_t>(cut.size()), xBaseIII, 65535);
     EXPECT_EQ(w.Descriptors.size(), 1u);
     EXPECT_FALSE(w.Terminated);
+}
+
+TEST(Descriptors, HeaderReadAndEndOfFileMarkerOnClose) {
+    TProxyStream p;
+    p.SetProxyStreamType(pstInnerStream);
+    p.CreateProxyStream();
+    TDBFHeader h;
+    h.SetVersion(0x30);
+    EXPECT_FALSE(ReadTableHeader(p, h));  // empty: unchanged
+    EXPECT_EQ(h.Version(), 0x30);
+    EXPECT_TRUE(EnsureEndOfFileMarker(p));  // nothing to mark in an empty storage
+    EXPECT_EQ(p.GetFileSize(), 0);
+
+    // Header length 34, record length 10, two records and one stray byte.
+    std::vector<std::uint8_t> f(34 + 2 * 10 + 1, ' ');
+    f[0] = 0x03;
+    PutLE16(&f[8], 34);
+    PutLE16(&f[10], 10);
+    p.Write(f.data(), static_cast<std::int64_t>(f.size()));
+    ASSERT_TRUE(ReadTableHeader(p, h));
+    EXPECT_EQ(h.Version(), 0x03);
+    EXPECT_EQ(h.RecordLength(), 10);
+    std::uint32_t n = 0;
+    ASSERT_TRUE(RecordCountFromFileSize(p.GetFileSize(), h.HeaderLength(), h.RecordLength(), n));
+    EXPECT_EQ(n, 2u);
+    EXPECT_TRUE(EnsureEndOfFileMarker(p));
+    EXPECT_EQ(p.GetFileSize(), 56);
+    std::uint8_t last = 0;
+    ASSERT_TRUE(p.ReadAt(55, &last, 1));
+    EXPECT_EQ(last, kEndOfFileMarker);
+    EXPECT_TRUE(EnsureEndOfFileMarker(p));  // already marked: nothing added
+    EXPECT_EQ(p.GetFileSize(), 56);
+}
+
+TEST(Descriptors, ProxyDestructorClosesAFileLeftOpenUnderAnotherStorageType) {
+    std::string dir = HostTempDirectory();
+    std::string name = CreateUniqueFile(dir, "zarbel_prx_");
+    ASSERT_FALSE(name.empty());
+    {
+        TProxyStream p;
+        p.SetFileName(name);
+        p.AccessMode().SetAccessMode(0x12);
+        p.OpenProxyStream();
+        ASSERT_TRUE(p.IsOpen());
+        p.SetProxyStreamType(pstInnerStream);
+    }
+    TProxyStream q;  // the exclusive share lock went with the handle
+    q.SetFileName(name);
+    q.AccessMode().SetAccessMode(0x12);
+    q.OpenProxyStream();
+    EXPECT_TRUE(q.IsOpen());
+    q.Close();
+    std::remove(name.c_str());
 }
