@@ -1,0 +1,290 @@
+// The table classes: THXSmartDBF (a dataset over one .dbf file) and THXDBFNTX (the class callers
+// instantiate; it adds the NTX index collection and Clipper lock defaults).
+//
+// The class spans several units, one per concern:
+//   HXDBFOpen.cpp         properties, open/close, the read buffer, navigation, record count,
+//                         bookmarks, ReadRecordDirect, MarkDeleted, SetDeleted
+//   HXDBFFieldMap.cpp     descriptors -> THXDBFFieldDefs and dataset field definitions
+//   HXDBFFieldValues.cpp  field read/write codecs of every type, blank record, OEM translation
+//   HXDBFCreate.cpp       CreateTable                                   (table creation)
+//   HXDBFPost.cpp         InternalAddRecord, InternalPost               (append and post)
+//   HXDBFMemo.cpp         memo file open/close, CreateBlobStream        (memo storage)
+//   HXDBFPack.cpp         Pack                                          (pack)
+// The last four hold placeholders until their layers are written.
+//
+// Record buffer layout (AllocRecordBuffer): the record image (record length bytes, deletion
+// flag first), the 4-byte record number (the bookmark, little-endian), a status byte (2 after a
+// blank record was initialised, 0 after a read), the bookmark flag byte, then the calculated
+// fields area.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/HXDBFFieldDefs.h"
+#include "engine/HXDBFFlags.h"
+#include "engine/HXDBFFormat.h"
+#include "engine/HXDBFLocks.h"
+#include "engine/HXDBFMemMgr.h"
+#include "engine/HXDBFPrx.h"
+#include "platform/dataset.h"
+
+namespace zarbel {
+
+// Storage facts of one top-level field, cached at open for the codecs.
+struct TDBFFieldStore {
+    THXDBFFieldDef* Def = nullptr;
+    int Offset = 0;             // in the record
+    int Size = 0;               // bytes in the record
+    char Letter = 0;            // type letter
+    std::uint8_t Ext = 0;       // extended type byte (E only)
+    TFieldType DataType = ftUnknown;  // ftUnknown: no dataset field
+    std::uint16_t Len = 0;      // descriptor length (16-bit for C, 0 and E strings)
+    std::uint8_t LenByte = 0;   // descriptor length byte
+    std::uint8_t Dec = 0;       // descriptor decimal byte
+    bool Nullable = false;      // Visual FoxPro CanStoreNull with a null bit
+    int NullByte = 0;
+    std::uint8_t NullMask = 0;
+    bool AutoInc = false;
+};
+
+class THXSmartDBF : public TDataSet {
+public:
+    THXSmartDBF();
+    ~THXSmartDBF() override;
+
+    // ---- Published properties (defaults in the constructor) ----
+    const std::string& DBFFileName() const { return DBFFileName_; }
+    void SetDBFFileName(const std::string& name) { DBFFileName_ = name; }
+    xBaseVersion DbfVersion() const { return DbfVersion_; }
+    void SetDbfVersion(xBaseVersion v);  // also sets the dialect of DBFFieldDefs
+    int BufferSize() const { return BufferSize_; }
+    void SetBufferSize(int v) { BufferSize_ = v; }
+    bool OEM() const { return OEM_; }
+    void SetOEM(bool v) { OEM_ = v; }
+    std::uint8_t Codepage() const { return Codepage_; }
+    void SetCodepage(std::uint8_t v) { Codepage_ = v; }
+    bool SetDeleted() const { return SetDeleted_; }
+    void SetSetDeleted(bool v);
+    bool FastPostRecord() const { return FastPostRecord_; }
+    void SetFastPostRecord(bool v) { FastPostRecord_ = v; }
+    bool TrimInLocate() const { return TrimInLocate_; }
+    void SetTrimInLocate(bool v) { TrimInLocate_ = v; }
+    bool TrimCType() const { return TrimCType_; }
+    void SetTrimCType(bool v) { TrimCType_ = v; }
+    unsigned LookupOptions() const { return LookupOptions_; }
+    void SetLookupOptions(unsigned v) { LookupOptions_ = v; }
+    TAccessMode& AccessMode() { return AccessMode_; }
+    TProxyStreamType StorageType() const { return StorageType_; }
+    void SetStorageType(TProxyStreamType t) { StorageType_ = t; }
+    TStream* OuterStream() const { return OuterStream_; }
+    void SetOuterStream(TStream* s) { OuterStream_ = s; }
+    TLockEvent OnOuterStreamLock;
+    TUnlockEvent OnOuterStreamUnlock;
+    int LobBlockSize() const { return LobBlockSize_; }
+    void SetLobBlockSize(int v);  // rounded down to a multiple of 128
+    LockProtocolType LockProtocol() const { return Locks_.LockProtocol(); }
+    void SetLockProtocol(LockProtocolType p) { Locks_.SetLockProtocol(p, Active()); }
+    LockProtocolType LobLockProtocol() const { return Locks_.LobLockProtocol(); }
+    void SetLobLockProtocol(LockProtocolType p) { Locks_.SetLobLockProtocol(p, Active()); }
+    int WaitBusyRes() const { return Locks_.WaitBusyRes(); }
+    void SetWaitBusyRes(int n) { Locks_.SetWaitBusyRes(n); }
+    TTableFlag& FoxTableFlag() { return FoxTableFlag_; }
+    THXDBFFieldDefs& DBFFieldDefs() { return DBFFieldDefs_; }
+    bool CreateNow() const { return CreateNow_; }
+    void SetCreateNow(bool v) { CreateNow_ = v; }
+
+    // ---- Table state while open ----
+    xBaseVersion MemoDialect() const { return MemoDialect_; }
+    const TDBFHeader& Header() const { return Header_; }
+    int RecordLength() const { return RecLen_; }
+    int HeaderLength() const { return Header_.HeaderLength(); }
+    // Records per read block (BufferSize div record length); 0 while closed.
+    int RecordsPerBuffer() const { return R_; }
+    // The deletion flag of the active record ("*").
+    bool IsDeleted();
+    // Raw record image of the active record (record length bytes), or null.
+    const std::uint8_t* ActiveRecord();
+    // Storage facts of a dataset field (by its FieldNo), or null.
+    const TDBFFieldStore* FieldStore(const TField* field) const;
+    // The read buffer's copy of record n (record length bytes), or null when it holds none.
+    const std::uint8_t* BufferedRecord(std::uint32_t n) const;
+    // Number of read calls made on the table file since it opened (observability for tests).
+    std::uint64_t BlockReads() const { return BlockReads_; }
+
+    // ---- Engine operations ----
+    // Reads record n into the scratch buffer without moving the cursor and makes it the active
+    // record buffer (FastPostRecord forced true); false when n cannot be read.
+    bool ReadRecordDirect(int n);
+    // Ends ReadRecordDirect: the active buffer choice and FastPostRecord come back.
+    void ReleaseRecordDirect();
+    int ReadBlockForward();
+    int ReadBlockBackward();
+    void ReadBlockAround(int n);
+    // Sets ("*") or clears (" ") the deletion flag of the active record and writes it through.
+    void MarkDeleted(bool flag);
+    // OEM <-> ANSI of a zero-terminated text / a counted byte range when OEM is set.
+    int TranslateText(const char* src, char* dst, bool toOem) override;
+    int TranslateBuffer(const char* src, char* dst, int count, bool toOem);
+
+    void SetRecNo(int value) override;
+    bool BookmarkValid(const TBookmark& b) override;
+    int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
+
+    // ---- Operations of other layers (their own units) ----
+    // Creates the table file (and memo file) from DBFFieldDefs under DbfVersion. HXDBFCreate.cpp
+    virtual void CreateTable();
+    // Removes deleted records (and rebuilds the memo file). HXDBFPack.cpp
+    virtual void Pack();
+    // A stream over a memo/blob field's value of the active record. HXDBFMemo.cpp
+    std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
+
+protected:
+    // ---- Dataset engine operations ----
+    char* AllocRecordBuffer() override;
+    void FreeRecordBuffer(char*& buffer) override;
+    void InternalInitRecord(char* buffer) override;
+    TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) override;
+    int GetRecordSize() override { return RecLen_; }
+    void InternalOpen() override;
+    void InternalClose() override;
+    void InternalInitFieldDefs() override;
+    void InternalFirst() override;
+    void InternalLast() override;
+    void InternalGotoBookmark(const void* bookmark) override;
+    void InternalSetToRecord(char* buffer) override;
+    TBookmarkFlag GetBookmarkFlag(const char* buffer) override;
+    void SetBookmarkFlag(char* buffer, TBookmarkFlag flag) override;
+    void GetBookmarkData(const char* buffer, void* data) override;
+    void SetBookmarkData(char* buffer, const void* data) override;
+    void InternalAddRecord(char* buffer, bool append) override;  // HXDBFPost.cpp
+    void InternalPost() override;                                 // HXDBFPost.cpp
+    void InternalDelete() override;
+    void InternalEdit() override;
+    bool IsCursorOpen() const override;
+    int GetRecordCount() override;
+    int GetRecNo() override;
+    bool GetFieldData(TField* field, void* buffer) override;
+    void SetFieldData(TField* field, const void* buffer) override;
+    void ClearCalcFields(char* buffer) override;
+
+    // ---- Memo layer hooks (HXDBFMemo.cpp) ----
+    virtual void OpenMemoFile();
+    virtual void CloseMemoFile();
+
+    // ---- Index hooks: no-ops here; the index engine overrides them (THXDBFNTX) ----
+    virtual bool IndexActive() const { return false; }
+    virtual void OpenIndexes() {}
+    virtual void CloseIndexes() {}
+    // Fill the read buffer and record-number table in key order; return the records loaded.
+    virtual int IndexReadFirst() { return 0; }
+    virtual int IndexReadLast() { return 0; }
+    virtual int IndexReadForward() { return 0; }
+    virtual int IndexReadBackward() { return 0; }
+    virtual int IndexReadAround(int) { return 0; }
+    // Edit snapshot of every index (edit began); key maintenance after append / update.
+    virtual void IndexEditSnapshot() {}
+    virtual void IndexAfterAppend(std::uint32_t) {}
+    virtual void IndexAfterUpdate(std::uint32_t) {}
+    // The active index's range test for a record image.
+    virtual bool IndexInRange(const std::uint8_t*) { return true; }
+
+    // ---- Filter hook: the compiled Filter expression's value for the filter buffer ----
+    virtual bool EvaluateFilterExpression() { return true; }
+
+    // ---- Services for the other units ----
+    // The record buffer the codecs work on, chosen by state (null when there is none).
+    char* ActiveRecordBuffer();
+    // Acceptance test of a record image (filter, SetDeleted, index range).
+    bool AcceptRecord(const std::uint8_t* rec);
+    // Places the cursor on record n (read buffer searched, else refilled around it); a record
+    // hidden by the acceptance test gives way to the next visible one, else the previous one.
+    void PlaceCursorOn(std::uint32_t n);
+    // Record number stored in a record buffer.
+    std::uint32_t BufferRecNo(const char* buffer) const { return GetLE32(reinterpret_cast<const std::uint8_t*>(buffer) + RecLen_); }
+    // Copies a record image into the read-buffer slot that holds record n, if any.
+    void UpdateReadBufferSlot(std::uint32_t n, const std::uint8_t* rec);
+    // Raises "THXSmartDBF: " + the system's text for the last error.
+    [[noreturn]] void RaiseWriteError() const;
+    std::uint32_t RecordCountFromFile();
+
+    TProxyStream TableFile_;
+    TProxyStream MemoFile_;
+    THXDBFLockState Locks_;
+    TDBFHeader Header_;
+    xBaseVersion MemoDialect_ = xUnknown;
+    int RecLen_ = 0;
+    std::vector<TDBFFieldStore> Stores_;       // top-level fields in record order
+    std::vector<int> StoreOfFieldNo_;          // dataset FieldNo - 1 -> index in Stores_
+    // Set by the append path while it fills autoincrement fields: only then do writes to
+    // autoincrement fields reach the record.
+    bool FillingAutoInc_ = false;
+
+private:
+    bool FetchNext();
+    bool FetchPrior();
+    void FillTarget(char* target, int slot);
+    void FillBlank(char* target, TBookmarkFlag flag);
+    void ReadFirstBlock();
+    void ReadLastBlock();
+    std::uint8_t* Slot(int i) const { return ReadBuf_.Bytes() + static_cast<std::size_t>(i) * static_cast<std::size_t>(RecLen_); }
+    std::uint32_t* RecNos() const { return static_cast<std::uint32_t*>(RecNos_.Data()); }
+    void FreeTableBuffers();
+    // Descriptor walk into DBFFieldDefs, FieldDefs and Stores_.
+    void BuildFieldDefs();
+    bool ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* rec, void* buffer);
+    void WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, const void* buffer);
+    bool GetLookupValue(TField* field, void* buffer);
+
+    // properties
+    std::string DBFFileName_;
+    xBaseVersion DbfVersion_ = xBaseIII;
+    int BufferSize_ = 4096;
+    bool OEM_ = false;
+    std::uint8_t Codepage_ = 0;
+    bool SetDeleted_ = false;
+    bool FastPostRecord_ = false;
+    bool TrimInLocate_ = false;
+    bool TrimCType_ = false;
+    unsigned LookupOptions_ = 0;
+    TAccessMode AccessMode_;
+    TProxyStreamType StorageType_ = pstFile;
+    TStream* OuterStream_ = nullptr;
+    int LobBlockSize_ = 512;
+    TTableFlag FoxTableFlag_;
+    THXDBFFieldDefs DBFFieldDefs_;
+    bool CreateNow_ = false;
+
+    // read buffer state
+    TMemBlock ReadBuf_;     // BufferSize + 10 bytes
+    TMemBlock RecNos_;      // R record numbers
+    TMemBlock ScanBuf_;     // BufferSize bytes
+    TMemBlock SlotSave_;    // one record: slot 0 kept over a refill that may find nothing
+    TMemBlock Scratch_, FilterBuf_, SetKeyBuf_, CryptBuf_;  // record buffers of the engine
+    int R_ = 0;
+    int L_ = 0;
+    bool FilledBackwards_ = false;
+    int P_ = -1;
+    bool Bof_ = true;
+    bool Eof_ = true;
+    char* DirectBuffer_ = nullptr;   // ReadRecordDirect / locate: the record examined
+    bool SavedFastPost_ = false;
+    std::uint64_t BlockReads_ = 0;
+};
+
+// The class callers instantiate: NTX index collection (empty until the index engine plugs in)
+// and Clipper lock conventions by default.
+class THXDBFNTX : public THXSmartDBF {
+public:
+    THXDBFNTX();
+    ~THXDBFNTX() override;
+    const std::string& IndexName() const { return IndexName_; }
+    void SetIndexName(const std::string& name) { IndexName_ = name; }
+
+private:
+    std::string IndexName_;
+};
+
+}  // namespace zarbel

@@ -1,0 +1,668 @@
+// THXSmartDBF: properties, open and close, the read buffer of R records, navigation, record
+// count, bookmarks, ReadRecordDirect, MarkDeleted and SetDeleted.
+#include <cerrno>
+#include <cstring>
+
+#include "engine/HXDBFDataSet.h"
+#include "platform/exception.h"
+
+namespace zarbel {
+
+namespace {
+constexpr int kRecNoAt = 0;      // offsets after the record image
+constexpr int kStatusAt = 4;
+constexpr int kFlagAt = 5;
+constexpr int kBufferTail = 6;   // record number, status, bookmark flag
+}  // namespace
+
+THXSmartDBF::THXSmartDBF() : DBFFieldDefs_(nullptr, xBaseIII) {
+    AccessMode_.SetAccessMode(0);
+}
+
+THXSmartDBF::~THXSmartDBF() {
+    DestroyingClose();
+    FreeTableBuffers();
+    CloseMemoFile();
+    TableFile_.Close();
+}
+
+void THXSmartDBF::SetDbfVersion(xBaseVersion v) {
+    DbfVersion_ = v;
+    DBFFieldDefs_.SetDialect(v);
+}
+
+void THXSmartDBF::SetLobBlockSize(int v) { LobBlockSize_ = v < 0 ? 0 : (v / 128) * 128; }
+
+void THXSmartDBF::SetSetDeleted(bool v) {
+    if (!Active()) {
+        SetDeleted_ = v;
+        return;
+    }
+    CheckBrowseMode();
+    SetDeleted_ = v;
+    Refresh();
+}
+
+// ---------------------------------------------------------------------------------------
+// Open and close
+// ---------------------------------------------------------------------------------------
+
+void THXSmartDBF::InternalOpen() {
+    const std::string& name = DBFFileName_;
+    // 1. lock state and memo file
+    Locks_.Reset();
+    CloseMemoFile();
+    // 2. table file
+    TableFile_.Close();
+    TableFile_.SetFileName(name);
+    TableFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
+    TableFile_.SetProxyStreamType(StorageType_);
+    TableFile_.SetOuterStream(OuterStream_);
+    TableFile_.OnLockEvent = OnOuterStreamLock;
+    TableFile_.OnUnlockEvent = OnOuterStreamUnlock;
+    TableFile_.OpenProxyStream();
+    if (!TableFile_.IsOpen()) throw Exception("THXSmartDBF.InternalOpen: Open error \"" + name + "\"");
+    Locks_.Bind(&TableFile_, &TableFile_.AccessMode(), &Header_);
+    try {
+        // 3. header
+        std::uint8_t head[kHeaderSize];
+        if (!TableFile_.ReadAt(0, head, kHeaderSize)) throw Exception(NotDbfFileMessage(name));
+        Header_.Load(head);
+        FoxTableFlag_.SetTableFlag(Header_.TableFlags());
+        // 4. dialect
+        TVersionInfo vi = LookupVersionByte(Header_.Version(), Header_.TableFlags());
+        if (vi.Dialect == xUnknown) throw Exception(NotDbfFileMessage(name));
+        SetDbfVersion(vi.Dialect);
+        MemoDialect_ = vi.MemoDialect;
+        // 5. the dBase VII extension is skipped by starting the descriptors after it.
+        // Consistency of the lengths: nothing below may read outside the file's records.
+        std::int64_t fileSize = TableFile_.GetFileSize();
+        int hl = Header_.HeaderLength();
+        if (hl < DescriptorStart(vi.Dialect) + 1 || hl > fileSize)
+            throw Exception("THXSmartDBF.InternalOpen: File \"" + name + "\" has a bad header length (" +
+                            std::to_string(hl) + ", file size " + std::to_string(fileSize) + ")");
+        // 6. record length, read buffer
+        RecLen_ = Header_.RecordLength();
+        if (RecLen_ < 1)
+            throw Exception("THXSmartDBF.InternalOpen: File \"" + name + "\" has a bad record length (0)");
+        R_ = BufferSize_ > 0 ? BufferSize_ / RecLen_ : 0;
+        if (R_ == 0) throw Exception("THXSmartDBF.InternalOpen: BufferSize too small!");
+        ReadBuf_ = TMemBlock::Allocate(this, BufferSize_ + 10, "THXSmartDBF");
+        RecNos_ = TMemBlock::Allocate(this, static_cast<std::int64_t>(R_) * 4, "THXSmartDBF");
+        ScanBuf_ = TMemBlock::Allocate(this, BufferSize_, "THXSmartDBF");
+        SlotSave_ = TMemBlock::Allocate(this, RecLen_, "THXSmartDBF");
+        std::memset(ReadBuf_.Data(), 0, static_cast<std::size_t>(BufferSize_ + 10));
+        L_ = 0;
+        FilledBackwards_ = false;
+        P_ = -1;
+        // 7. memo file
+        OpenMemoFile();
+        // 8. field definitions, field objects and their binding
+        InternalInitFieldDefs();
+        if (DefaultFields()) CreateFields();
+        BindFields(true);
+        for (int i = 0; i < Fields().Count(); ++i) {
+            TField& f = Fields()[i];
+            const TDBFFieldStore* s = FieldStore(&f);
+            f.SetTag(s ? reinterpret_cast<std::intptr_t>(s->Def) : 0);
+        }
+        // 10. indexes
+        OpenIndexes();
+        // 11. first block, the engine's record buffers
+        ReadFirstBlock();
+        std::int64_t rb = RecLen_ + kBufferTail + CalcFieldsSize();
+        Scratch_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        FilterBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        SetKeyBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        CryptBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        // 12.
+        Bof_ = true;
+        SetBookmarkSize(4);
+        BlockReads_ = 0;
+    } catch (...) {
+        FreeTableBuffers();
+        CloseIndexes();
+        CloseMemoFile();
+        TableFile_.Close();
+        throw;
+    }
+}
+
+void THXSmartDBF::FreeTableBuffers() {
+    ReadBuf_.Reset();
+    RecNos_.Reset();
+    ScanBuf_.Reset();
+    SlotSave_.Reset();
+    Scratch_.Reset();
+    FilterBuf_.Reset();
+    SetKeyBuf_.Reset();
+    CryptBuf_.Reset();
+    R_ = 0;
+    L_ = 0;
+    FilledBackwards_ = false;
+    P_ = -1;
+    DirectBuffer_ = nullptr;
+}
+
+void THXSmartDBF::InternalClose() {
+    try {
+        CloseIndexes();
+        FreeTableBuffers();
+        BindFields(false);
+        if (DefaultFields()) DestroyFields();
+        CloseMemoFile();
+    } catch (...) {
+        TableFile_.Close();
+        throw;
+    }
+    if (TableFile_.IsOpen()) {
+        // A table open for writing gets its end-of-file byte back.
+        if (TableFile_.AccessMode().OpenReadWrite()) {
+            std::int64_t size = TableFile_.GetFileSize();
+            std::uint8_t last = 0;
+            if (size > 0 && TableFile_.ReadAt(size - 1, &last, 1) && last != kEndOfFileMarker) {
+                std::uint8_t eof = kEndOfFileMarker;
+                TableFile_.WriteAt(size, &eof, 1);
+            } else if (size == 0) {
+                std::uint8_t eof = kEndOfFileMarker;
+                TableFile_.WriteAt(0, &eof, 1);
+            }
+        }
+        TableFile_.Close();
+    }
+}
+
+bool THXSmartDBF::IsCursorOpen() const { return TableFile_.IsOpen(); }
+
+// ---------------------------------------------------------------------------------------
+// Record count, record buffers, bookmarks
+// ---------------------------------------------------------------------------------------
+
+std::uint32_t THXSmartDBF::RecordCountFromFile() {
+    std::uint32_t count = 0;
+    RecordCountFromFileSize(TableFile_.GetFileSize(), Header_.HeaderLength(),
+                            static_cast<std::uint16_t>(RecLen_), count);
+    Header_.SetRecordCount(count);
+    return count;
+}
+
+int THXSmartDBF::GetRecordCount() {
+    CheckActive();
+    return static_cast<int>(RecordCountFromFile());
+}
+
+char* THXSmartDBF::AllocRecordBuffer() {
+    std::int64_t size = RecLen_ + kBufferTail + CalcFieldsSize();
+    char* p = static_cast<char*>(HXDBFMemMgr().Allocate(this, size, "THXSmartDBF"));
+    std::memset(p, 0, static_cast<std::size_t>(size));
+    return p;
+}
+
+void THXSmartDBF::FreeRecordBuffer(char*& buffer) {
+    HXDBFMemMgr().Free(buffer);
+    buffer = nullptr;
+}
+
+TBookmarkFlag THXSmartDBF::GetBookmarkFlag(const char* buffer) {
+    return static_cast<TBookmarkFlag>(buffer[RecLen_ + kFlagAt]);
+}
+
+void THXSmartDBF::SetBookmarkFlag(char* buffer, TBookmarkFlag flag) {
+    buffer[RecLen_ + kFlagAt] = static_cast<char>(flag);
+}
+
+void THXSmartDBF::GetBookmarkData(const char* buffer, void* data) {
+    std::memcpy(data, buffer + RecLen_ + kRecNoAt, 4);
+}
+
+void THXSmartDBF::SetBookmarkData(char* buffer, const void* data) {
+    std::memcpy(buffer + RecLen_ + kRecNoAt, data, 4);
+}
+
+bool THXSmartDBF::BookmarkValid(const TBookmark& b) {
+    if (b.size() != 4 || !Active()) return false;
+    std::uint32_t n = GetLE32(reinterpret_cast<const std::uint8_t*>(b.data()));
+    return n != 0 && n <= Header_.RecordCount();
+}
+
+int THXSmartDBF::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
+    std::uint32_t x = a.size() == 4 ? GetLE32(reinterpret_cast<const std::uint8_t*>(a.data())) : 0;
+    std::uint32_t y = b.size() == 4 ? GetLE32(reinterpret_cast<const std::uint8_t*>(b.data())) : 0;
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+void THXSmartDBF::ClearCalcFields(char* buffer) {
+    if (CalcFieldsSize() > 0) std::memset(buffer + RecLen_ + kBufferTail, 0, static_cast<std::size_t>(CalcFieldsSize()));
+}
+
+char* THXSmartDBF::ActiveRecordBuffer() {
+    if (DirectBuffer_) return DirectBuffer_;
+    switch (State()) {
+        case dsFilter: return FilterBuf_.Chars();
+        case dsBrowse: return IsEmpty() ? nullptr : ActiveBuffer();
+        case dsEdit:
+        case dsInsert: return ActiveBuffer();
+        case dsSetKey: return SetKeyBuf_.Chars();
+        case dsCalcFields: return CalcBuffer();
+        default: return nullptr;
+    }
+}
+
+const std::uint8_t* THXSmartDBF::ActiveRecord() {
+    return reinterpret_cast<const std::uint8_t*>(ActiveRecordBuffer());
+}
+
+bool THXSmartDBF::IsDeleted() {
+    const std::uint8_t* rec = ActiveRecord();
+    return rec && rec[0] == kRecordDeleted;
+}
+
+int THXSmartDBF::GetRecNo() {
+    char* buf = ActiveRecordBuffer();
+    if (!buf) return -1;
+    return static_cast<int>(BufferRecNo(buf));
+}
+
+// ---------------------------------------------------------------------------------------
+// The read buffer
+// ---------------------------------------------------------------------------------------
+
+void THXSmartDBF::ReadFirstBlock() {
+    Bof_ = true;
+    Eof_ = false;
+    FilledBackwards_ = false;
+    P_ = -1;
+    if (IndexActive()) {
+        L_ = IndexReadFirst();
+    } else {
+        L_ = 0;
+        if (TableFile_.Seek(Header_.HeaderLength(), soBeginning) >= 0) {
+            ++BlockReads_;
+            std::int64_t got = TableFile_.Read(ReadBuf_.Data(), static_cast<std::int64_t>(R_) * RecLen_);
+            L_ = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+        }
+        for (int i = 0; i < L_; ++i) RecNos()[i] = static_cast<std::uint32_t>(i + 1);
+    }
+    if (L_ == 0) {
+        Bof_ = true;
+        Eof_ = true;
+    }
+}
+
+void THXSmartDBF::ReadLastBlock() {
+    Bof_ = false;
+    Eof_ = true;
+    FilledBackwards_ = true;
+    P_ = R_;
+    if (IndexActive()) {
+        L_ = IndexReadLast();
+        if (L_ == 0) Bof_ = true;
+        return;
+    }
+    std::int64_t n = RecordCountFromFile();
+    L_ = 0;
+    if (n == 0) {
+        Bof_ = true;
+        return;
+    }
+    std::int64_t first = n >= R_ ? n - R_ + 1 : 1;
+    int want = static_cast<int>(n - first + 1);
+    std::uint8_t* dst = Slot(R_ - want);
+    std::int64_t got = -1;
+    if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), first),
+                        soBeginning) >= 0) {
+        ++BlockReads_;
+        got = TableFile_.Read(dst, static_cast<std::int64_t>(want) * RecLen_);
+    }
+    int k = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+    if (k < want && k > 0)  // the file shrank meanwhile: keep the loaded records at the end
+        std::memmove(Slot(R_ - k), dst, static_cast<std::size_t>(k) * static_cast<std::size_t>(RecLen_));
+    L_ = k;
+    for (int i = 0; i < k; ++i) RecNos()[R_ - k + i] = static_cast<std::uint32_t>(first + i);
+    if (L_ == 0) Bof_ = true;
+}
+
+int THXSmartDBF::ReadBlockForward() {
+    if (L_ <= 0) return 0;
+    if (IndexActive()) {
+        int k = IndexReadForward();
+        if (k > 0) {
+            L_ = k;
+            FilledBackwards_ = false;
+            P_ = 0;
+        }
+        return k;
+    }
+    std::uint32_t m = RecNos()[FilledBackwards_ ? R_ - 1 : L_ - 1];
+    // The read may stop inside the first slot (a lone end-of-file byte, a partial record):
+    // what it overwrote there is put back when it loads nothing.
+    std::memcpy(SlotSave_.Data(), Slot(0), static_cast<std::size_t>(RecLen_));
+    std::int64_t got = -1;
+    if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), m + 1),
+                        soBeginning) >= 0) {
+        ++BlockReads_;
+        got = TableFile_.Read(ReadBuf_.Data(), static_cast<std::int64_t>(R_) * RecLen_);
+    }
+    int k = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+    if (k <= 0) {
+        std::memcpy(Slot(0), SlotSave_.Data(), static_cast<std::size_t>(RecLen_));
+        return 0;
+    }
+    L_ = k;
+    FilledBackwards_ = false;
+    P_ = 0;
+    for (int i = 0; i < k; ++i) RecNos()[i] = m + 1 + static_cast<std::uint32_t>(i);
+    return k;
+}
+
+int THXSmartDBF::ReadBlockBackward() {
+    if (L_ < 1) return 0;
+    if (IndexActive()) {
+        int k = IndexReadBackward();
+        if (k > 0) {
+            L_ = k;
+            FilledBackwards_ = true;
+            P_ = R_ - 1;
+        }
+        return k;
+    }
+    std::int64_t m = RecNos()[FilledBackwards_ ? R_ - L_ : 0];
+    std::int64_t first = m - R_;
+    if (first < 1) first = 1;
+    int k = static_cast<int>(m - first);
+    if (k <= 0) return 0;
+    // Read into the scan buffer first, so that a short read leaves the read buffer intact.
+    std::int64_t got = -1;
+    if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), first),
+                        soBeginning) >= 0) {
+        ++BlockReads_;
+        got = TableFile_.Read(ScanBuf_.Data(), static_cast<std::int64_t>(k) * RecLen_);
+    }
+    if (got < static_cast<std::int64_t>(k) * RecLen_) return 0;
+    std::memcpy(Slot(R_ - k), ScanBuf_.Data(), static_cast<std::size_t>(k) * static_cast<std::size_t>(RecLen_));
+    L_ = k;
+    for (int i = 0; i < k; ++i) RecNos()[R_ - 1 - i] = static_cast<std::uint32_t>(m - 1 - i);
+    FilledBackwards_ = true;
+    P_ = R_ - 1;
+    return k;
+}
+
+void THXSmartDBF::ReadBlockAround(int n) {
+    if (IndexActive()) {
+        L_ = IndexReadAround(n);
+        FilledBackwards_ = false;
+        Bof_ = Eof_ = L_ == 0;
+        P_ = 0;
+        return;
+    }
+    std::int64_t first = static_cast<std::int64_t>(n) - R_ / 2;
+    if (first < 1) first = 1;
+    L_ = 0;
+    FilledBackwards_ = false;
+    if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), first),
+                        soBeginning) >= 0) {
+        ++BlockReads_;
+        std::int64_t got = TableFile_.Read(ReadBuf_.Data(), static_cast<std::int64_t>(R_) * RecLen_);
+        L_ = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+    }
+    for (int i = 0; i < L_; ++i) RecNos()[i] = static_cast<std::uint32_t>(first + i);
+    if (L_ > 0) {
+        Bof_ = Eof_ = false;
+        P_ = 0;
+    } else {
+        Bof_ = Eof_ = true;
+        P_ = -1;
+    }
+    for (int i = 0; i < L_; ++i)
+        if (RecNos()[i] == static_cast<std::uint32_t>(n)) {
+            P_ = i;
+            break;
+        }
+}
+
+bool THXSmartDBF::FetchNext() {
+    Bof_ = false;
+    ++P_;
+    int limit = FilledBackwards_ ? R_ : L_;
+    if (P_ < limit && P_ >= 0) return true;
+    if (ReadBlockForward() > 0) return true;
+    P_ = FilledBackwards_ ? R_ : L_;
+    Eof_ = true;
+    return false;
+}
+
+bool THXSmartDBF::FetchPrior() {
+    Eof_ = false;
+    --P_;
+    int low = FilledBackwards_ ? R_ - L_ : 0;
+    int high = FilledBackwards_ ? R_ : L_;
+    if (P_ >= low && P_ < high) return true;
+    if (ReadBlockBackward() > 0) return true;
+    P_ = low - 1;
+    Bof_ = true;
+    return false;
+}
+
+void THXSmartDBF::InternalFirst() { ReadFirstBlock(); }
+
+void THXSmartDBF::InternalLast() { ReadLastBlock(); }
+
+void THXSmartDBF::InternalGotoBookmark(const void* bookmark) {
+    ReadBlockAround(static_cast<int>(GetLE32(static_cast<const std::uint8_t*>(bookmark))));
+}
+
+void THXSmartDBF::InternalSetToRecord(char* buffer) { InternalGotoBookmark(buffer + RecLen_ + kRecNoAt); }
+
+// ---------------------------------------------------------------------------------------
+// Fetches
+// ---------------------------------------------------------------------------------------
+
+void THXSmartDBF::FillTarget(char* target, int slot) {
+    std::memcpy(target, Slot(slot), static_cast<std::size_t>(RecLen_));
+    PutLE32(reinterpret_cast<std::uint8_t*>(target + RecLen_ + kRecNoAt), RecNos()[slot]);
+    target[RecLen_ + kStatusAt] = 0;
+    target[RecLen_ + kFlagAt] = bfCurrent;
+}
+
+void THXSmartDBF::FillBlank(char* target, TBookmarkFlag flag) {
+    InternalInitRecord(Scratch_.Chars());
+    Scratch_.Chars()[RecLen_ + kFlagAt] = static_cast<char>(flag);
+    std::memcpy(target, Scratch_.Data(), static_cast<std::size_t>(RecLen_ + kBufferTail));
+}
+
+bool THXSmartDBF::AcceptRecord(const std::uint8_t* rec) {
+    bool accept = true;
+    if (Filtered()) {
+        std::memcpy(FilterBuf_.Data(), rec, static_cast<std::size_t>(RecLen_));
+        TDataSetState old = SetTempState(dsFilter);
+        try {
+            if (OnFilterRecord) OnFilterRecord(*this, accept);
+            if (accept && !Filter().empty()) accept = EvaluateFilterExpression();
+        } catch (...) {
+            RestoreState(old);
+            throw;
+        }
+        RestoreState(old);
+        if (SetDeleted_ && rec[0] == kRecordDeleted) accept = false;
+    } else if (SetDeleted_ && rec[0] == kRecordDeleted) {
+        accept = false;
+    }
+    if (accept && IndexActive()) accept = IndexInRange(rec);
+    return accept;
+}
+
+TGetResult THXSmartDBF::GetRecord(char* buffer, TGetMode mode, bool) {
+    const bool test = Filtered() || SetDeleted_ || IndexActive();
+    switch (mode) {
+        case gmNext:
+            for (;;) {
+                if (!FetchNext()) {
+                    FillBlank(buffer, bfEOF);
+                    return grEOF;
+                }
+                if (!test || AcceptRecord(Slot(P_))) break;
+            }
+            FillTarget(buffer, P_);
+            return grOK;
+        case gmPrior:
+            for (;;) {
+                if (!FetchPrior()) {
+                    FillBlank(buffer, bfBOF);
+                    return grBOF;
+                }
+                if (!test || AcceptRecord(Slot(P_))) break;
+            }
+            FillTarget(buffer, P_);
+            return grOK;
+        case gmCurrent: {
+            int low = FilledBackwards_ ? R_ - L_ : 0;
+            int high = FilledBackwards_ ? R_ : L_;
+            if (!Bof_ && !Eof_ && P_ >= low && P_ < high && (!test || AcceptRecord(Slot(P_)))) {
+                FillTarget(buffer, P_);
+                return grOK;
+            }
+            FillBlank(buffer, bfCurrent);
+            return grError;
+        }
+    }
+    return grError;
+}
+
+// ---------------------------------------------------------------------------------------
+// Going to a record, direct reads, deletion
+// ---------------------------------------------------------------------------------------
+
+bool THXSmartDBF::ReadRecordDirect(int n) {
+    CheckActive();
+    if (n < 1) return false;
+    char* buf = Scratch_.Chars();
+    if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n), buf,
+                           RecLen_))
+        return false;
+    PutLE32(reinterpret_cast<std::uint8_t*>(buf + RecLen_ + kRecNoAt), static_cast<std::uint32_t>(n));
+    buf[RecLen_ + kStatusAt] = 0;
+    buf[RecLen_ + kFlagAt] = bfCurrent;
+    if (!DirectBuffer_) SavedFastPost_ = FastPostRecord_;
+    DirectBuffer_ = buf;
+    FastPostRecord_ = true;
+    return true;
+}
+
+void THXSmartDBF::ReleaseRecordDirect() {
+    if (!DirectBuffer_) return;
+    DirectBuffer_ = nullptr;
+    FastPostRecord_ = SavedFastPost_;
+}
+
+void THXSmartDBF::SetRecNo(int value) {
+    CheckBrowseMode();
+    bool ok = false;
+    if (ReadRecordDirect(value)) {
+        ok = AcceptRecord(reinterpret_cast<const std::uint8_t*>(Scratch_.Data()));
+        ReleaseRecordDirect();
+    }
+    if (!ok) return;
+    if (BeforeScroll) BeforeScroll(*this);
+    ReadBlockAround(value);
+    Resync(rmCenter);
+    if (AfterScroll) AfterScroll(*this);
+}
+
+void THXSmartDBF::UpdateReadBufferSlot(std::uint32_t n, const std::uint8_t* rec) {
+    if (!ReadBuf_) return;
+    int low = FilledBackwards_ ? R_ - L_ : 0;
+    int high = FilledBackwards_ ? R_ : L_;
+    for (int i = low; i < high; ++i)
+        if (RecNos()[i] == n) {
+            std::memcpy(Slot(i), rec, static_cast<std::size_t>(RecLen_));
+            return;
+        }
+}
+
+const std::uint8_t* THXSmartDBF::BufferedRecord(std::uint32_t n) const {
+    if (!ReadBuf_) return nullptr;
+    int low = FilledBackwards_ ? R_ - L_ : 0;
+    int high = FilledBackwards_ ? R_ : L_;
+    for (int i = low; i < high; ++i)
+        if (RecNos()[i] == n) return Slot(i);
+    return nullptr;
+}
+
+void THXSmartDBF::PlaceCursorOn(std::uint32_t n) {
+    int low = FilledBackwards_ ? R_ - L_ : 0;
+    int high = FilledBackwards_ ? R_ : L_;
+    int slot = -1;
+    for (int i = low; i < high; ++i)
+        if (RecNos()[i] == n) {
+            slot = i;
+            break;
+        }
+    if (slot >= 0) {
+        P_ = slot;
+        Bof_ = Eof_ = false;
+    } else {
+        ReadBlockAround(static_cast<int>(n));
+    }
+    if (Bof_ && Eof_) return;
+    const bool test = Filtered() || SetDeleted_ || IndexActive();
+    if (!test || AcceptRecord(Slot(P_))) return;
+    // hidden: the next visible record, else the previous one
+    int saveP = P_;
+    while (FetchNext())
+        if (AcceptRecord(Slot(P_))) return;
+    ReadBlockAround(static_cast<int>(n));
+    (void)saveP;
+    while (FetchPrior())
+        if (AcceptRecord(Slot(P_))) return;
+}
+
+void THXSmartDBF::RaiseWriteError() const {
+    std::string text = std::strerror(errno);
+    if (text.size() > 500) text.resize(500);
+    throw Exception("THXSmartDBF: " + text);
+}
+
+void THXSmartDBF::MarkDeleted(bool flag) {
+    CheckActive();
+    char* buf = ActiveRecordBuffer();
+    if (!buf) return;
+    buf[0] = static_cast<char>(flag ? kRecordDeleted : kRecordLive);
+    std::uint32_t n = BufferRecNo(buf);
+    if (n == 0) return;  // a record not yet in the file
+    std::int64_t savedPos = TableFile_.Seek(0, soCurrent);
+    if (!Locks_.RecordLock(n)) throw Exception("THXSmartDBF.InternalPost: Can not lock DBF record.");
+    try {
+        if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n),
+                            soBeginning) < 0 ||
+            TableFile_.Write(buf, RecLen_) != RecLen_)
+            RaiseWriteError();
+        UpdateReadBufferSlot(n, reinterpret_cast<const std::uint8_t*>(buf));
+    } catch (...) {
+        Locks_.RecordUnlock(n);
+        if (savedPos >= 0) TableFile_.Seek(savedPos, soBeginning);
+        throw;
+    }
+    Locks_.RecordUnlock(n);
+    if (savedPos >= 0) TableFile_.Seek(savedPos, soBeginning);
+    if (!FastPostRecord_) {
+        PlaceCursorOn(n);
+        DataEvent(deRecordChange, 0);
+    }
+}
+
+void THXSmartDBF::InternalDelete() { MarkDeleted(true); }
+
+void THXSmartDBF::InternalEdit() { IndexEditSnapshot(); }
+
+// ---------------------------------------------------------------------------------------
+// THXDBFNTX
+// ---------------------------------------------------------------------------------------
+
+THXDBFNTX::THXDBFNTX() {
+    Locks_.SetLockProtocol(lpClipperLock, false);
+    Locks_.SetLobLockProtocol(lpClipperLock, false);
+}
+
+THXDBFNTX::~THXDBFNTX() { DestroyingClose(); }
+
+}  // namespace zarbel

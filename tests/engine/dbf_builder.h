@@ -1,0 +1,90 @@
+// Writes small table files byte by byte for the engine's tests.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace zarbel::test {
+
+struct FieldSpec {
+    std::string name;
+    char type;
+    int len;
+    int dec = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t ext = 0;
+};
+
+// Header, 32-byte (or 48-byte for version 0x04/0x8C) descriptors, 0x0D, then the records and
+// optionally 0x1A. Records are given as their full images (deletion flag first).
+inline std::string BuildDbf(std::uint8_t version, const std::vector<FieldSpec>& fields,
+                            const std::vector<std::string>& records, bool eofMarker = true,
+                            std::uint8_t tableFlags = 0, int recLenOverride = -1) {
+    const bool longForm = version == 0x04 || version == 0x8C;
+    const int dsize = longForm ? 48 : 32;
+    const int start = longForm ? 68 : 32;
+    int recLen = 1;
+    std::string desc;
+    for (const FieldSpec& f : fields) {
+        std::string d(static_cast<std::size_t>(dsize), '\0');
+        for (std::size_t i = 0; i < f.name.size() && i < (longForm ? 31u : 10u); ++i) d[i] = f.name[i];
+        int lenAt = longForm ? 33 : 16;
+        d[static_cast<std::size_t>(longForm ? 32 : 11)] = f.type;
+        d[static_cast<std::size_t>(longForm ? 35 : 12)] = static_cast<char>(f.ext);
+        if (f.type == 'C' || f.type == '0') {
+            d[static_cast<std::size_t>(lenAt)] = static_cast<char>(f.len & 0xFF);
+            d[static_cast<std::size_t>(lenAt + 1)] = static_cast<char>(f.len >> 8);
+        } else {
+            d[static_cast<std::size_t>(lenAt)] = static_cast<char>(f.len);
+            d[static_cast<std::size_t>(lenAt + 1)] = static_cast<char>(f.dec);
+        }
+        d[static_cast<std::size_t>(longForm ? 37 : 18)] = static_cast<char>(f.flags);
+        desc += d;
+        recLen += f.len;  // callers give the bytes in the record as len for binary kinds
+    }
+    if (recLenOverride >= 0) recLen = recLenOverride;
+    const int headerLen = start + static_cast<int>(desc.size()) + 1;
+    std::string h(static_cast<std::size_t>(start), '\0');
+    h[0] = static_cast<char>(version);
+    h[1] = 124;
+    h[2] = 1;
+    h[3] = 1;
+    std::uint32_t n = static_cast<std::uint32_t>(records.size());
+    for (int i = 0; i < 4; ++i) h[static_cast<std::size_t>(4 + i)] = static_cast<char>(n >> (8 * i));
+    h[8] = static_cast<char>(headerLen & 0xFF);
+    h[9] = static_cast<char>(headerLen >> 8);
+    h[10] = static_cast<char>(recLen & 0xFF);
+    h[11] = static_cast<char>(recLen >> 8);
+    h[28] = static_cast<char>(tableFlags);
+    std::string out = h + desc + "\r";
+    for (const std::string& r : records) out += r;
+    if (eofMarker) out += '\x1A';
+    return out;
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// A scratch file name unique to this process and test.
+inline std::string TempPath(const std::string& name) {
+    return std::string(ZARBEL_BINARY_DIR) + "/tmp_" + std::to_string(::getpid()) + "_" + name;
+}
+
+// Pads or cuts s to n characters (left-aligned), or right-aligns it with `right`.
+inline std::string Pad(const std::string& s, std::size_t n, bool right = false) {
+    if (s.size() >= n) return s.substr(0, n);
+    return right ? std::string(n - s.size(), ' ') + s : s + std::string(n - s.size(), ' ');
+}
+
+}  // namespace zarbel::test
