@@ -719,7 +719,7 @@ void THXSmartDBF::WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, co
     switch (t) {
         case dbftS1_N: case dbftU1_N: case dbftS2_N: case dbftU2_N: case dbftS4_N: case dbftU4_N:
         case dbftS8_N: case dbftR4_N: case dbftR6_N: case dbftR8_N: case dbftR10_N: case dbftD1_N:
-        case dbftD2_N: case dbftCurrency_N: case dbftDate_N: case dbftTime_N: case dbftD3_N:
+        case dbftD2_N: case dbftCurrency_N: case dbftDate_N: case dbftTime_N: case dbftD3_N: case dbftString_N:
             marker = true;
             break;
         case dbftU1_NB: case dbftU2_NB: case dbftU4_NB: case dbftR4_NB: case dbftR6_NB: case dbftR8_NB:

@@ -17,6 +17,7 @@ struct FieldSpec {
     int dec = 0;
     std::uint8_t flags = 0;
     std::uint8_t ext = 0;
+    int bytes = -1;  // bytes in the record when they differ from len
 };
 
 // Header, 32-byte (or 48-byte for version 0x04/0x8C) descriptors, 0x0D, then the records and
@@ -44,7 +45,7 @@ inline std::string BuildDbf(std::uint8_t version, const std::vector<FieldSpec>& 
         }
         d[static_cast<std::size_t>(longForm ? 37 : 18)] = static_cast<char>(f.flags);
         desc += d;
-        recLen += f.len;  // callers give the bytes in the record as len for binary kinds
+        recLen += f.bytes >= 0 ? f.bytes : f.len;
     }
     if (recLenOverride >= 0) recLen = recLenOverride;
     const int headerLen = start + static_cast<int>(desc.size()) + 1;
