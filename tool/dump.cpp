@@ -1,0 +1,510 @@
+// zarbel-dump: a table's dialect, structure and records, read through the engine.
+#include "tool/dump.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string_view>
+
+#include "engine/HXDBFDataSet.h"
+#include "platform/codepage.h"
+#include "platform/exception.h"
+#include "platform/fileio.h"
+#include "platform/locale.h"
+
+namespace zarbel {
+
+namespace {
+
+// Read block: larger than any record a header can declare (16-bit record length).
+constexpr int kDumpBufferSize = 65536;
+
+const char* DialectName(xBaseVersion v) {
+    switch (v) {
+        case xClipper: return "xClipper";
+        case xBaseIII: return "xBaseIII";
+        case xBaseIV: return "xBaseIV";
+        case xBaseV: return "xBaseV";
+        case xBaseVII: return "xBaseVII";
+        case xFoxPro: return "xFoxPro";
+        case xVisualFoxPro: return "xVisualFoxPro";
+        default: return "xUnknown";
+    }
+}
+
+std::string Hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+std::string HexByte(unsigned v) {
+    char b[8];
+    std::snprintf(b, sizeof b, "0x%02X", v & 0xFFu);
+    return b;
+}
+
+// A file name or an engine message (ANSI text, possibly holding a file name in UTF-8) for the
+// console.
+std::string NameForConsole(std::string_view text, ConsoleEncoding enc) {
+    if (enc == ConsoleEncoding::Utf8) return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);
+    return AnsiToOem(FileNameToAnsi(text));
+}
+
+std::string NameToUtf8(std::string_view text) {
+    return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);
+}
+
+// ANSI text for the plain text output.
+std::string AnsiForConsole(std::string_view ansi, ConsoleEncoding enc) {
+    return enc == ConsoleEncoding::Utf8 ? AnsiToUtf8(ansi) : AnsiToOem(ansi);
+}
+
+void JsonString(std::string& out, std::string_view utf8) {
+    out.push_back('"');
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char b[8];
+                    std::snprintf(b, sizeof b, "\\u%04x", c);
+                    out += b;
+                } else {
+                    out.push_back(static_cast<char>(c));
+                }
+        }
+    }
+    out.push_back('"');
+}
+
+void JsonNumber(std::string& out, double v) {
+    if (std::isnan(v)) {
+        out += "\"NaN\"";
+    } else if (std::isinf(v)) {
+        out += v > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+    } else {
+        char b[64];
+        auto r = std::to_chars(b, b + sizeof b, v);
+        out.append(b, r.ptr);
+    }
+}
+
+void AppendInt(std::string& out, std::int64_t v) {
+    char b[24];
+    auto r = std::to_chars(b, b + sizeof b, v);
+    out.append(b, r.ptr);
+}
+
+void AppendDate(std::string& out, TDateTime dt) {
+    int y, m, d;
+    DecodeDate(dt, y, m, d);
+    char b[16];
+    std::snprintf(b, sizeof b, "%04d-%02d-%02d", y, m, d);
+    out += b;
+}
+
+void AppendTime(std::string& out, TDateTime dt) {
+    int h, mi, s, ms;
+    DecodeTime(dt, h, mi, s, ms);
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d.%03d", h, mi, s, ms);
+    out += b;
+}
+
+bool IsBinaryBlob(TFieldType t) {
+    return t == ftBlob || t == ftGraphic || t == ftParadoxOle || t == ftDBaseOle || t == ftTypedBinary;
+}
+
+// One value as JSON: typed access, never the locale's texts.
+void JsonValue(std::string& out, TField& f) {
+    if (f.IsNull()) {
+        out += "null";
+        return;
+    }
+    switch (f.DataType()) {
+        case ftSmallint:
+        case ftInteger:
+        case ftWord:
+        case ftAutoInc:
+        case ftLargeint: AppendInt(out, f.AsLargeInt()); break;
+        case ftFloat:
+        case ftCurrency:
+        case ftBCD: JsonNumber(out, f.AsFloat()); break;
+        case ftBoolean: out += f.AsBoolean() ? "true" : "false"; break;
+        case ftDate:
+            out.push_back('"');
+            AppendDate(out, f.AsDateTime());
+            out.push_back('"');
+            break;
+        case ftTime:
+            out.push_back('"');
+            AppendTime(out, f.AsDateTime());
+            out.push_back('"');
+            break;
+        case ftDateTime: {
+            TDateTime dt = f.AsDateTime();
+            out.push_back('"');
+            AppendDate(out, dt);
+            out.push_back('T');
+            AppendTime(out, dt);
+            out.push_back('"');
+            break;
+        }
+        case ftString:
+        case ftFixedChar:
+        case ftWideString:
+        case ftMemo:
+        case ftFmtMemo: JsonString(out, AnsiToUtf8(f.AsString())); break;
+        case ftBytes:
+        case ftVarBytes:
+        case ftBlob:
+        case ftGraphic:
+        case ftParadoxOle:
+        case ftDBaseOle:
+        case ftTypedBinary: {
+            out.push_back('"');
+            out += Hex(f.AsString());
+            out.push_back('"');
+            break;
+        }
+        default: out += "null"; break;  // nested tables and kinds without a value form
+    }
+}
+
+// One value as plain text: the field's own text; memo text and strings with their control
+// characters escaped so that a value stays on its line; binary values in hex.
+std::string TextValue(TField& f, ConsoleEncoding enc) {
+    if (f.IsNull()) return "(null)";
+    const TFieldType t = f.DataType();
+    if (t == ftBytes || t == ftVarBytes || IsBinaryBlob(t)) return "0x" + Hex(f.AsString());
+    std::string s = f.AsString();
+    if (t == ftString || t == ftFixedChar || t == ftWideString) {
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+    }
+    std::string esc;
+    esc.reserve(s.size());
+    for (unsigned char c : s) {
+        if (c == '\n') esc += "\\n";
+        else if (c == '\r') esc += "\\r";
+        else if (c == '\t') esc += "\\t";
+        else if (c == '\\') esc += "\\\\";
+        else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02x", c);
+            esc += b;
+        } else {
+            esc.push_back(static_cast<char>(c));
+        }
+    }
+    return AnsiForConsole(esc, enc);
+}
+
+struct TDumpColumn {
+    const THXDBFFieldDef* Def;
+    TField* Field;  // null: the descriptor has no dataset field
+};
+
+std::vector<TDumpColumn> Columns(THXSmartDBF& t) {
+    std::vector<TDumpColumn> cols;
+    THXDBFFieldDefs& defs = t.DBFFieldDefs();
+    for (int i = 0; i < defs.Count(); ++i) {
+        const THXDBFFieldDef& d = defs[i];
+        TField* field = nullptr;
+        if (const TFieldDef* fd = d.FieldDef()) {
+            for (int k = 0; k < t.Fields().Count(); ++k)
+                if (t.Fields()[k].FieldNo() == fd->FieldNo) {
+                    field = &t.Fields()[k];
+                    break;
+                }
+        }
+        cols.push_back({&d, field});
+    }
+    return cols;
+}
+
+std::string FlagNames(const TFieldFlag& f) {
+    std::string s;
+    auto add = [&s](const char* n) {
+        if (!s.empty()) s += ",";
+        s += n;
+    };
+    if (f.System()) add("System");
+    if (f.CanStoreNull()) add("CanStoreNull");
+    if (f.BinaryColumn()) add("BinaryColumn");
+    if (f.AutoIncrement()) add("AutoIncrement");
+    return s;
+}
+
+std::string TypeText(const THXDBFFieldDef& d) {
+    std::string s(1, d.field_type() >= 0x20 && d.field_type() < 0x7F ? d.field_type() : '?');
+    if (d.field_type() == 'E') {
+        s += ":";
+        std::string_view n = THXDBFTypeName(static_cast<int>(d.extend_type()) & 0x7F);
+        s += n.empty() ? "?" : std::string(n);
+    }
+    return s;
+}
+
+void JsonHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool oem, const std::vector<TDumpColumn>& cols) {
+    o += "{\"file\":";
+    JsonString(o, NameToUtf8(fileName));
+    o += ",\"dialect\":\"";
+    o += DialectName(t.DbfVersion());
+    o += "\",\"version_byte\":";
+    AppendInt(o, t.Header().Version());
+    o += ",\"memo_dialect\":";
+    if (t.MemoDialect() == xUnknown) {
+        o += "null";
+    } else {
+        o += "\"";
+        o += DialectName(t.MemoDialect());
+        o += "\"";
+    }
+    o += ",\"oem\":";
+    o += oem ? "true" : "false";
+    o += ",\"codepage_byte\":";
+    AppendInt(o, t.Header().CodePage());
+    o += ",\"table_flags\":";
+    AppendInt(o, t.Header().TableFlags());
+    o += ",\"header_length\":";
+    AppendInt(o, t.HeaderLength());
+    o += ",\"record_length\":";
+    AppendInt(o, t.RecordLength());
+    o += ",\"record_count\":";
+    AppendInt(o, t.RecordCount());
+    o += ",\n\"fields\":[";
+    bool first = true;
+    for (const TDumpColumn& c : cols) {
+        const THXDBFFieldDef& d = *c.Def;
+        o += first ? "\n " : ",\n ";
+        first = false;
+        o += "{\"name\":";
+        JsonString(o, AnsiToUtf8(d.Name()));
+        o += ",\"type\":";
+        JsonString(o, std::string(1, d.field_type()));
+        o += ",\"extended_type\":";
+        if (d.field_type() == 'E') {
+            std::string_view n = THXDBFTypeName(static_cast<int>(d.extend_type()) & 0x7F);
+            if (n.empty()) AppendInt(o, static_cast<int>(d.extend_type()));
+            else JsonString(o, n);
+        } else {
+            o += "null";
+        }
+        o += ",\"length\":";
+        AppendInt(o, d.len());
+        o += ",\"decimals\":";
+        AppendInt(o, d.dec());
+        o += ",\"offset\":";
+        AppendInt(o, d.Offset());
+        o += ",\"flags\":";
+        AppendInt(o, d.FieldFlag().FieldFlag());
+        o += ",\"null_bit\":";
+        if (d.NullOrdinal() >= 0) AppendInt(o, d.NullOrdinal());
+        else o += "null";
+        o += ",\"data_type\":";
+        if (c.Field) JsonString(o, FieldTypeName(c.Field->DataType()));
+        else o += "null";
+        o += ",\"size\":";
+        AppendInt(o, c.Field ? c.Field->Size() : 0);
+        o += "}";
+    }
+    o += "],\n\"records\":[";
+}
+
+// Field names for the console, padded to one width.
+std::vector<std::string> TextLabels(const std::vector<TDumpColumn>& cols, ConsoleEncoding enc) {
+    std::size_t width = 4;
+    for (const TDumpColumn& c : cols) width = std::max(width, AnsiToUtf8(c.Def->Name()).size());
+    std::vector<std::string> labels;
+    for (const TDumpColumn& c : cols) {
+        const std::string name = c.Def->Name();
+        // Cyrillic letters take one byte in ANSI and one cell on the terminal: pad by ANSI length.
+        labels.push_back(AnsiForConsole(name, enc) + std::string(width - std::min(width, name.size()), ' '));
+    }
+    return labels;
+}
+
+void TextHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool oem, const char* oemWhy,
+                const std::vector<TDumpColumn>& cols, const std::vector<std::string>& labels, ConsoleEncoding enc) {
+    char b[256];
+    o += "Table: " + NameForConsole(fileName, enc) + "\n";
+    std::snprintf(b, sizeof b, "Dialect: %s (version byte %s), memo: %s\n", DialectName(t.DbfVersion()),
+                  HexByte(t.Header().Version()).c_str(),
+                  t.MemoDialect() == xUnknown ? "none" : DialectName(t.MemoDialect()));
+    o += b;
+    std::snprintf(b, sizeof b, "Text: %s (%s); code page byte %s, table flags %s\n",
+                  oem ? "OEM, CP866" : "ANSI, CP1251", oemWhy, HexByte(t.Header().CodePage()).c_str(),
+                  HexByte(t.Header().TableFlags()).c_str());
+    o += b;
+    std::snprintf(b, sizeof b, "Header length %d, record length %d, records %d\n", t.HeaderLength(),
+                  t.RecordLength(), t.RecordCount());
+    o += b;
+    std::snprintf(b, sizeof b, "Fields: %d\n", static_cast<int>(cols.size()));
+    o += b;
+    for (std::size_t n = 0; n < cols.size(); ++n) {
+        const TDumpColumn& c = cols[n];
+        const THXDBFFieldDef& d = *c.Def;
+        std::snprintf(b, sizeof b, "  %3d ", static_cast<int>(n + 1));
+        o += b;
+        o += labels[n];
+        std::snprintf(b, sizeof b, " %-6s %5u %3u  offset %-5d %s", TypeText(d).c_str(), d.len(), d.dec(),
+                      d.Offset(), c.Field ? FieldTypeName(c.Field->DataType()) : "(no dataset field)");
+        o += b;
+        if (c.Field && c.Field->Size() > 0) o += "(" + std::to_string(c.Field->Size()) + ")";
+        std::string flags = FlagNames(d.FieldFlag());
+        if (!flags.empty()) o += "  [" + flags + "]";
+        if (d.NullOrdinal() >= 0) o += "  null bit " + std::to_string(d.NullOrdinal());
+        o += "\n";
+    }
+}
+
+}  // namespace
+
+bool DumpTableIsOem(const std::string& fileName) {
+    THandle h = FileOpen(fileName, faRead, TShareLock::None);
+    if (h == kInvalidHandle) return false;
+    unsigned char head[64] = {};
+    std::int64_t got = FileRead(h, head, sizeof head);
+    FileClose(h);
+    if (got < 30) return false;
+    if (head[29] == 0x26 || head[29] == 0x65) return true;
+    // dBase 7: the language driver name in the header extension.
+    if ((head[0] == 0x04 || head[0] == 0x8C) && got >= 64) {
+        std::string_view ld(reinterpret_cast<const char*>(head + 32), 32);
+        ld = ld.substr(0, std::min(ld.find('\0'), ld.size()));
+        if (ld.find("866") != std::string_view::npos) return true;
+    }
+    return false;
+}
+
+void DumpTable(const std::string& fileName, const TDumpOptions& options, std::ostream& out) {
+    bool oem = false;
+    const char* why = "-win";
+    switch (options.CodePage) {
+        case TDumpCodePage::Oem: oem = true; why = "-oem"; break;
+        case TDumpCodePage::Win: break;
+        case TDumpCodePage::Auto:
+            oem = DumpTableIsOem(fileName);
+            why = oem ? "by the table's code page" : "default";
+            break;
+    }
+
+    THXDBFNTX t;
+    t.SetDBFFileName(fileName);
+    t.SetOEM(oem);
+    t.SetBufferSize(kDumpBufferSize);
+    t.Open();
+
+    const std::vector<TDumpColumn> cols = Columns(t);
+    const std::vector<std::string> labels = options.Json ? std::vector<std::string>() : TextLabels(cols, options.Encoding);
+    std::string o;
+    if (options.Json) JsonHeader(o, fileName, t, oem, cols);
+    else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
+    out << o;
+
+    bool first = true;
+    for (t.First(); !t.Eof(); t.Next()) {
+        o.clear();
+        const std::uint8_t* rec = t.ActiveRecord();
+        const unsigned flag = rec ? rec[0] : 0x20u;
+        if (options.Json) {
+            o += first ? "\n {\"recno\":" : ",\n {\"recno\":";
+            AppendInt(o, t.RecNo());
+            o += ",\"deleted\":";
+            o += flag == kRecordDeleted ? "true" : "false";
+            if (flag != kRecordDeleted && flag != kRecordLive) {
+                o += ",\"flag_byte\":";
+                AppendInt(o, flag);
+            }
+            o += ",\"values\":[";
+            bool firstValue = true;
+            for (const TDumpColumn& c : cols) {
+                if (!firstValue) o.push_back(',');
+                firstValue = false;
+                if (c.Field) JsonValue(o, *c.Field);
+                else o += "null";
+            }
+            o += "]}";
+        } else {
+            if (first) o += "Records:\n";
+            o += "Record " + std::to_string(t.RecNo());
+            if (flag == kRecordDeleted) o += " (deleted)";
+            else if (flag != kRecordLive) o += " (flag byte " + HexByte(flag) + ")";
+            o += "\n";
+            for (std::size_t n = 0; n < cols.size(); ++n) {
+                o += "  " + labels[n] + " = ";
+                o += cols[n].Field ? TextValue(*cols[n].Field, options.Encoding) : "(no dataset field)";
+                o += "\n";
+            }
+        }
+        first = false;
+        out << o;
+    }
+    if (options.Json) out << (first ? "]}\n" : "\n]}\n");
+    else if (first) out << "Records: none\n";
+    t.Close();
+}
+
+int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             ConsoleEncoding encoding) {
+    TDumpOptions options;
+    options.Encoding = encoding;
+    std::vector<std::string> tables;
+    bool optionsEnd = false;
+    for (const std::string& a : args) {
+        if (!optionsEnd && !a.empty() && a[0] == '-') {
+            std::string up = AnsiUpperCase(a);
+            if (up == "-OEM") options.CodePage = TDumpCodePage::Oem;
+            else if (up == "-WIN") options.CodePage = TDumpCodePage::Win;
+            else if (a == "--json") options.Json = true;
+            else if (a == "--") optionsEnd = true;
+            else {
+                err << "zarbel-dump: unknown option " << NameForConsole(a, encoding) << "\n";
+                tables.clear();
+                break;
+            }
+        } else {
+            tables.push_back(a);
+        }
+    }
+    if (tables.empty()) {
+        err << "Usage: zarbel-dump [-oem|-win] [--json] TABLE...\n"
+               "Shows each table's dialect, structure and records as the engine reads them.\n"
+               "  -oem    the table text is OEM (CP866)\n"
+               "  -win    the table text is ANSI (CP1251)\n"
+               "          (neither: each table's code page byte decides; ANSI when it says nothing)\n"
+               "  --json  one JSON document (UTF-8) per table instead of plain text\n";
+        return 2;
+    }
+    int status = 0;
+    for (const std::string& name : tables) {
+        try {
+            DumpTable(name, options, out);
+        } catch (const Exception& e) {
+            out.flush();
+            err << NameForConsole(e.Message(), encoding) << "\n";
+            status = 1;
+        } catch (const std::exception& e) {
+            out.flush();
+            err << "zarbel-dump: " << NameForConsole(name, encoding) << ": " << e.what() << "\n";
+            status = 1;
+        }
+    }
+    out.flush();
+    return status;
+}
+
+}  // namespace zarbel

@@ -1,0 +1,46 @@
+// zarbel-dump: shows a table as the engine reads it - its dialect, its structure and every
+// record with its deletion flag - as plain text for a terminal or as one JSON document per
+// table. The program's logic lives here so that it can be run in-process; dump_main.cpp only
+// passes the command line and the standard streams.
+//
+//   zarbel-dump [-oem|-win] [--json] TABLE...
+//
+// Code page of the table text: -oem reads it as OEM (CP866, the table's OEM property set),
+// -win as ANSI (CP1251). Without either, each table decides for itself: OEM when its code page
+// byte says CP866 (0x26 or 0x65) or its dBase 7 language driver name carries "866", ANSI
+// otherwise.
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+
+namespace zarbel {
+
+enum class TDumpCodePage { Auto, Oem, Win };
+
+struct TDumpOptions {
+    TDumpCodePage CodePage = TDumpCodePage::Auto;
+    bool Json = false;
+    // Encoding of the plain text output (JSON is always UTF-8).
+    ConsoleEncoding Encoding = ConsoleEncoding::Utf8;
+};
+
+// Whether the table's text is OEM when the code page is left to the table: decided from the
+// first bytes of the file (code page byte 29; dBase 7 language driver name at 32..63). A file
+// that cannot be read gives false.
+bool DumpTableIsOem(const std::string& fileName);
+
+// Dumps one table to out. The engine's exception (a table that does not open or read) passes to
+// the caller; what was written before it stays written.
+void DumpTable(const std::string& fileName, const TDumpOptions& options, std::ostream& out);
+
+// The program: arguments without the program name. Exit status: 0 every table dumped, 1 a table
+// did not open or read (its message on err, the other tables are still dumped), 2 parameter
+// error (usage on err).
+int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             ConsoleEncoding encoding);
+
+}  // namespace zarbel
