@@ -191,6 +191,16 @@ protected:
     // The active index's range test for a record image.
     virtual bool IndexInRange(const std::uint8_t*) { return true; }
 
+    // ---- Encryption hooks: no-ops here; the cipher layer fills them in ----
+    // True while the table's cipher is active (records are then deciphered after every read
+    // and enciphered on their way to the file).
+    virtual bool CryptActive() const { return false; }
+    // Deciphers one record image read from the file, keyed by its record number.
+    virtual void DecryptRecord(std::uint8_t*, std::uint32_t) {}
+    // The bytes to write for a record image: the image itself, or its enciphered copy in the
+    // encryption scratch area (the caller's buffer is never enciphered in place).
+    virtual const char* RecordForWrite(const char* rec, std::uint32_t) { return rec; }
+
     // ---- Filter hook: the compiled Filter expression's value for the filter buffer ----
     virtual bool EvaluateFilterExpression() { return true; }
 
@@ -209,6 +219,12 @@ protected:
     // Raises "THXSmartDBF: " + the system's text for the last error.
     [[noreturn]] void RaiseWriteError() const;
     std::uint32_t RecordCountFromFile();
+    // Deciphers the slots first .. first + count - 1 of the read buffer when the cipher is on.
+    void DecryptSlots(int first, int count);
+    // The engine's record buffers (each record length + 6 + calculated fields bytes).
+    char* ScratchBuffer() const { return Scratch_.Chars(); }
+    char* CryptBuffer() const { return CryptBuf_.Chars(); }
+    std::uint8_t* ScanBuffer() const { return ScanBuf_.Bytes(); }
 
     TProxyStream TableFile_;
     TProxyStream MemoFile_;

@@ -267,6 +267,11 @@ int THXSmartDBF::GetRecNo() {
 // The read buffer
 // ---------------------------------------------------------------------------------------
 
+void THXSmartDBF::DecryptSlots(int first, int count) {
+    if (!CryptActive()) return;
+    for (int i = first; i < first + count; ++i) DecryptRecord(Slot(i), RecNos()[i]);
+}
+
 void THXSmartDBF::ReadFirstBlock() {
     Bof_ = true;
     Eof_ = false;
@@ -282,6 +287,7 @@ void THXSmartDBF::ReadFirstBlock() {
             L_ = got > 0 ? static_cast<int>(got / RecLen_) : 0;
         }
         for (int i = 0; i < L_; ++i) RecNos()[i] = static_cast<std::uint32_t>(i + 1);
+        DecryptSlots(0, L_);
     }
     if (L_ == 0) {
         Bof_ = true;
@@ -319,6 +325,7 @@ void THXSmartDBF::ReadLastBlock() {
         std::memmove(Slot(R_ - k), dst, static_cast<std::size_t>(k) * static_cast<std::size_t>(RecLen_));
     L_ = k;
     for (int i = 0; i < k; ++i) RecNos()[R_ - k + i] = static_cast<std::uint32_t>(first + i);
+    DecryptSlots(R_ - k, k);
     if (L_ == 0) Bof_ = true;
 }
 
@@ -352,6 +359,7 @@ int THXSmartDBF::ReadBlockForward() {
     FilledBackwards_ = false;
     P_ = 0;
     for (int i = 0; i < k; ++i) RecNos()[i] = m + 1 + static_cast<std::uint32_t>(i);
+    DecryptSlots(0, k);
     return k;
 }
 
@@ -382,6 +390,7 @@ int THXSmartDBF::ReadBlockBackward() {
     std::memcpy(Slot(R_ - k), ScanBuf_.Data(), static_cast<std::size_t>(k) * static_cast<std::size_t>(RecLen_));
     L_ = k;
     for (int i = 0; i < k; ++i) RecNos()[R_ - 1 - i] = static_cast<std::uint32_t>(m - 1 - i);
+    DecryptSlots(R_ - k, k);
     FilledBackwards_ = true;
     P_ = R_ - 1;
     return k;
@@ -406,6 +415,7 @@ void THXSmartDBF::ReadBlockAround(int n) {
         L_ = got > 0 ? static_cast<int>(got / RecLen_) : 0;
     }
     for (int i = 0; i < L_; ++i) RecNos()[i] = static_cast<std::uint32_t>(first + i);
+    DecryptSlots(0, L_);
     if (L_ > 0) {
         Bof_ = Eof_ = false;
         P_ = 0;
@@ -539,6 +549,7 @@ bool THXSmartDBF::ReadRecordDirect(int n) {
     if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n), buf,
                            RecLen_))
         return false;
+    if (CryptActive()) DecryptRecord(reinterpret_cast<std::uint8_t*>(buf), static_cast<std::uint32_t>(n));
     PutLE32(reinterpret_cast<std::uint8_t*>(buf + RecLen_ + kRecNoAt), static_cast<std::uint32_t>(n));
     buf[RecLen_ + kStatusAt] = 0;
     buf[RecLen_ + kFlagAt] = bfCurrent;
@@ -626,18 +637,20 @@ void THXSmartDBF::MarkDeleted(bool flag) {
     CheckActive();
     char* buf = ActiveRecordBuffer();
     if (!buf) return;
-    buf[0] = static_cast<char>(flag ? kRecordDeleted : kRecordLive);
     std::uint32_t n = BufferRecNo(buf);
     if (n == 0) return;  // a record not yet in the file
+    const char oldFlag = buf[0];
     std::int64_t savedPos = TableFile_.Seek(0, soCurrent);
     if (!Locks_.RecordLock(n)) throw Exception("THXSmartDBF.InternalPost: Can not lock DBF record.");
+    buf[0] = static_cast<char>(flag ? kRecordDeleted : kRecordLive);
     try {
         if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n),
                             soBeginning) < 0 ||
-            TableFile_.Write(buf, RecLen_) != RecLen_)
+            TableFile_.Write(RecordForWrite(buf, n), RecLen_) != RecLen_)
             RaiseWriteError();
         UpdateReadBufferSlot(n, reinterpret_cast<const std::uint8_t*>(buf));
     } catch (...) {
+        buf[0] = oldFlag;  // the record is as the file has it
         Locks_.RecordUnlock(n);
         if (savedPos >= 0) TableFile_.Seek(savedPos, soBeginning);
         throw;

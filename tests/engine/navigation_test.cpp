@@ -349,3 +349,51 @@ TEST(Properties, DefaultsAndLockProtocolSetters) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+TEST(Deletion, DeleteMarksTheRecordInPlaceAndMovesOnWhenHidden) {
+    std::string bytes = Numbered(5);
+    Table tb("del.dbf", bytes, 40);
+    tb.t.AccessMode().SetAccessMode(2);
+    tb.t.Open();
+    tb.t.SetRecNo(2);
+    tb.t.Delete();
+    EXPECT_EQ(tb.t.RecNo(), 2);  // still visible: deleted records are shown
+    EXPECT_TRUE(tb.t.IsDeleted());
+    const std::size_t rec2 = 32 + 32 + 1 + 10;
+    EXPECT_EQ(ReadFile(tb.path)[rec2], '*');
+    tb.t.SetSetDeleted(true);
+    EXPECT_EQ(tb.t.RecNo(), 3);  // the refresh moved off the hidden record
+    tb.t.Delete();
+    EXPECT_EQ(tb.t.RecNo(), 4);
+    EXPECT_EQ(tb.t.RecordCount(), 5);
+    tb.t.SetSetDeleted(false);
+    tb.t.SetRecNo(2);
+    tb.t.MarkDeleted(false);
+    tb.t.Close();
+    std::string expected = bytes;
+    expected[rec2 + 10] = '*';
+    EXPECT_EQ(ReadFile(tb.path), expected);
+}
+
+TEST(Deletion, FailedWriteLeavesRecordAndFileAsTheyWere) {
+    std::string bytes = Numbered(3);
+    Table tb("delro.dbf", bytes, 4096);
+    tb.t.Open();  // read only
+    try {
+        tb.t.Delete();
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message().rfind("THXSmartDBF: ", 0), 0u);
+        EXPECT_GT(e.Message().size(), 13u);
+    }
+    EXPECT_FALSE(tb.t.IsDeleted());
+    EXPECT_EQ(tb.t.State(), dsBrowse);
+    tb.t.Close();
+    EXPECT_EQ(ReadFile(tb.path), bytes);
+}
+
+}  // namespace
+}  // namespace zarbel
