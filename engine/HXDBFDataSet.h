@@ -28,6 +28,7 @@
 #include "engine/HXDBFFormat.h"
 #include "engine/HXDBFLocks.h"
 #include "engine/HXDBFMemMgr.h"
+#include "engine/HXDBFMemoFile.h"
 #include "engine/HXDBFPrx.h"
 #include "platform/dataset.h"
 
@@ -136,10 +137,33 @@ public:
     // ---- Operations of other layers (their own units) ----
     // Creates the table file (and memo file) from DBFFieldDefs under DbfVersion. HXDBFCreate.cpp
     virtual void CreateTable();
-    // Removes deleted records (and rebuilds the memo file). HXDBFPack.cpp
-    virtual void Pack();
+    // Removes deleted records (and rebuilds the memo file); the temporary memo file goes beside
+    // the table (true) or into the system temporary directory (false). HXDBFPack.cpp
+    virtual void Pack(bool TempBesideTable = false);
     // A stream over a memo/blob field's value of the active record. HXDBFMemo.cpp
     std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
+
+    // ---- Memo storage (HXDBFMemo.cpp, HXDBFBlob.cpp) ----
+    // CreateTable, step 14: the memo file of a new table, for its final version byte, when a
+    // field needs one (hasMemoFields); the file is created, its header written and closed.
+    // Raises "THXSmartDBF: " + the system's message when it cannot be created or written.
+    void CreateMemoFile(std::uint8_t versionByte, bool hasMemoFields);
+    // Pack: creates the temporary memo file (and its header) / swaps it in for the memo file.
+    void PackLobHandlerOpen(const std::string& TempName);
+    void PackLobHandlerClose(const std::string& MemoName, const std::string& TempName);
+    // Nested tables: the raw entry of a dbftDBFDataSet(_NB) field of the active record (never
+    // translated); false when the field holds nothing, its reference is not a number or the
+    // memo file is not open. Other fields raise "THXSmartDBF: Nested stream create error!".
+    bool LoadNestedStream(TField* field, TMemoryStream& out);
+    // Nested tables: writes data over the entry the field already references.
+    void RewriteBlob(TField* field, TMemoryStream& data);
+    // Set while Pack runs.
+    bool Packing() const { return Packing_; }
+    // Application stream of the memo file (StorageType pstOuterStream).
+    TStream* OuterMemoStream() const { return OuterMemoStream_; }
+    void SetOuterMemoStream(TStream* s) { OuterMemoStream_ = s; }
+    // A blob save that failed inside a stream's destructor is raised by the next Post.
+    void DataEvent(TDataEvent event, std::intptr_t info) override;
 
 protected:
     // ---- Dataset engine operations ----
@@ -169,6 +193,24 @@ protected:
     bool GetFieldData(TField* field, void* buffer) override;
     void SetFieldData(TField* field, const void* buffer) override;
     void ClearCalcFields(char* buffer) override;
+    // ---- Blob values in a record image (HXDBFBlob.cpp) ----
+    friend class THXDBTStream;
+    TMemoFieldForm MemoForm(const TDBFFieldStore& st) const;
+    // Reads the value of a memo field of rec into out (empty when the field holds nothing or
+    // the memo file is not open), translated from OEM for text kinds.
+    void LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out);
+    // Stores data as the field's new value (the temporary memo file while packing) and puts
+    // the reference into rec; an empty stream clears the field. False when nothing was
+    // written (memo file not open, memo lock refused).
+    bool StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data, THXMemoFile::TSaveMode mode);
+    // ---- Pack hooks: no-ops here; the index engine and nested tables override them ----
+    virtual void IndexPackBegin() {}
+    virtual void IndexPackAddKey(const std::uint8_t* /*rec*/, std::uint32_t /*newRecNo*/) {}
+    virtual void IndexPackEnd() {}
+    virtual void PackNestedField(const TDBFFieldStore& /*st*/, std::uint8_t* /*rec*/) {}
+    // ---- Memo data cipher hooks (context: the entry's byte position); no-ops here ----
+    virtual void EncryptMemoData(std::uint32_t /*context*/, void* /*data*/, std::int64_t /*size*/) {}
+    virtual void DecryptMemoData(std::uint32_t /*context*/, void* /*data*/, std::int64_t /*size*/) {}
 
     // ---- Memo layer hooks (HXDBFMemo.cpp) ----
     virtual void OpenMemoFile();
@@ -288,6 +330,15 @@ private:
     char* DirectBuffer_ = nullptr;   // ReadRecordDirect / locate: the record examined
     bool SavedFastPost_ = false;
     std::uint64_t BlockReads_ = 0;
+
+    // memo storage (HXDBFMemo.cpp, HXDBFBlob.cpp, HXDBFPack.cpp)
+    TProxyStream PackMemoFile_;           // the temporary memo file while Pack runs
+    THXMemoFile Memo_{MemoFile_};
+    THXMemoFile PackMemo_{PackMemoFile_};
+    TStream* OuterMemoStream_ = nullptr;
+    bool Packing_ = false;
+    std::string PendingBlobError_;
+    void BindMemoHooks(THXMemoFile& memo);
 };
 
 // The class callers instantiate: NTX index collection (empty until the index engine plugs in)

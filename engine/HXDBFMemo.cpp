@@ -1,15 +1,73 @@
-// THXSmartDBF: memo file open/close and blob streams.
-// Placeholder until the memo layer is written: it replaces this unit. Without it memo fields
-// read as their stored reference only (no text).
+// THXSmartDBF: the memo file of the table: opening and closing with the table, creation for
+// CreateTable, and the temporary memo file of Pack.
+#include <cerrno>
+
 #include "engine/HXDBFDataSet.h"
-#include "platform/streams.h"
+#include "platform/exception.h"
+#include "platform/filesys.h"
 
 namespace zarbel {
 
-void THXSmartDBF::OpenMemoFile() {}
+void THXSmartDBF::BindMemoHooks(THXMemoFile& memo) {
+    memo.OnEncryptEntry = [this](std::uint32_t ctx, void* data, std::int64_t size) { EncryptMemoData(ctx, data, size); };
+    memo.OnDecryptEntry = [this](std::uint32_t ctx, void* data, std::int64_t size) { DecryptMemoData(ctx, data, size); };
+}
+
+void THXSmartDBF::OpenMemoFile() {
+    MemoFile_.Close();
+    std::uint8_t version = Header_.Version();
+    if (!VersionHasMemoFile(version, MemoDialect_)) return;
+    MemoFile_.SetFileName(LocateMemoFile(MemoFileNameFor(DBFFileName_, version, MemoDialect_)));
+    MemoFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
+    MemoFile_.SetProxyStreamType(StorageType_);
+    MemoFile_.SetOuterStream(OuterMemoStream_);
+    MemoFile_.OpenProxyStream();
+    // A memo file that does not open leaves the table open: its memo fields read as empty and
+    // cannot be saved.
+    if (!MemoFile_.IsOpen()) return;
+    Memo_.ReadHeader(version, MemoDialect_);
+    BindMemoHooks(Memo_);
+    if (Memo_.Layout() != mlDBase3) LobBlockSize_ = static_cast<int>(Memo_.BlockSize() & 0xFFFF);
+}
 
 void THXSmartDBF::CloseMemoFile() { MemoFile_.Close(); }
 
-std::unique_ptr<TStream> THXSmartDBF::CreateBlobStream(TField*, TBlobStreamMode) { return nullptr; }
+void THXSmartDBF::CreateMemoFile(std::uint8_t versionByte, bool hasMemoFields) {
+    MemoFile_.Close();
+    MemoFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
+    MemoFile_.SetProxyStreamType(StorageType_);
+    MemoFile_.SetOuterStream(OuterMemoStream_);
+    if (!hasMemoFields) return;
+    std::string name = MemoFileNameFor(DBFFileName_, versionByte, MemoDialect_);
+    if (name.empty()) return;
+    MemoFile_.SetFileName(name);
+    errno = 0;
+    MemoFile_.CreateProxyStream();
+    bool ok = MemoFile_.IsOpen() && Memo_.CreateHeader(versionByte, MemoDialect_, LobBlockSize_);
+    int code = errno ? errno : EIO;
+    MemoFile_.Close();
+    if (!ok) {
+        errno = code;
+        throw Exception("THXSmartDBF: " + LastErrorText());
+    }
+}
+
+void THXSmartDBF::PackLobHandlerOpen(const std::string& TempName) {
+    errno = 0;
+    if (!PackLobOpen(PackMemoFile_, TempName, AccessMode_.AccessMode(), Header_.Version(), MemoDialect_,
+                     LobBlockSize_)) {
+        if (errno == 0) errno = EIO;
+        std::string text = LastErrorText();
+        PackMemoFile_.Close();
+        throw Exception("THXSmartDBF: " + text);
+    }
+    PackMemo_.ReadHeader(Header_.Version(), MemoDialect_);
+    BindMemoHooks(PackMemo_);
+}
+
+void THXSmartDBF::PackLobHandlerClose(const std::string& MemoName, const std::string& TempName) {
+    PackLobClose(PackMemoFile_, MemoFile_, MemoName, TempName);
+    if (MemoFile_.IsOpen()) Memo_.ReadHeader(Header_.Version(), MemoDialect_);
+}
 
 }  // namespace zarbel

@@ -1,0 +1,177 @@
+// THXSmartDBF: blob streams of memo fields: reading an entry into a stream, saving a stream
+// into the memo file and the record's reference, rewriting in place, nested-table entries.
+#include "engine/HXDBFBlob.h"
+
+#include <cstring>
+
+#include "platform/exception.h"
+
+namespace zarbel {
+
+namespace {
+
+const char* const kNestedCreateError = "THXSmartDBF: Nested stream create error!";
+const char* const kNotEditing = "Dataset not in edit or insert mode";
+
+// OEM <-> ANSI over a whole stream, in pieces the int-sized translation can take.
+void TranslateStream(THXSmartDBF& t, TMemoryStream& s, bool toOem) {
+    std::int64_t size = s.Size();
+    char* p = reinterpret_cast<char*>(s.Memory());
+    constexpr std::int64_t kPiece = 1 << 30;
+    for (std::int64_t at = 0; at < size; at += kPiece) {
+        int n = static_cast<int>(size - at < kPiece ? size - at : kPiece);
+        t.TranslateBuffer(p + at, p + at, n, toOem);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// THXDBTStream
+// ---------------------------------------------------------------------------------------
+THXDBTStream::~THXDBTStream() {
+    if (!Modified_) return;
+    try {
+        Save();
+    } catch (const std::exception& e) {
+        if (Table_ && Table_->PendingBlobError_.empty()) Table_->PendingBlobError_ = e.what();
+    }
+}
+
+std::int64_t THXDBTStream::Write(const void* buffer, std::int64_t count) {
+    Modified_ = true;
+    return TMemoryStream::Write(buffer, count);
+}
+
+bool THXDBTStream::SetSize(std::int64_t size) {
+    Modified_ = true;
+    return TMemoryStream::SetSize(size);
+}
+
+void THXDBTStream::Save() {
+    if (!Modified_ || !Table_ || !Field_) return;
+    Modified_ = false;
+    TDataSetState st = Table_->State();
+    if (st != dsEdit && st != dsInsert) throw Exception(kNotEditing);
+    const TDBFFieldStore* s = Table_->FieldStore(Field_);
+    char* buf = Table_->ActiveRecordBuffer();
+    if (!s || !buf) return;
+    if (Table_->StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *s, *this, THXMemoFile::smNormal))
+        Table_->DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field_));
+}
+
+// ---------------------------------------------------------------------------------------
+// THXSmartDBF
+// ---------------------------------------------------------------------------------------
+TMemoFieldForm THXSmartDBF::MemoForm(const TDBFFieldStore& st) const {
+    bool binaryColumn = st.Def && st.Def->FieldFlag().BinaryColumn();
+    return MemoFieldForm(MemoDialect_, st.Letter, st.Ext, binaryColumn);
+}
+
+void THXSmartDBF::LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out) {
+    out.Clear();
+    TMemoFieldForm form = MemoForm(st);
+    std::uint32_t number = 0;
+    bool holds = DecodeMemoReference(rec + st.Offset, st.Size, form.Valid() ? form.Ref : mrfText, number);
+    if (!holds) return;
+    if (!form.Valid()) throw Exception("THXSmartDBF: Lob stream create error!");
+    if (!MemoFile_.IsOpen()) return;
+    Memo_.ReadEntry(form, number, out);
+    if (form.Text && OEM_) TranslateStream(*this, out, false);
+    out.Seek(0, soBeginning);
+}
+
+bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data,
+                            THXMemoFile::TSaveMode mode) {
+    THXMemoFile& target = Packing_ ? PackMemo_ : Memo_;
+    TMemoFieldForm form = MemoForm(st);
+    if (!form.Valid()) throw Exception("THXSmartDBF: Lob stream save error!");
+    if (!target.IsOpen()) return false;
+    if (!Locks_.MemoLock(target.Stream())) return false;
+    struct Unlock {
+        THXDBFLockState& l;
+        TProxyStream& p;
+        ~Unlock() { l.MemoUnlock(p); }
+    } unlock{Locks_, target.Stream()};
+    std::uint8_t* field = rec + st.Offset;
+    const bool vfp = MemoDialect_ == xVisualFoxPro;
+    const int nullAt = DBFFieldDefs_.NullFlagsOffset();
+    auto setNull = [&](bool isNull) {
+        if (!vfp || !st.Nullable || nullAt <= 0 || nullAt + st.NullByte >= RecLen_) return;
+        if (isNull) rec[nullAt + st.NullByte] |= st.NullMask;
+        else rec[nullAt + st.NullByte] &= static_cast<std::uint8_t>(~st.NullMask);
+    };
+    std::int64_t size = data.Size();
+    if (size <= 0) {
+        // the empty form: spaces, or block 0 (and the null bit) in Visual FoxPro
+        if (vfp) {
+            std::memset(field, 0, static_cast<std::size_t>(st.Size < 4 ? st.Size : 4));
+            setNull(true);
+        } else {
+            std::memset(field, ' ', static_cast<std::size_t>(st.Size));
+        }
+        return true;
+    }
+    std::uint32_t old = 0;
+    bool hasOld = DecodeMemoReference(field, st.Size, form.Ref, old);
+    if (form.Text && OEM_) TranslateStream(*this, data, true);
+    std::uint32_t number = target.WriteEntry(form, data.Memory(), size, hasOld, old, mode);
+    if (mode != THXMemoFile::smRewrite) EncodeMemoReference(field, st.Size, form.Ref, number);
+    setNull(false);
+    return true;
+}
+
+std::unique_ptr<TStream> THXSmartDBF::CreateBlobStream(TField* field, TBlobStreamMode mode) {
+    auto s = std::make_unique<THXDBTStream>(this, field);
+    const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
+    if (mode == bmWrite) {
+        if (State() != dsEdit && State() != dsInsert) throw Exception(kNotEditing);
+        if (field && field->ReadOnly()) throw Exception("Field '" + field->DisplayName() + "' cannot be modified");
+        if (st && !MemoForm(*st).Valid()) throw Exception("THXSmartDBF: Lob stream save error!");
+    }
+    char* buf = ActiveRecordBuffer();
+    if (!st || !buf) return s;
+    if (mode == bmWrite) {
+        s->SetModified(true);
+        return s;
+    }
+    LoadBlob(reinterpret_cast<const std::uint8_t*>(buf), *st, *s);
+    s->Seek(0, soBeginning);
+    s->SetModified(false);
+    return s;
+}
+
+bool THXSmartDBF::LoadNestedStream(TField* field, TMemoryStream& out) {
+    out.Clear();
+    const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
+    if (!st) throw Exception(kNestedCreateError);
+    TMemoFieldForm form = MemoForm(*st);
+    if (!form.Nested) throw Exception(kNestedCreateError);
+    const char* buf = ActiveRecordBuffer();
+    if (!buf) return false;
+    std::uint32_t number = 0;
+    if (!DecodeMemoReference(reinterpret_cast<const std::uint8_t*>(buf) + st->Offset, st->Size, form.Ref, number))
+        return false;
+    if (!MemoFile_.IsOpen()) return false;
+    Memo_.ReadEntry(form, number, out);
+    return true;
+}
+
+void THXSmartDBF::RewriteBlob(TField* field, TMemoryStream& data) {
+    const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
+    char* buf = ActiveRecordBuffer();
+    if (!st || !buf) return;
+    StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, data, THXMemoFile::smRewrite);
+}
+
+void THXSmartDBF::DataEvent(TDataEvent event, std::intptr_t info) {
+    if (event == deUpdateState && (State() == dsBrowse || State() == dsInactive)) PendingBlobError_.clear();
+    if (event == deUpdateRecord && !PendingBlobError_.empty()) {
+        std::string message;
+        message.swap(PendingBlobError_);
+        throw Exception(message);
+    }
+    TDataSet::DataEvent(event, info);
+}
+
+}  // namespace zarbel
