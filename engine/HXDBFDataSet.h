@@ -95,7 +95,8 @@ public:
     TTableFlag& FoxTableFlag() { return FoxTableFlag_; }
     THXDBFFieldDefs& DBFFieldDefs() { return DBFFieldDefs_; }
     bool CreateNow() const { return CreateNow_; }
-    void SetCreateNow(bool v) { CreateNow_ = v; }
+    // Writing true runs CreateTable (HXDBFCreate.cpp); the value is stored afterwards.
+    void SetCreateNow(bool v);
 
     // ---- Table state while open ----
     xBaseVersion MemoDialect() const { return MemoDialect_; }
@@ -215,6 +216,9 @@ protected:
     // ---- Memo layer hooks (HXDBFMemo.cpp) ----
     virtual void OpenMemoFile();
     virtual void CloseMemoFile();
+    // Table creation, step 14 (HXDBFCreate.cpp): the memo file of a new table with memo
+    // fields, named and laid out for its version byte.
+    void CreateMemoFileOf(std::uint8_t versionByte, bool hasMemo);
 
     // ---- Index hooks: no-ops here; the index engine overrides them (THXDBFNTX) ----
     virtual bool IndexActive() const { return false; }
@@ -226,10 +230,21 @@ protected:
     virtual int IndexReadForward() { return 0; }
     virtual int IndexReadBackward() { return 0; }
     virtual int IndexReadAround(int) { return 0; }
-    // Edit snapshot of every index (edit began); key maintenance after append / update.
+    // Edit snapshot of every index (edit began).
     virtual void IndexEditSnapshot() {}
-    virtual void IndexAfterAppend(std::uint32_t) {}
-    virtual void IndexAfterUpdate(std::uint32_t) {}
+    // Key maintenance of every index, in collection order, after record n was appended /
+    // updated in place (each index locked, updated and unlocked; lock failures raise the
+    // append / update messages). seekActive: the active order, when unique or with a FOR
+    // condition, seeks the new key. Returns the record the cursor is to show: n, another
+    // record (the order holds another one for that key), or 0 when the seek found nothing
+    // (the cursor goes to the first record).
+    virtual std::uint32_t IndexAfterAppend(std::uint32_t n, bool /*seekActive*/) { return n; }
+    virtual std::uint32_t IndexAfterUpdate(std::uint32_t n, bool /*seekActive*/) { return n; }
+    // True when the table has an index collection (THXDBFNTX): creation then opens and closes
+    // the new table once and creates the index files of DBFIndexDefs meanwhile.
+    virtual bool HasIndexCollection() const { return false; }
+    virtual void CreateIndexFiles() {}
+
     // The active index's range test for a record image.
     virtual bool IndexInRange(const std::uint8_t*) { return true; }
 
@@ -267,6 +282,11 @@ protected:
     char* ScratchBuffer() const { return Scratch_.Chars(); }
     char* CryptBuffer() const { return CryptBuf_.Chars(); }
     std::uint8_t* ScanBuffer() const { return ScanBuf_.Bytes(); }
+    // Append and post (HXDBFPost.cpp).
+    void WriteRecordImage(const char* buffer, std::uint32_t n);
+    void TakeAutoIncValues(char* buffer);
+    std::uint32_t NextAutoIncValue(THXDBFFieldDef& def);
+    void ShowAfterAppend(std::uint32_t n, const char* buffer);
 
     TProxyStream TableFile_;
     TProxyStream MemoFile_;
@@ -279,6 +299,8 @@ protected:
     // Set by the append path while it fills autoincrement fields: only then do writes to
     // autoincrement fields reach the record.
     bool FillingAutoInc_ = false;
+    // Set while CreateTable opens the new table: the indexes are not opened then.
+    bool Creating_ = false;
 
 private:
     bool FetchNext();
@@ -349,6 +371,9 @@ public:
     ~THXDBFNTX() override;
     const std::string& IndexName() const { return IndexName_; }
     void SetIndexName(const std::string& name) { IndexName_ = name; }
+
+protected:
+    bool HasIndexCollection() const override { return true; }
 
 private:
     std::string IndexName_;

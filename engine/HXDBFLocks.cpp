@@ -114,7 +114,7 @@ bool THXDBFLockState::HeaderLock() {
     // Another program may have added records while the lock was not held: refresh the header.
     if (TableFile_ && Header_) {
         std::uint8_t buf[kHeaderSize];
-        if (TableFile_->ReadAt(0, buf, kHeaderSize)) Header_->Load(buf);
+        if (TableFile_->PRead(0, buf, kHeaderSize) == kHeaderSize) Header_->Load(buf);
     }
     std::lock_guard<std::mutex> g(StateLock_);
     HeaderLocked_ = true;

@@ -107,7 +107,7 @@ void THXSmartDBF::InternalOpen() {
             f.SetTag(s ? reinterpret_cast<std::intptr_t>(s->Def) : 0);
         }
         // 10. indexes
-        OpenIndexes();
+        if (!Creating_) OpenIndexes();
         // 11. first block, the engine's record buffers
         ReadFirstBlock();
         std::int64_t rb = RecLen_ + kBufferTail + CalcFieldsSize();

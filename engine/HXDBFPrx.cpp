@@ -169,6 +169,26 @@ bool TProxyStream::WriteAt(std::int64_t pos, const void* buffer, std::int64_t co
     return pos >= 0 && Seek(pos, soBeginning) == pos && Write(buffer, count) == count;
 }
 
+std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t count) {
+    if (Type_ == pstFile) return FileReadAt(Handle_, pos, buffer, count);
+    TStream* s = MemoryStorage();
+    if (!s || pos < 0) return -1;
+    std::int64_t old = s->Seek(0, soCurrent);
+    std::int64_t got = s->Seek(pos, soBeginning) == pos ? s->Read(buffer, count) : -1;
+    s->Seek(old, soBeginning);
+    return got;
+}
+
+std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int64_t count) {
+    if (Type_ == pstFile) return FileWriteAt(Handle_, pos, buffer, count);
+    TStream* s = MemoryStorage();
+    if (!s || pos < 0) return -1;
+    std::int64_t old = s->Seek(0, soCurrent);
+    std::int64_t put = s->Seek(pos, soBeginning) == pos ? s->Write(buffer, count) : -1;
+    s->Seek(old, soBeginning);
+    return put;
+}
+
 bool TProxyStream::Lock(std::uint32_t Offset, std::uint32_t Length) {
     switch (Type_) {
         case pstFile:

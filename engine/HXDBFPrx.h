@@ -115,6 +115,11 @@ public:
     bool ReadAt(std::int64_t pos, void* buffer, std::int64_t count);
     bool WriteAt(std::int64_t pos, const void* buffer, std::int64_t count);
 
+    // Positioned transfers that leave the stream position unchanged: bytes moved (fewer only
+    // at the end), -1 on failure. One system call per transfer on a disk file.
+    std::int64_t PRead(std::int64_t pos, void* buffer, std::int64_t count);
+    std::int64_t PWrite(std::int64_t pos, const void* buffer, std::int64_t count);
+
     // Disk file: byte-range lock of [Offset, Offset + Length); inner stream: true; outer
     // stream: OnLockEvent decides (true when none is set).
     bool Lock(std::uint32_t Offset, std::uint32_t Length);

@@ -105,6 +105,40 @@ std::int64_t FileWrite(THandle h, const void* buffer, std::int64_t count) {
     return done == 0 && count > 0 ? -1 : done;
 }
 
+std::int64_t FileReadAt(THandle h, std::int64_t pos, void* buffer, std::int64_t count) {
+    if (h < 0 || count < 0 || pos < 0) return -1;
+    auto* p = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)),
+                            static_cast<off_t>(pos + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t FileWriteAt(THandle h, std::int64_t pos, const void* buffer, std::int64_t count) {
+    if (h < 0 || count < 0 || pos < 0) return -1;
+    auto* p = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)),
+                             static_cast<off_t>(pos + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done == 0 && count > 0 ? -1 : done;
+}
+
 std::int64_t FileSeek(THandle h, std::int64_t offset, int origin) {
     if (h < 0) return -1;
     int whence;

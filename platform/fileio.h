@@ -49,6 +49,10 @@ private:
 // Bytes moved (fewer only at the end of the file), -1 on failure. Interrupted calls resume.
 std::int64_t FileRead(THandle h, void* buffer, std::int64_t count);
 std::int64_t FileWrite(THandle h, const void* buffer, std::int64_t count);
+// The same at an absolute position, leaving the file position where it was (one pread /
+// pwrite per transfer as a rule).
+std::int64_t FileReadAt(THandle h, std::int64_t pos, void* buffer, std::int64_t count);
+std::int64_t FileWriteAt(THandle h, std::int64_t pos, const void* buffer, std::int64_t count);
 // New position, -1 on failure. Origin 0 beginning, 1 current, 2 end.
 std::int64_t FileSeek(THandle h, std::int64_t offset, int origin);
 // Size in bytes without moving the position, -1 on failure.

@@ -1,0 +1,168 @@
+// CreateTable and CreateNow on the table classes: the files written, the opening check of a
+// THXDBFNTX, and the failures before anything is written.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "dbf_builder.h"
+#include "engine/HXDBFDataSet.h"
+#include "platform/exception.h"
+#include "platform/locale.h"
+
+namespace zarbel {
+namespace {
+
+using test::ReadFile;
+using test::TempPath;
+using test::WriteFile;
+
+void AddField(THXSmartDBF& t, const char* name, char type, int len, int dec = 0, std::uint8_t flags = 0) {
+    THXDBFFieldDef& d = t.DBFFieldDefs().Add();
+    d.SetName(name);
+    d.Setfield_type(type);
+    d.Setlen(static_cast<std::uint16_t>(len));
+    d.Setdec(static_cast<std::uint16_t>(dec));
+    d.FieldFlag().SetFieldFlag(flags);
+}
+
+std::string CreateMessage(THXSmartDBF& t) {
+    try {
+        t.CreateTable();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(created)";
+}
+
+struct Scratch {
+    std::string path;
+    explicit Scratch(const std::string& name) : path(TempPath(name)) {}
+    ~Scratch() {
+        std::remove(path.c_str());
+        std::filesystem::path p(path);
+        std::remove(p.replace_extension(".dbt").c_str());
+        std::remove(p.replace_extension(".fpt").c_str());
+    }
+};
+
+TEST(CreateTable, DBaseIVTableIsByteExactAndOpensEmpty) {
+    Scratch f("ct_iv.dbf");
+    THXDBFNTX t;
+    t.SetDBFFileName(f.path);
+    t.SetDbfVersion(xBaseIV);
+    t.SetCodepage(2);
+    AddField(t, "NAME", 'C', 20);
+    AddField(t, "SUM", 'N', 10, 2);
+    ASSERT_EQ(CreateMessage(t), "(created)");
+    EXPECT_FALSE(t.Active());
+    const std::string b = ReadFile(f.path);
+    ASSERT_EQ(b.size(), 98u);
+    int y, m, d;
+    DecodeDate(Date(), y, m, d);
+    std::string head("\x03\0\0\0\0\0\0\0\x62\0\x1f\0", 12);
+    head[1] = static_cast<char>(y - 1900);
+    head[2] = static_cast<char>(m);
+    head[3] = static_cast<char>(d);
+    EXPECT_EQ(b.substr(0, 12), head);
+    EXPECT_EQ(b.substr(12, 20), std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x02\0\0", 20));
+    EXPECT_EQ(b.substr(32, 18), std::string("NAME\0\0\0\0\0\0\0C\0\0\0\0\x14\0", 18));
+    EXPECT_EQ(b.substr(64, 18), std::string("SUM\0\0\0\0\0\0\0\0N\0\0\0\0\x0A\x02", 18));
+    EXPECT_EQ(b.substr(96), "\x0D\x1A");
+
+    t.Open();
+    EXPECT_EQ(t.RecordCount(), 0);
+    EXPECT_TRUE(t.Eof());
+    EXPECT_EQ(t.FieldCount(), 2);
+    t.Close();
+    EXPECT_EQ(ReadFile(f.path), b);  // opened read-only: untouched
+}
+
+TEST(CreateTable, FailuresBeforeAndAfterTheFileIsWritten) {
+    // an open table: nothing changes
+    Scratch f("ct_open.dbf");
+    THXDBFNTX t;
+    t.SetDBFFileName(f.path);
+    t.SetDbfVersion(xBaseIV);
+    AddField(t, "A", 'C', 5);
+    ASSERT_EQ(CreateMessage(t), "(created)");
+    t.Open();
+    const std::string before = ReadFile(f.path);
+    EXPECT_EQ(CreateMessage(t), "THXSmartDBF.CreateTable: Can not create table while dataset is open");
+    EXPECT_TRUE(t.Active());
+    t.Close();
+    EXPECT_EQ(ReadFile(f.path), before);
+
+    // a file that cannot be created
+    THXDBFNTX n;
+    n.SetDBFFileName(TempPath("no_such_dir/x.dbf"));
+    AddField(n, "A", 'C', 5);
+    EXPECT_EQ(CreateMessage(n), "THXSmartDBF.CreateTable: Create error");
+
+    // a record longer than BufferSize: both files are written, then the opening check fails
+    Scratch g("ct_small.dbf");
+    THXDBFNTX s;
+    s.SetDBFFileName(g.path);
+    s.SetDbfVersion(xBaseIV);
+    s.SetBufferSize(100);
+    AddField(s, "TEXT", 'C', 100);
+    EXPECT_EQ(CreateMessage(s), "THXSmartDBF.InternalOpen: BufferSize too small!");
+    EXPECT_FALSE(s.Active());
+    EXPECT_EQ(ReadFile(g.path).size(), 32u + 32u + 2u);
+
+    // a dialect rule fails after the header: the file keeps what was written
+    Scratch h("ct_rule.dbf");
+    THXDBFNTX r;
+    r.SetDBFFileName(h.path);
+    r.SetDbfVersion(xBaseIV);
+    AddField(r, "A", 'C', 5);
+    AddField(r, "T", 'T', 8);
+    EXPECT_EQ(CreateMessage(r),
+              "THXSmartDBF.CreateTable: DBF Version must be xFoxPro or greater for field type \"T\"!");
+    EXPECT_EQ(ReadFile(h.path).size(), 64u);
+}
+
+TEST(CreateTable, PlainTableSkipsTheOpeningCheckAndNtxDoesIt) {
+    // FoxPro allows T at creation; the reader wants Visual FoxPro for it. A THXSmartDBF (no index
+    // collection) does not open the new table, a THXDBFNTX does and reports the reader's rule.
+    Scratch f("ct_fox.dbf");
+    THXSmartDBF plain;
+    plain.SetDBFFileName(f.path);
+    plain.SetDbfVersion(xFoxPro);
+    AddField(plain, "WHEN", 'T', 8);
+    EXPECT_EQ(CreateMessage(plain), "(created)");
+    Scratch g("ct_fox2.dbf");
+    THXDBFNTX ntx;
+    ntx.SetDBFFileName(g.path);
+    ntx.SetDbfVersion(xFoxPro);
+    AddField(ntx, "WHEN", 'T', 8);
+    EXPECT_EQ(CreateMessage(ntx),
+              "THXSmartDBF.HiddenInitFieldDefs: DBF Version must be xVisualFoxPro or greater for field type \"T\"!");
+    EXPECT_EQ(ReadFile(g.path), ReadFile(f.path));
+}
+
+TEST(CreateTable, CreateNowRunsCreationAndVisualFoxProKeepsItsNullFlagsField) {
+    Scratch f("ct_now.dbf");
+    THXDBFNTX t;
+    t.SetDBFFileName(f.path);
+    t.SetDbfVersion(xVisualFoxPro);
+    AddField(t, "A", 'C', 5, 0, TFieldFlag::kCanStoreNull);
+    AddField(t, "B", 'N', 4);
+    AddField(t, "C", 'Y', 8, 4, TFieldFlag::kCanStoreNull);
+    EXPECT_FALSE(t.CreateNow());
+    t.SetCreateNow(true);
+    EXPECT_TRUE(t.CreateNow());
+    const std::string b = ReadFile(f.path);
+    ASSERT_EQ(b.size(), static_cast<std::size_t>(32 + 4 * 32 + 1 + 1 + 263));
+    EXPECT_EQ(static_cast<std::uint8_t>(b[0]), 0x30);
+    // the check opened the table: its definitions are the file's now
+    ASSERT_EQ(t.DBFFieldDefs().Count(), 4);
+    EXPECT_EQ(t.DBFFieldDefs()[3].Name(), "_NULLFLAGS");
+    EXPECT_EQ(t.DBFFieldDefs()[3].FieldFlag().FieldFlag(), 0x05);
+    t.SetCreateNow(false);
+    EXPECT_FALSE(t.CreateNow());
+    EXPECT_EQ(ReadFile(f.path), b);
+}
+
+}  // namespace
+}  // namespace zarbel
