@@ -283,7 +283,7 @@ void THXSmartDBF::CreateTable() {
     TableFile_.Close();
 
     // 14: the memo file
-    CreateMemoFileOf(result.VersionByte, result.HasMemo);
+    CreateMemoFile(result.VersionByte, result.HasMemo);
 
     // 15: a table with an index collection opens the new table once (which checks it the
     // way every later open will) and creates its index files meanwhile.
@@ -300,13 +300,6 @@ void THXSmartDBF::CreateTable() {
         }
         Creating_ = false;
     }
-}
-
-void THXSmartDBF::CreateMemoFileOf(std::uint8_t versionByte, bool hasMemo) {
-    if (!hasMemo) return;
-    // >>> MEMO-CREATE call site: the memo layer (THXMemoFile::CreateHeader with the name from
-    // MemoFileNameFor) is not on this branch yet; until it is, no memo file is written here.
-    (void)versionByte;
 }
 
 void THXSmartDBF::SetCreateNow(bool v) {

@@ -216,9 +216,6 @@ protected:
     // ---- Memo layer hooks (HXDBFMemo.cpp) ----
     virtual void OpenMemoFile();
     virtual void CloseMemoFile();
-    // Table creation, step 14 (HXDBFCreate.cpp): the memo file of a new table with memo
-    // fields, named and laid out for its version byte.
-    void CreateMemoFileOf(std::uint8_t versionByte, bool hasMemo);
 
     // ---- Index hooks: no-ops here; the index engine overrides them (THXDBFNTX) ----
     virtual bool IndexActive() const { return false; }

@@ -164,5 +164,43 @@ TEST(CreateTable, CreateNowRunsCreationAndVisualFoxProKeepsItsNullFlagsField) {
     EXPECT_EQ(ReadFile(f.path), b);
 }
 
+TEST(CreateTable, MemoFieldWritesTheDBaseIVMemoFile) {
+    Scratch f("ct_memo.dbf");
+    {
+        THXDBFNTX t;
+        t.SetDBFFileName(f.path);
+        t.SetDbfVersion(xBaseIV);
+        AddField(t, "NAME", 'C', 8);
+        AddField(t, "NOTE", 'M', 10);
+        ASSERT_EQ(CreateMessage(t), "(created)");
+        EXPECT_EQ(t.MemoDialect(), xBaseIV);
+    }
+    const std::string b = ReadFile(f.path);
+    ASSERT_EQ(b.size(), 32u + 2 * 32 + 2);
+    EXPECT_EQ(static_cast<std::uint8_t>(b[0]), 0x8B);
+    EXPECT_EQ(b[10], 1 + 8 + 10);
+    EXPECT_EQ(static_cast<std::uint8_t>(b[64 + 16]), 10);
+    const std::string memo = ReadFile(std::filesystem::path(f.path).replace_extension(".dbt").string());
+    ASSERT_EQ(memo.size(), 512u);
+    EXPECT_EQ(memo.substr(0, 4), std::string("\x01\0\0\0", 4));
+    EXPECT_EQ(memo.substr(20, 4), std::string("\0\x02\0\0", 4));  // block size 512
+    for (std::size_t i = 24; i < 512; ++i) ASSERT_EQ(memo[i], '\0') << i;
+
+    // a memo value appended through the table lands in block 1 of that file
+    THXDBFNTX t;
+    t.SetDBFFileName(f.path);
+    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+    t.Open();
+    t.Append();
+    t.FieldByName("NAME").SetAsString("x");
+    t.FieldByName("NOTE").SetAsString("hello memo");
+    t.Post();
+    t.Close();
+    const std::string rec = ReadFile(f.path).substr(98, 19);
+    EXPECT_EQ(rec, " x                1");
+    t.Open();
+    EXPECT_EQ(t.FieldByName("NOTE").AsString(), "hello memo");
+}
+
 }  // namespace
 }  // namespace zarbel
