@@ -105,7 +105,9 @@ public:
     TField& operator=(const TField&) = delete;
 
     const std::string& FieldName() const { return fieldName_; }
-    void SetFieldName(std::string_view name) { fieldName_ = name; }
+    void SetFieldName(std::string_view name);
+    // Case-insensitive hash of a name (the locale's casing), as used by the field lookup.
+    static std::uint32_t NameHash(std::string_view name);
     const std::string& DisplayLabel() const { return displayLabel_.empty() ? fieldName_ : displayLabel_; }
     void SetDisplayLabel(std::string_view s) { displayLabel_ = s; }
     const std::string& DisplayName() const { return DisplayLabel(); }
@@ -184,6 +186,7 @@ protected:
 
 private:
     std::string fieldName_;
+    std::uint32_t nameHash_ = NameHash({});
     std::string displayLabel_;
     TFieldType dataType_;
     int size_;
@@ -356,6 +359,7 @@ public:
 private:
     TDataSet* owner_;
     std::vector<std::unique_ptr<TField>> items_;
+    mutable std::size_t hint_ = 0;  // where the next lookup starts
 };
 
 class TDataSet {

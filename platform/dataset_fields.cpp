@@ -66,10 +66,15 @@ TFieldDef& TFieldDefs::Add(std::string_view name, TFieldType type, int size, boo
 
 namespace {
 // Case-insensitive equality by the locale's casing rules, without allocation.
+inline char UpperOf(char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+    if (static_cast<unsigned char>(c) < 0x80) return c;
+    return AnsiUpperChar(c);
+}
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && AnsiUpperChar(a[i]) != AnsiUpperChar(b[i])) return false;
+        if (a[i] != b[i] && UpperOf(a[i]) != UpperOf(b[i])) return false;
     return true;
 }
 }  // namespace
@@ -90,8 +95,17 @@ TFieldDef* TFieldDefs::Find(std::string_view name) {
 // ---------------------------------------------------------------------------------------
 
 TField* TFields::FindField(std::string_view name) const {
-    for (const auto& f : items_)
-        if (SameName(f->FieldName(), name)) return f.get();
+    const std::uint32_t h = TField::NameHash(name);
+    // Callers mostly look fields up in list order: the one after the last found comes first.
+    const std::size_t count = items_.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        std::size_t i = hint_ + k < count ? hint_ + k : hint_ + k - count;
+        const TField* f = items_[i].get();
+        if (f->nameHash_ == h && SameName(f->FieldName(), name)) {
+            hint_ = i + 1 < count ? i + 1 : 0;
+            return items_[i].get();
+        }
+    }
     return nullptr;
 }
 
@@ -116,9 +130,13 @@ TField& TFields::Add(std::unique_ptr<TField> field) {
 void TFields::Remove(TField* field) {
     int i = IndexOf(field);
     if (i >= 0) items_.erase(items_.begin() + i);
+    hint_ = 0;
 }
 
-void TFields::Clear() { items_.clear(); }
+void TFields::Clear() {
+    items_.clear();
+    hint_ = 0;
+}
 
 // ---------------------------------------------------------------------------------------
 // TField
@@ -155,6 +173,17 @@ TField::TField(TFieldType type, int size) : dataType_(type), size_(size < 0 ? 0 
 }
 
 TField::~TField() = default;
+
+std::uint32_t TField::NameHash(std::string_view name) {
+    std::uint32_t h = 2166136261u;
+    for (char c : name) h = (h ^ static_cast<unsigned char>(UpperOf(c))) * 16777619u;
+    return h;
+}
+
+void TField::SetFieldName(std::string_view name) {
+    fieldName_ = name;
+    nameHash_ = NameHash(name);
+}
 
 int TField::Index() const { return dataSet_ ? dataSet_->Fields().IndexOf(this) : -1; }
 
@@ -237,7 +266,11 @@ void TStringField::GetAsString(std::string& out) const {
         return;
     }
     buf[Size()] = '\0';
-    if (transliterate_ && DataSet()) DataSet()->TranslateText(buf, buf, false);
+    if (transliterate_ && DataSet()) {
+        int n = DataSet()->TranslateText(buf, buf, false);
+        out.assign(buf, n >= 0 && n <= Size() ? static_cast<std::size_t>(n) : std::strlen(buf));
+        return;
+    }
     out.assign(buf, std::strlen(buf));
 }
 
@@ -521,6 +554,58 @@ TVariant TBooleanField::AsVariant() const {
 
 TDateTimeField::TDateTimeField(TFieldType type) : TField(type, 0) {}
 
+namespace {
+// The short date text for the common formats made only of dd, mm, yyyy and separators ('/' is
+// the settings' date separator), without going through the general formatter. False for any
+// other format, which the general formatter then handles.
+bool FastDateText(TDateTime dt, std::string& out) {
+    const TFormatSettings& fs = FormatSettings();
+    const std::string& f = fs.ShortDateFormat;
+    if (f.size() > 16) return false;
+    int y, m, d;
+    DecodeDate(dt, y, m, d);
+    if (y < 1 || y > 9999) return false;
+    char buf[24];
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < f.size();) {
+        char c = f[i];
+        auto run = [&](char letter) {
+            std::size_t k = i;
+            while (k < f.size() && (f[k] == letter || f[k] == letter - 'a' + 'A')) ++k;
+            return k - i;
+        };
+        if (c == 'd' || c == 'D') {
+            if (run('d') != 2) return false;
+            buf[n++] = static_cast<char>('0' + d / 10);
+            buf[n++] = static_cast<char>('0' + d % 10);
+            i += 2;
+        } else if (c == 'm' || c == 'M') {
+            if (run('m') != 2) return false;
+            buf[n++] = static_cast<char>('0' + m / 10);
+            buf[n++] = static_cast<char>('0' + m % 10);
+            i += 2;
+        } else if (c == 'y' || c == 'Y') {
+            if (run('y') != 4) return false;
+            buf[n++] = static_cast<char>('0' + y / 1000);
+            buf[n++] = static_cast<char>('0' + y / 100 % 10);
+            buf[n++] = static_cast<char>('0' + y / 10 % 10);
+            buf[n++] = static_cast<char>('0' + y % 10);
+            i += 4;
+        } else if (c == '/') {
+            buf[n++] = fs.DateSeparator;
+            ++i;
+        } else if (c == '.' || c == '-' || c == ' ') {
+            buf[n++] = c;
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    out.assign(buf, n);
+    return true;
+}
+}  // namespace
+
 TDateTime TDateTimeField::AsDateTime() const {
     char* buf = ValueBuffer();
     if (!GetData(buf)) return 0;
@@ -572,7 +657,9 @@ void TDateTimeField::GetAsString(std::string& out) const {
     }
     TDateTime dt = AsDateTime();
     switch (DataType()) {
-        case ftDate: out = DateToStr(dt); break;
+        case ftDate:
+            if (!FastDateText(dt, out)) out = DateToStr(dt);
+            break;
         case ftTime: out = TimeToStr(dt); break;
         default: out = DateTimeToStr(dt); break;
     }

@@ -22,9 +22,45 @@ std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
     if (std::isnan(v)) return PutText(out, "NAN");
     if (std::isinf(v)) return PutText(out, v < 0 ? "-INF" : "INF");
     if (v == 0) return PutText(out, "0");
+    // Fast path: a value that is an integer of at most 15 digits after scaling by 10^k (k <= 6)
+    // has exactly those digits as its 15-digit rounding (the scaling error is far below the
+    // rounding unit), so it is printed with integer arithmetic.
+    {
+        double a = std::fabs(v);
+        if (a >= 1e-5 && a < 1e15) {
+            static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+            static const std::uint64_t kIPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+            for (int k = 0; k <= 6; ++k) {
+                double t = a * kPow10[k];
+                if (t >= 1e15) break;
+                if (t != std::floor(t)) continue;
+                std::uint64_t u = static_cast<std::uint64_t>(t);
+                std::uint64_t ip = u / kIPow10[k], fp = u % kIPow10[k];
+                int kk = k;
+                while (kk > 0 && fp % 10 == 0) {  // a scaling that came out exact late
+                    fp /= 10;
+                    --kk;
+                }
+                std::size_t n = 0;
+                if (v < 0) out[n++] = '-';
+                auto r = std::to_chars(out + n, out + n + 24, ip);
+                n = static_cast<std::size_t>(r.ptr - out);
+                if (kk > 0) {
+                    out[n++] = decimalSeparator;
+                    for (int i = kk - 1; i >= 0; --i) {
+                        out[n + static_cast<std::size_t>(i)] = static_cast<char>('0' + fp % 10);
+                        fp /= 10;
+                    }
+                    n += static_cast<std::size_t>(kk);
+                }
+                return n;
+            }
+        }
+    }
     // 15 significant digits, rounded: d.dddddddddddddde[+-]x
     char sci[40];
-    std::snprintf(sci, sizeof sci, "%.14e", v);
+    auto res = std::to_chars(sci, sci + sizeof sci - 1, v, std::chars_format::scientific, 14);
+    *res.ptr = '\0';
     const char* p = sci;
     bool neg = false;
     if (*p == '-') { neg = true; ++p; }
@@ -32,7 +68,14 @@ std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
     int nd = 0;
     for (; *p && *p != 'e'; ++p)
         if (*p >= '0' && *p <= '9') digits[nd++] = *p;
-    int exp10 = (*p == 'e') ? std::atoi(p + 1) : 0;
+    int exp10 = 0;
+    if (*p == 'e') {
+        ++p;
+        bool negExp = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        for (; *p >= '0' && *p <= '9'; ++p) exp10 = exp10 * 10 + (*p - '0');
+        if (negExp) exp10 = -exp10;
+    }
     while (nd > 1 && digits[nd - 1] == '0') --nd;  // drop trailing zeros
     std::size_t n = 0;
     if (neg) out[n++] = '-';
@@ -136,6 +179,25 @@ bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
         if (ed == 0 || ed > 6 || i != n) return false;
     }
     double v = 0;
+    // Fast path: at most 15 digits and no exponent: the digits as an exact integer divided by an
+    // exact power of ten is the correctly rounded value, the same as the general conversion.
+    if (digits <= 15 && k <= 17 && (i == n) && std::memchr(buf, 'e', k) == nullptr) {
+        static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        std::uint64_t u = 0;
+        int frac = 0;
+        bool inFrac = false;
+        for (std::size_t j = 0; j < k; ++j) {
+            char c = buf[j];
+            if (c == '.') inFrac = true;
+            else if (c >= '0' && c <= '9') {
+                u = u * 10 + static_cast<unsigned>(c - '0');
+                if (inFrac) ++frac;
+            }
+        }
+        v = static_cast<double>(u) / kPow10[frac];
+        out = buf[0] == '-' ? -v : v;
+        return true;
+    }
     auto r = std::from_chars(buf, buf + k, v);
     if (r.ec != std::errc() || r.ptr != buf + k) return false;
     out = v;

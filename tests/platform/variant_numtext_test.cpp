@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <random>
 
 #include "platform/exception.h"
 #include "platform/locale.h"
@@ -30,6 +32,27 @@ TEST(NumText, GeneralFormatMatchesTheHostFloatToStr) {
     EXPECT_EQ(General(0.00001), "0.00001");
     EXPECT_EQ(General(1e-6), "1E-6");
     EXPECT_EQ(General(std::nan("")), "NAN");
+}
+
+TEST(NumText, FastPathsAgreeWithTheGeneralConversions) {
+    TFormatSettings saved = FormatSettings();
+    FormatSettings().DecimalSeparator = '.';
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        double v;
+        switch (i % 4) {
+            case 0: v = static_cast<double>(static_cast<std::int64_t>(rng() % 2000000000000ull) - 1000000000000ll) / std::pow(10.0, static_cast<int>(rng() % 7)); break;
+            case 1: v = static_cast<double>(rng() % 100000) / 100.0; break;
+            case 2: v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 120) - 100); break;
+            default: v = (static_cast<double>(rng() % 1000) + 0.1) * std::pow(10.0, static_cast<int>(rng() % 30) - 12); break;
+        }
+        ASSERT_EQ(General(v), FloatToStr(v)) << v;
+        std::string text = General(v);
+        double back = 0;
+        ASSERT_TRUE(ParseFloat(text, '.', back)) << text;
+        EXPECT_EQ(back, std::strtod(text.c_str(), nullptr)) << text;
+    }
+    FormatSettings() = saved;
 }
 
 TEST(NumText, FixedFormat) {
