@@ -36,10 +36,16 @@ void SetLengthBytes(THXDBFFieldDef& def, bool vfp) {
     const std::uint8_t decByte = static_cast<std::uint8_t>(def.dec() & 0xFF);
     switch (def.field_type()) {
         case 'C': case '0': rec.SetLength16(def.len()); break;
-        case 'F': case 'N': case 'Y': rec.SetLenDec(lenByte, decByte); break;
+        case 'F': case 'N': rec.SetLenDec(lenByte, decByte); break;
         case 'D': rec.SetLenDec(8, 0); break;
         case 'L': rec.SetLenDec(1, 0); break;
-        case 'M': case 'P': case 'B': case 'G': rec.SetLenDec(vfp ? 0 : 10, 0); break;
+        // Binary kinds carry their width too: other xBase programs find the fields of a
+        // record by the length bytes alone.
+        case 'Y': rec.SetLenDec(8, decByte); break;
+        case 'M': case 'P': case 'G': rec.SetLenDec(vfp ? 4 : 10, 0); break;
+        case 'B': rec.SetLenDec(vfp ? 8 : 10, 0); break;
+        case '+': case 'I': rec.SetLenDec(4, 0); break;
+        case '@': case 'O': case 'T': rec.SetLenDec(8, 0); break;
         case 'E':
             switch (ExtendedStorage(def.extend_type())) {
                 case dbftString: case dbftString_N: case dbftFixedChar: case dbftWideString:
@@ -49,7 +55,7 @@ void SetLengthBytes(THXDBFFieldDef& def, bool vfp) {
                 default: rec.SetLenDec(0, 0); break;
             }
             break;
-        default: rec.SetLenDec(0, 0); break;  // +, @, I, O, T (other letters fail on their width)
+        default: rec.SetLenDec(0, 0); break;  // letters that fail on their width
     }
 }
 

@@ -5,6 +5,10 @@
 // THXSmartDBF::CreateTable drives it (file creation, memo file, the opening check); the writer
 // itself only needs an open, empty proxy, so it also serves nested tables and tests.
 //
+// The length byte of every fixed-width kind holds its width in the record (+ and I 4; @, O,
+// T and Y 8; M, G, P 10, or 4 in Visual FoxPro; B 10, or 8 in Visual FoxPro), as other xBase
+// programs expect; this engine's reader takes these widths from the type letter anyway.
+//
 // Widths in the record are taken with the reader's own rule (FieldStorageSize on the length
 // and decimal bytes actually written), so a table the engine creates always reads back with
 // the record length it was written with.

@@ -134,10 +134,10 @@ TEST(CreateStructure, MemoFieldsChangeTheVersionByteByDialect) {
         EXPECT_EQ(w.result.RecordLength, 1 + 3 + c.width);
         EXPECT_EQ(U8(w.bytes, 28), c.v == xVisualFoxPro ? 0x02 : 0x00);
         EXPECT_EQ(flags.HasGotMemo(), c.v == xVisualFoxPro);
-        // length byte of the memo descriptor: 10, or 0 in Visual FoxPro
+        // length byte of the memo descriptor: its width
         std::size_t desc = static_cast<std::size_t>(CreatedStart(c.v) + DescriptorSize(c.v));
         std::size_t lenAt = desc + (DescriptorSize(c.v) == 48 ? 33 : 16);
-        EXPECT_EQ(U8(w.bytes, lenAt), c.v == xVisualFoxPro ? 0 : 10);
+        EXPECT_EQ(U8(w.bytes, lenAt), c.width);
     }
     // B and G without a memo file in Visual FoxPro's double / general forms
     THXDBFFieldDefs defs(nullptr, xVisualFoxPro);
@@ -198,8 +198,9 @@ TEST(CreateStructure, LengthBytesAndWidthsOfEveryLetter) {
     TTableFlag flags;
     Written w = Write(xVisualFoxPro, defs, flags);
     ASSERT_EQ(w.error, "");
-    const int expectLen[][2] = {{0x2C, 0x01}, {8, 0}, {1, 0}, {0, 0}, {19, 4}, {0, 0}, {0, 0},
-                                {0, 0},       {0, 0}, {12, 3}, {0, 0}, {0, 0}, {0, 0}};
+    // the widths themselves also for the binary kinds (readers locate fields by them)
+    const int expectLen[][2] = {{0x2C, 0x01}, {8, 0}, {1, 0}, {8, 0}, {8, 4}, {4, 0}, {4, 0},
+                                {8, 0},       {8, 0}, {12, 3}, {4, 0}, {4, 0}, {8, 0}};
     for (int i = 0; i < 13; ++i) {
         EXPECT_EQ(U8(w.bytes, 32 + 32 * i + 16), expectLen[i][0]) << i;
         EXPECT_EQ(U8(w.bytes, 32 + 32 * i + 17), expectLen[i][1]) << i;
@@ -306,6 +307,7 @@ TEST(CreateStructure, DBaseVIIHasExtensionAndLongDescriptors) {
     EXPECT_EQ(w.bytes[68 + 32], 'C');
     EXPECT_EQ(U8(w.bytes, 68 + 33), 10);
     EXPECT_EQ(w.bytes[68 + 48 + 32], '+');
+    EXPECT_EQ(U8(w.bytes, 68 + 48 + 33), 4);                       // width of +
     EXPECT_EQ(U8(w.bytes, 68 + 48 + 37), 0x04);                    // BinaryColumn
     EXPECT_EQ(U8(w.bytes, 68 + 48 + 42), 7);                       // NativeNextAutoInc
     EXPECT_EQ(U8(w.bytes, 68 + 96 + 33), 12);
