@@ -68,7 +68,7 @@ TMemoFieldForm THXSmartDBF::MemoForm(const TDBFFieldStore& st) const {
     return MemoFieldForm(MemoDialect_, st.Letter, st.Ext, binaryColumn);
 }
 
-void THXSmartDBF::LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out) {
+void THXSmartDBF::LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out, bool translate) {
     out.Clear();
     TMemoFieldForm form = MemoForm(st);
     std::uint32_t number = 0;
@@ -77,12 +77,12 @@ void THXSmartDBF::LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TM
     if (!form.Valid()) throw Exception("THXSmartDBF: Lob stream create error!");
     if (!MemoFile_.IsOpen()) return;
     Memo_.ReadEntry(form, number, out);
-    if (form.Text && OEM_) TranslateStream(*this, out, false);
+    if (translate && form.Text && OEM_) TranslateStream(*this, out, false);
     out.Seek(0, soBeginning);
 }
 
 bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data,
-                            THXMemoFile::TSaveMode mode) {
+                            THXMemoFile::TSaveMode mode, bool translate) {
     THXMemoFile& target = Packing_ ? PackMemo_ : Memo_;
     TMemoFieldForm form = MemoForm(st);
     if (!form.Valid()) throw Exception("THXSmartDBF: Lob stream save error!");
@@ -114,7 +114,7 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
     }
     std::uint32_t old = 0;
     bool hasOld = DecodeMemoReference(field, st.Size, form.Ref, old);
-    if (form.Text && OEM_) TranslateStream(*this, data, true);
+    if (translate && form.Text && OEM_) TranslateStream(*this, data, true);
     std::uint32_t number = target.WriteEntry(form, data.Memory(), size, hasOld, old, mode);
     if (mode != THXMemoFile::smRewrite) EncodeMemoReference(field, st.Size, form.Ref, number);
     setNull(false);

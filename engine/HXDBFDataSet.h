@@ -198,12 +198,13 @@ protected:
     friend class THXDBTStream;
     TMemoFieldForm MemoForm(const TDBFFieldStore& st) const;
     // Reads the value of a memo field of rec into out (empty when the field holds nothing or
-    // the memo file is not open), translated from OEM for text kinds.
-    void LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out);
+    // the memo file is not open), translated from OEM for text kinds (when translate is set).
+    void LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out, bool translate = true);
     // Stores data as the field's new value (the temporary memo file while packing) and puts
     // the reference into rec; an empty stream clears the field. False when nothing was
     // written (memo file not open, memo lock refused).
-    bool StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data, THXMemoFile::TSaveMode mode);
+    bool StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data, THXMemoFile::TSaveMode mode,
+                   bool translate = true);
     // ---- Pack hooks: no-ops here; the index engine and nested tables override them ----
     virtual void IndexPackBegin() {}
     virtual void IndexPackAddKey(const std::uint8_t* /*rec*/, std::uint32_t /*newRecNo*/) {}
