@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/exception.h"
 #include "platform/filesys.h"
@@ -537,8 +538,16 @@ void PackLobClose(TProxyStream& temp, TProxyStream& memo, const std::string& mem
         errno = 0;
         if (!RenameFile(tempName, memoName)) {
             int code = errno;
-            throw Exception("THXSmartDBF.PackLobHandlerClose: Can not rename file \"" + tempName + "\" to \"" +
-                            memoName + "\" !" + OsInfo(code));
+            // The system's temporary directory may lie on another file system, which a rename
+            // cannot cross: the file is copied there instead.
+            std::error_code ec;
+            if (code == EXDEV && std::filesystem::copy_file(tempName, memoName, ec) && !ec) {
+                DeleteFile(tempName);
+            } else {
+                if (ec) code = ec.value();
+                throw Exception("THXSmartDBF.PackLobHandlerClose: Can not rename file \"" + tempName + "\" to \"" +
+                                memoName + "\" !" + OsInfo(code));
+            }
         }
     } else {
         errno = 0;

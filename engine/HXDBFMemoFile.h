@@ -183,7 +183,8 @@ private:
 // Pack support. PackLobOpen creates the temporary memo file TempName (always a disk file, with
 // the given access mode) in temp and writes a fresh header for the version byte; false when
 // it cannot be created or written. PackLobClose closes temp and memo, replaces the memo file
-// by the temporary one (disk: delete MemoName, rename TempName to MemoName; memory storages:
+// by the temporary one (disk: delete MemoName, rename TempName to MemoName, or copy it when the
+// two lie on different file systems and then delete it; memory storages:
 // load TempName into memo and delete TempName) and opens memo again. A failed delete or
 // rename raises
 //   "THXSmartDBF.PackLobHandlerClose: Can not delete file "<MemoName>" !" CR LF

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -137,6 +138,32 @@ TEST(Pack, FiveRecordsWithTwoDeletedKeepOneThreeFiveAndRebuildTheMemoFile) {
         t.Open();
         EXPECT_EQ(Walk(t), (std::vector<std::string>{"rec1/memo 1", "rec3/memo 3", "rec5/memo 5"}));
     }
+}
+
+TEST(Pack, TemporaryMemoFileOnAnotherFileSystem) {
+    // The system temporary directory on a memory file system, the table on disk: the rebuilt
+    // memo file cannot be renamed into place and is copied instead.
+    if (!std::filesystem::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    std::string dir = std::string(ZARBEL_BINARY_DIR) + "/pack_xfs_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    FiveRecords f(0x8B);
+    std::string dbf = dir + "/t.dbf", memo = dir + "/t.dbt";
+    std::filesystem::copy_file(f.dbf, dbf, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(f.memo, memo, std::filesystem::copy_options::overwrite_existing);
+    const char* old = std::getenv("TMPDIR");
+    std::string saved = old ? old : "";
+    ::setenv("TMPDIR", "/dev/shm", 1);
+    {
+        THXSmartDBF t;
+        t.SetDBFFileName(dbf);
+        t.AccessMode().SetAccessMode(2);
+        t.Open();
+        EXPECT_NO_THROW(t.Pack());
+        EXPECT_EQ(Walk(t), (std::vector<std::string>{"rec1/memo 1", "rec3/memo 3", "rec5/memo 5"}));
+    }
+    if (old) ::setenv("TMPDIR", saved.c_str(), 1);
+    else ::unsetenv("TMPDIR");
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Pack, ReadOnlyTableAndMemoFileStayByteIdentical) {
