@@ -132,6 +132,8 @@ public:
     int TranslateBuffer(const char* src, char* dst, int count, bool toOem);
 
     void SetRecNo(int value) override;
+    // On an open table: back to browse mode, the filter compiled, the records fetched again.
+    void SetFiltered(bool v) override;
     bool BookmarkValid(const TBookmark& b) override;
     int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
 
@@ -256,7 +258,8 @@ protected:
     // encryption scratch area (the caller's buffer is never enciphered in place).
     virtual const char* RecordForWrite(const char* rec, std::uint32_t) { return rec; }
 
-    // ---- Filter hook: the compiled Filter expression's value for the filter buffer ----
+    // ---- Filter hooks: compiling Filter and its value for the filter buffer (expression layer) ----
+    virtual void CompileFilter() {}
     virtual bool EvaluateFilterExpression() { return true; }
 
     // ---- Services for the other units ----

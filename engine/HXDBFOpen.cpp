@@ -31,6 +31,18 @@ void THXSmartDBF::SetDbfVersion(xBaseVersion v) {
     DBFFieldDefs_.SetDialect(v);
 }
 
+void THXSmartDBF::SetFiltered(bool v) {
+    if (!Active()) {
+        TDataSet::SetFiltered(v);
+        return;
+    }
+    CheckBrowseMode();
+    if (v && !Filter().empty()) CompileFilter();
+    if (v == Filtered()) return;
+    TDataSet::SetFiltered(v);
+    Refresh();
+}
+
 void THXSmartDBF::SetLobBlockSize(int v) { LobBlockSize_ = v < 0 ? 0 : (v / 128) * 128; }
 
 void THXSmartDBF::SetSetDeleted(bool v) {
@@ -115,6 +127,7 @@ void THXSmartDBF::InternalOpen() {
         FilterBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         SetKeyBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         CryptBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        if (Filtered() && !Filter().empty()) CompileFilter();
         // 12.
         Bof_ = true;
         SetBookmarkSize(4);

@@ -397,3 +397,30 @@ TEST(Deletion, FailedWriteLeavesRecordAndFileAsTheyWere) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+TEST(Filtering, FilterEventHidesRecordsBothWaysAndAppliesWhenSwitchedOn) {
+    Table tb("filter.dbf", Numbered(10, {4}), 40);
+    tb.t.OnFilterRecord = [](TDataSet& ds, bool& accept) {
+        EXPECT_EQ(ds.State(), dsFilter);
+        accept = ds.FieldByName("NAME").AsString() != "r02      " && ds.FieldByName("NAME").AsString() != "r07      ";
+    };
+    tb.t.Open();
+    std::vector<int> seen;
+    for (; !tb.t.Eof(); tb.t.Next()) seen.push_back(tb.t.RecNo());
+    EXPECT_EQ(seen.size(), 10u);  // not filtered yet
+    tb.t.SetFiltered(true);
+    seen.clear();
+    for (tb.t.First(); !tb.t.Eof(); tb.t.Next()) seen.push_back(tb.t.RecNo());
+    EXPECT_EQ(seen, (std::vector<int>{1, 3, 4, 5, 6, 8, 9, 10}));
+    tb.t.SetSetDeleted(true);  // both tests apply
+    seen.clear();
+    for (tb.t.Last(); !tb.t.Bof(); tb.t.Prior()) seen.push_back(tb.t.RecNo());
+    EXPECT_EQ(seen, (std::vector<int>{10, 9, 8, 6, 5, 3, 1}));
+    EXPECT_EQ(tb.t.State(), dsBrowse);
+}
+
+}  // namespace
+}  // namespace zarbel
