@@ -151,7 +151,14 @@ void TDataSet::BindFields(bool binding) {
             continue;
         }
         if (f.FieldKind() == fkData) {
-            const TFieldDef* def = fieldDefs_.Find(f.FieldName());
+            // A field made from a definition keeps that definition (names may repeat in a
+            // table); others are bound by name.
+            const TFieldDef* def = nullptr;
+            if (f.fieldNo_ > 0 && f.fieldNo_ <= fieldDefs_.Count() &&
+                fieldDefs_[f.fieldNo_ - 1].Name == f.FieldName())
+                def = &fieldDefs_[f.fieldNo_ - 1];
+            else
+                def = fieldDefs_.Find(f.FieldName());
             if (!def) throw Exception("Field '" + f.DisplayName() + "' not found");
             bool sameKind = def->DataType == f.DataType() ||
                             (def->DataType == ftAutoInc && f.DataType() == ftInteger) ||

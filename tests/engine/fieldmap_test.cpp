@@ -184,3 +184,18 @@ TEST(FieldMap, ExtendedKindsAndNestedLists) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+TEST(FieldMap, RepeatedNamesKeepTheirOwnColumns) {
+    Opened o("dupnames.dbf", BuildDbf(0x03, {{"A", 'C', 2}, {"A", 'C', 3}}, {" xyabc"}));
+    ASSERT_EQ(o.Open(), "");
+    ASSERT_EQ(o.t.FieldCount(), 2);
+    EXPECT_EQ(o.t.Fields()[0].AsString(), "xy");
+    EXPECT_EQ(o.t.Fields()[1].AsString(), "abc");
+    EXPECT_EQ(&o.t.FieldByName("A"), &o.t.Fields()[0]);
+}
+
+}  // namespace
+}  // namespace zarbel
