@@ -374,3 +374,67 @@ TEST(FieldValues, MemoReferences) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+// A lookup source answering Lookup from a fixed map (CODE -> TITLE).
+class TTitles : public THXDBFNTX {
+public:
+    std::vector<std::string> asked;
+    TVariant Lookup(std::string_view keyFields, const TVariant& keyValues, std::string_view resultFields) override {
+        asked.push_back(std::string(keyFields) + "=" + keyValues.AsString() + "->" + std::string(resultFields));
+        if (keyValues.AsString() == "7") return TVariant("seven");
+        return TVariant::Null();
+    }
+};
+
+TEST(FieldValues, LookupAndCalculatedFieldsOfATable) {
+    std::string titlesPath = TempPath("titles.dbf");
+    WriteFile(titlesPath, BuildDbf(0x03, {{"CODE", 'N', 2}, {"TITLE", 'C', 8}}, {" 7seven   "}));
+    TTitles titles;
+    titles.SetDBFFileName(titlesPath);
+    titles.Open();
+
+    std::string path = TempPath("withlookup.dbf");
+    WriteFile(path, BuildDbf(0x03, {{"CODE", 'N', 2}}, {"  7", "  8", "   "}));
+    THXDBFNTX t;
+    t.SetDBFFileName(path);
+    auto code = CreateFieldOfType(ftInteger, 0);
+    code->SetFieldName("CODE");
+    auto title = CreateFieldOfType(ftString, 8);
+    title->SetFieldName("TITLE");
+    title->SetFieldKind(fkLookup);
+    title->SetLookupDataSet(&titles);
+    title->SetKeyFields("CODE");
+    title->SetLookupKeyFields("CODE");
+    title->SetLookupResultField("TITLE");
+    auto twice = CreateFieldOfType(ftInteger, 0);
+    twice->SetFieldName("TWICE");
+    twice->SetFieldKind(fkCalculated);
+    t.Fields().Add(std::move(code));
+    t.Fields().Add(std::move(title));
+    t.Fields().Add(std::move(twice));
+    t.OnCalcFields = [](TDataSet& ds) {
+        if (!ds.FieldByName("CODE").IsNull()) ds.FieldByName("TWICE").SetAsInteger(2 * ds.FieldByName("CODE").AsInteger());
+    };
+    t.Open();
+    EXPECT_EQ(t.FieldByName("TITLE").AsString(), "seven");
+    EXPECT_EQ(t.FieldByName("TWICE").AsInteger(), 14);
+    EXPECT_EQ(titles.asked.back(), "CODE=7->TITLE");
+    t.Next();
+    EXPECT_TRUE(t.FieldByName("TITLE").IsNull());
+    EXPECT_EQ(t.FieldByName("TWICE").AsInteger(), 16);
+    t.Next();
+    EXPECT_TRUE(t.FieldByName("TWICE").IsNull());
+    titles.Close();
+    t.First();
+    EXPECT_TRUE(t.FieldByName("TITLE").IsNull());  // a closed lookup source gives no value
+    t.Close();
+    EXPECT_EQ(t.FieldCount(), 3);
+    std::remove(path.c_str());
+    std::remove(titlesPath.c_str());
+}
+
+}  // namespace
+}  // namespace zarbel
