@@ -302,7 +302,8 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
             pos = static_cast<std::int64_t>(number) * BlockSize_;
             if (ReadSome(pos, bh, 8) != 8) throw Exception(kReadBlockError);
             std::uint32_t type = GetBE32(bh);
-            if (type != 0 && type != 1) throw Exception(kReadBlockError);
+            // 0 picture, 1 text, 2 object (what Visual FoxPro writes for General fields)
+            if (type > 2) throw Exception(kReadBlockError);
             ReadDataInto(out, pos + 8, GetBE32(bh + 4));
             break;
         }

@@ -390,8 +390,15 @@ TEST(MemoFileDamaged, InvalidBlockHeadersRaise) {
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 40); }, readErr);  // past the end
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'P'), 1); }, "THXSmartDBF: Lob stream create error!");
     MemoFixture f("t.fpt");
-    f.OpenExisting(FptHeader(2, 512) + BE32(2) + BE32(1) + "z", 0xF5, xFoxPro);
-    ExpectMessage([&] { Load(f.memo, Form(xFoxPro, 'M'), 1); }, readErr);   // type 2
+    f.OpenExisting(FptHeader(2, 512) + BE32(3) + BE32(1) + "z", 0xF5, xFoxPro);
+    ExpectMessage([&] { Load(f.memo, Form(xFoxPro, 'M'), 1); }, readErr);   // type 3
+}
+
+TEST(MemoFileFoxPro, ObjectBlocksOfGeneralFieldsRead) {
+    // Visual FoxPro stores an OLE object of a General field in a block of type 2.
+    MemoFixture f("t.fpt");
+    f.OpenExisting(FptHeader(9, 64) + BE32(2) + BE32(3) + "ole", 0x30, xVisualFoxPro);
+    EXPECT_EQ(Load(f.memo, Form(xVisualFoxPro, 'G'), 8), "ole");
 }
 
 TEST(MemoFileDamaged, LengthsPastTheEndReadWhatIsThere) {
