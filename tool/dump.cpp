@@ -390,7 +390,7 @@ bool DumpTableIsOem(const std::string& fileName) {
     return false;
 }
 
-void DumpTable(const std::string& fileName, const TDumpOptions& options, std::ostream& out) {
+int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ostream& out, std::ostream* err) {
     bool oem = false;
     const char* why = "-win";
     switch (options.CodePage) {
@@ -415,6 +415,32 @@ void DumpTable(const std::string& fileName, const TDumpOptions& options, std::os
     else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
     out << o;
 
+    int errors = 0;
+    std::string value;
+    // One value, or the failure to read it, appended to o.
+    auto put = [&](std::string& o, const TDumpColumn& c) {
+        value.clear();
+        try {
+            if (!c.Field) value = options.Json ? "null" : "(no dataset field)";
+            else if (options.Json) JsonValue(value, *c.Field);
+            else value = TextValue(*c.Field, options.Encoding);
+        } catch (const Exception& e) {
+            ++errors;
+            if (err)
+                *err << NameForConsole(fileName, options.Encoding) << ": record " << t.RecNo() << ", field "
+                     << AnsiForConsole(c.Def->Name(), options.Encoding) << ": " << NameForConsole(e.Message(), options.Encoding)
+                     << "\n";
+            value.clear();
+            if (options.Json) {
+                value = "{\"error\":";
+                JsonString(value, NameToUtf8(e.Message()));
+                value += "}";
+            } else {
+                value = "(error: " + NameForConsole(e.Message(), options.Encoding) + ")";
+            }
+        }
+        o += value;
+    };
     bool first = true;
     for (t.First(); !t.Eof(); t.Next()) {
         o.clear();
@@ -434,8 +460,7 @@ void DumpTable(const std::string& fileName, const TDumpOptions& options, std::os
             for (const TDumpColumn& c : cols) {
                 if (!firstValue) o.push_back(',');
                 firstValue = false;
-                if (c.Field) JsonValue(o, *c.Field);
-                else o += "null";
+                put(o, c);
             }
             o += "]}";
         } else {
@@ -446,7 +471,7 @@ void DumpTable(const std::string& fileName, const TDumpOptions& options, std::os
             o += "\n";
             for (std::size_t n = 0; n < cols.size(); ++n) {
                 o += "  " + labels[n] + " = ";
-                o += cols[n].Field ? TextValue(*cols[n].Field, options.Encoding) : "(no dataset field)";
+                put(o, cols[n]);
                 o += "\n";
             }
         }
@@ -456,6 +481,7 @@ void DumpTable(const std::string& fileName, const TDumpOptions& options, std::os
     if (options.Json) out << (first ? "]}\n" : "\n]}\n");
     else if (first) out << "Records: none\n";
     t.Close();
+    return errors;
 }
 
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -492,7 +518,7 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     int status = 0;
     for (const std::string& name : tables) {
         try {
-            DumpTable(name, options, out);
+            if (DumpTable(name, options, out, &err) > 0) status = 1;
         } catch (const Exception& e) {
             out.flush();
             err << NameForConsole(e.Message(), encoding) << "\n";

@@ -24,7 +24,7 @@ enum class TDumpCodePage { Auto, Oem, Win };
 struct TDumpOptions {
     TDumpCodePage CodePage = TDumpCodePage::Auto;
     bool Json = false;
-    // Encoding of the plain text output (JSON is always UTF-8).
+    // Encoding of the plain text output and of messages (JSON is always UTF-8).
     ConsoleEncoding Encoding = ConsoleEncoding::Utf8;
 };
 
@@ -33,13 +33,17 @@ struct TDumpOptions {
 // that cannot be read gives false.
 bool DumpTableIsOem(const std::string& fileName);
 
-// Dumps one table to out. The engine's exception (a table that does not open or read) passes to
-// the caller; what was written before it stays written.
-void DumpTable(const std::string& fileName, const TDumpOptions& options, std::ostream& out);
+// Dumps one table to out. The engine's exception when the table does not open (or a move to
+// the next record fails) passes to the caller; what was written before it stays written. A value
+// that fails to read (a damaged memo entry) is shown as {"error": message} in JSON and
+// "(error: message)" in text, reported on err (when given) with its record and field, and
+// counted: the result is the number of such values.
+int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ostream& out,
+              std::ostream* err = nullptr);
 
 // The program: arguments without the program name. Exit status: 0 every table dumped, 1 a table
-// did not open or read (its message on err, the other tables are still dumped), 2 parameter
-// error (usage on err).
+// did not open or a value could not be read (the message on err, the other tables and values
+// are still dumped), 2 parameter error (usage on err).
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              ConsoleEncoding encoding);
 

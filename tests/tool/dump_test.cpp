@@ -126,6 +126,28 @@ TEST(Dump, ATableThatDoesNotOpenGivesTheEngineMessageAndStatusOneTheOthersAreDum
     for (const std::string& p : {good, bad, dialect}) std::remove(p.c_str());
 }
 
+TEST(Dump, AValueThatFailsToReadIsShownAndReportedTheRestIsDumped) {
+    // A dBase IV memo reference past the end of a memo file that holds only its header.
+    const std::string path = TempPath("dump_memo.dbf");
+    const std::string memo = TempPath("dump_memo.dbt");
+    WriteFile(path, BuildDbf(0x8B, {{"NOTE", 'M', 10}, {"N", 'N', 2}}, {"          7 1", "            2"}));
+    std::string header(512, '\0');
+    header[0] = 1;
+    header[20] = 0;
+    header[21] = 2;  // block size 512
+    WriteFile(memo, header);
+    DumpRun r = Dump({"--json", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, path + ": record 1, field NOTE: THXSmartDBF: Lob stream read block error!\n");
+    EXPECT_NE(r.out.find("\"values\":[{\"error\":\"THXSmartDBF: Lob stream read block error!\"},1]"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"values\":[null,2]"), std::string::npos) << r.out;
+    r = Dump({path});
+    EXPECT_NE(r.out.find("NOTE = (error: THXSmartDBF: Lob stream read block error!)"), std::string::npos) << r.out;
+    std::remove(path.c_str());
+    std::remove(memo.c_str());
+}
+
 TEST(Dump, CommandLine) {
     DumpRun r = Dump({});
     EXPECT_EQ(r.status, 2);
