@@ -363,10 +363,20 @@ void TextHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool 
         std::snprintf(b, sizeof b, " %-6s %5u %3u  offset %-5d %s", TypeText(d).c_str(), d.len(), d.dec(),
                       d.Offset(), c.Field ? FieldTypeName(c.Field->DataType()) : "(no dataset field)");
         o += b;
-        if (c.Field && c.Field->Size() > 0) o += "(" + std::to_string(c.Field->Size()) + ")";
-        std::string flags = FlagNames(d.FieldFlag());
-        if (!flags.empty()) o += "  [" + flags + "]";
-        if (d.NullOrdinal() >= 0) o += "  null bit " + std::to_string(d.NullOrdinal());
+        if (c.Field && c.Field->Size() > 0) {
+            std::snprintf(b, sizeof b, "(%d)", c.Field->Size());
+            o += b;
+        }
+        const std::string flags = FlagNames(d.FieldFlag());
+        if (!flags.empty()) {
+            o += "  [";
+            o += flags;
+            o += "]";
+        }
+        if (d.NullOrdinal() >= 0) {
+            std::snprintf(b, sizeof b, "  null bit %d", d.NullOrdinal());
+            o += b;
+        }
         o += "\n";
     }
 }
