@@ -189,7 +189,8 @@ void THXSmartDBF::ShowAfterAppend(std::uint32_t show, const char* buffer) {
     ++L_;
     P_ = L_ - 1;
     Bof_ = Eof_ = false;
-    PlaceCursorOn(n);  // found in the buffer; a record the filter hides gives way to a neighbour
+    // A record that the filter or SetDeleted hides gives way to its nearest visible neighbour.
+    if ((Filtered() || SetDeleted_) && !AcceptRecord(Slot(P_))) PlaceCursorOn(n);
 }
 
 // ---------------------------------------------------------------------------------------

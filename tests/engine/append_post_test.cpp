@@ -188,6 +188,35 @@ TEST(AppendPost, TwoAutoincrementFieldsWithStepsOneAndFive) {
     EXPECT_EQ(le32(static_cast<std::size_t>(hl + 18 + 5)), 105);
 }
 
+TEST(AppendPost, AutoincrementKeepsTheOemTableFieldNames) {
+    // the counter is rewritten in the file's descriptor; the definition keeps its ANSI name
+    const std::string path = TempPath("ap_auto_oem.dbf");
+    const std::string name = "\xCD\xCE\xCC";  // CP1251 capitals; stored in CP866
+    {
+        THXDBFNTX c;
+        c.SetDBFFileName(path);
+        c.SetDbfVersion(xVisualFoxPro);
+        c.SetOEM(true);
+        THXDBFFieldDef& d = c.DBFFieldDefs().Add();
+        d.SetName(name);
+        d.Setfield_type('I');
+        d.FieldFlag().SetAutoIncrement(true);
+        c.CreateTable();
+    }
+    Table tb("ap_auto_oem_t.dbf", ReadFile(path));
+    std::remove(path.c_str());
+    tb.t.SetOEM(true);
+    tb.t.Open();
+    tb.t.Append();
+    tb.t.Post();
+    tb.t.Append();
+    tb.t.Post();
+    EXPECT_EQ(tb.t.DBFFieldDefs()[0].Name(), name);
+    EXPECT_EQ(tb.t.DBFFieldDefs().FindByName(name), &tb.t.DBFFieldDefs()[0]);
+    EXPECT_EQ(tb.t.FieldByName(name).AsInteger(), 2);
+    EXPECT_EQ(ReadFile(tb.path).substr(32, 3), "\x8D\x8E\x8C");  // CP866 in the file
+}
+
 TEST(AppendPost, DeleteMarksInPlaceAndSetDeletedHidesIt) {
     Table tb("ap_del.dbf", Numbered(3));
     tb.t.Open();
