@@ -102,7 +102,16 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
         else rec[nullAt + st.NullByte] &= static_cast<std::uint8_t>(~st.NullMask);
     };
     std::int64_t size = data.Size();
+    // dBase IV: the runs this edit replaces or writes are settled when the edit ends.
+    const bool track = mode == THXMemoFile::smNormal && target.Layout() == mlDBase4 && !Packing_;
+    auto touch = [&](std::uint32_t block) {
+        int store = static_cast<int>(&st - Stores_.data());
+        if (store >= 0 && store < static_cast<int>(Stores_.size()))
+            PendingFrees_.push_back({GetLE32(rec + RecLen_), store, block});
+    };
     if (size <= 0) {
+        std::uint32_t cleared = 0;
+        if (track && DecodeMemoReference(field, st.Size, form.Ref, cleared)) touch(cleared);
         // the empty form: spaces, or block 0 (and the null bit) in Visual FoxPro
         if (vfp) {
             std::memset(field, 0, static_cast<std::size_t>(st.Size < 4 ? st.Size : 4));
@@ -115,7 +124,14 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
     std::uint32_t old = 0;
     bool hasOld = DecodeMemoReference(field, st.Size, form.Ref, old);
     if (translate && form.Text && OEM_) TranslateStream(*this, data, true);
-    std::uint32_t number = target.WriteEntry(form, data.Memory(), size, hasOld, old, mode);
+    // A replaced dBase IV run is not freed now: until the record is posted, the file's record
+    // still references it (FreeReplacedRuns settles it when the edit ends).
+    std::uint32_t number =
+        target.WriteEntry(form, data.Memory(), size, hasOld, old, track ? THXMemoFile::smPack : mode);
+    if (track) {
+        if (hasOld) touch(old);
+        touch(number);
+    }
     if (mode != THXMemoFile::smRewrite) EncodeMemoReference(field, st.Size, form.Ref, number);
     setNull(false);
     return true;
@@ -164,8 +180,49 @@ void THXSmartDBF::RewriteBlob(TField* field, TMemoryStream& data) {
     StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, data, THXMemoFile::smRewrite);
 }
 
+void THXSmartDBF::FreeReplacedRuns() {
+    std::vector<TPendingFree> pending;
+    pending.swap(PendingFrees_);
+    if (pending.empty() || !MemoFile_.IsOpen() || Memo_.Layout() != mlDBase4 || !TableFile_.IsOpen()) return;
+    // A record inserted meanwhile has its number in the active buffer once it is posted; a
+    // cancelled insert still shows 0 there.
+    const char* active = ActiveBuffer();
+    const std::uint32_t inserted = active ? BufferRecNo(active) : 0;
+    TMemBlock rec = TMemBlock::Allocate(this, RecLen_, "THXSmartDBF");
+    if (!Locks_.MemoLock(MemoFile_)) return;  // left as dead space
+    try {
+        for (const TPendingFree& p : pending) {
+            const TDBFFieldStore& st = Stores_[static_cast<std::size_t>(p.Store)];
+            const std::uint32_t recNo = p.RecNo != 0 ? p.RecNo : inserted;
+            if (recNo != 0) {
+                // the run the record in the file references stays
+                std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), recNo);
+                if (!TableFile_.ReadAt(pos, rec.Data(), RecLen_)) continue;
+                if (CryptActive()) DecryptRecord(rec.Bytes(), recNo);
+                std::uint32_t now = 0;
+                if (DecodeMemoReference(rec.Bytes() + st.Offset, st.Size, MemoForm(st).Ref, now) && now == p.Block)
+                    continue;
+            }
+            Memo_.FreeEntry(p.Block);
+        }
+    } catch (...) {
+        Locks_.MemoUnlock(MemoFile_);
+        throw;
+    }
+    Locks_.MemoUnlock(MemoFile_);
+}
+
 void THXSmartDBF::DataEvent(TDataEvent event, std::intptr_t info) {
-    if (event == deUpdateState && (State() == dsBrowse || State() == dsInactive)) PendingBlobError_.clear();
+    if (event == deUpdateState && (State() == dsBrowse || State() == dsInactive)) {
+        PendingBlobError_.clear();
+        // freeing is housekeeping: a run that cannot be freed stays as dead space
+        if (!PendingFrees_.empty()) {
+            try {
+                FreeReplacedRuns();
+            } catch (const std::exception&) {
+            }
+        }
+    }
     if (event == deUpdateRecord && !PendingBlobError_.empty()) {
         std::string message;
         message.swap(PendingBlobError_);

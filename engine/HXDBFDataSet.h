@@ -361,7 +361,17 @@ private:
     TStream* OuterMemoStream_ = nullptr;
     bool Packing_ = false;
     std::string PendingBlobError_;
+    // dBase IV layout: the runs an edit replaced or wrote. When the edit ends (post or cancel)
+    // every one of them that the record in the file does not reference is freed, so a
+    // cancelled edit keeps its old value and leaves no dead runs behind.
+    struct TPendingFree {
+        std::uint32_t RecNo;   // 0: a record being inserted
+        int Store;             // index in Stores_
+        std::uint32_t Block;
+    };
+    std::vector<TPendingFree> PendingFrees_;
     void BindMemoHooks(THXMemoFile& memo);
+    void FreeReplacedRuns();
 };
 
 // The class callers instantiate: NTX index collection (empty until the index engine plugs in)

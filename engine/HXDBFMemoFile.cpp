@@ -342,7 +342,7 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
 }
 
 bool THXMemoFile::FreeEntry(std::uint32_t block) {
-    if (Layout_ != mlDBase4 || BlockSize_ == 0) return false;
+    if (Layout_ != mlDBase4 || !RefreshHeader()) return false;
     std::int64_t fileSize = FileSize();
     std::int64_t pos = static_cast<std::int64_t>(block) * BlockSize_;
     if (pos < kMemoHeaderSize || pos + 8 > fileSize) return false;
@@ -453,7 +453,7 @@ std::uint32_t THXMemoFile::WriteEntry(const TMemoFieldForm& form, std::uint8_t* 
             if (mode == smRewrite) {
                 number = oldNumber;
             } else {
-                if (mode == smNormal && hasOld) FreeEntry(oldNumber);
+                if (mode == smNormal && hasOld && !FreeEntry(oldNumber)) RefreshHeader();
                 std::int64_t needed = CeilDiv(size + 8, bs);
                 if (needed > 0xFFFFFFFFll) throw Exception(kSaveError);
                 number = Allocate(static_cast<std::uint32_t>(needed));

@@ -148,9 +148,8 @@ public:
     std::uint32_t WriteEntry(const TMemoFieldForm& form, std::uint8_t* data, std::int64_t size, bool hasOld,
                              std::uint32_t oldNumber, TSaveMode mode);
 
-    // dBase IV layout, with the header image current (after ReadHeader or a save): frees the
-    // used run at block (it becomes the head of the free chain). A block that does not hold a
-    // used entry is left alone (false).
+    // dBase IV layout: frees the used run at block (it becomes the head of the free chain).
+    // A block that does not hold a used entry is left alone (false).
     bool FreeEntry(std::uint32_t block);
     // dBase IV layout: first fit of needed blocks along the free chain; returns the first block.
     std::uint32_t Allocate(std::uint32_t needed);

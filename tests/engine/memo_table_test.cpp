@@ -115,9 +115,10 @@ TEST(MemoTable, SavingIntoTheRecordReference) {
     f.SetAsString("\xCF\xF0\xE8");  // CP1251 text, stored as CP866
     EXPECT_EQ(f.AsString(), "\xCF\xF0\xE8");
     std::string file = test::ReadFile(memo);
-    // the old run was freed and taken again: same block, new contents
-    EXPECT_EQ(file.substr(512, 11), std::string("\xFF\xFF\x08\x00", 4) + LE32s(11) + "\x8F\xE0\xA8");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.t.ActiveRecord()) + 1, 10), Pad("1", 10, true));
+    // a new run; the old one stays while the record in the file still references it
+    EXPECT_EQ(file.substr(1024, 11), std::string("\xFF\xFF\x08\x00", 4) + LE32s(11) + "\x8F\xE0\xA8");
+    EXPECT_EQ(file.substr(512, 17), std::string("\xFF\xFF\x08\x00", 4) + LE32s(17) + "old value");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.t.ActiveRecord()) + 1, 10), Pad("2", 10, true));
     // an empty value clears the field
     f.SetAsString("");
     EXPECT_TRUE(f.IsNull());
@@ -128,7 +129,57 @@ TEST(MemoTable, SavingIntoTheRecordReference) {
         s->Write("streamed", 8);
     }
     EXPECT_EQ(f.AsString(), "streamed");
+    // a cancelled edit keeps the old value and frees the runs it wrote
     m.t.Cancel();
+    EXPECT_EQ(f.AsString(), "old value");
+    file = test::ReadFile(memo);
+    EXPECT_EQ(file.substr(512, 17), std::string("\xFF\xFF\x08\x00", 4) + LE32s(17) + "old value");
+    EXPECT_NE(file.substr(1024, 4), std::string("\xFF\xFF\x08\x00", 4));  // block 2 is free again
+    EXPECT_NE(file.substr(1536, 4), std::string("\xFF\xFF\x08\x00", 4));  // block 3 too
+    EXPECT_TRUE(GetLE32(reinterpret_cast<const std::uint8_t*>(file.data())) == 2 ||
+                GetLE32(reinterpret_cast<const std::uint8_t*>(file.data())) == 3);
+    // the next value takes a freed run instead of growing the file
+    m.t.Edit();
+    f.SetAsString("again");
+    m.t.Post();
+    EXPECT_EQ(test::ReadFile(memo).size(), file.size());
+    EXPECT_EQ(f.AsString(), "again");
+    m.t.Close();
+    m.t.Open();
+    EXPECT_EQ(m.t.FieldByName("NOTE").AsString(), "again");
+}
+
+TEST(MemoTable, InsertsFreeTheRunsTheirRecordDoesNotKeep) {
+    MemoTable m;
+    test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NOTE", 'M', 10}}, {}));
+    std::string memo = m.dir.File("m.dbt");
+    test::WriteFile(memo, DB4Header(1, 512));
+    m.t.AccessMode().SetAccessMode(2);
+    m.t.Open();
+    TField& f = m.t.FieldByName("NOTE");
+    // two values during one insert: the first one's run is freed once the record is posted
+    m.t.Append();
+    f.SetAsString("first try");
+    f.SetAsString("second try");
+    m.t.Post();
+    std::string file = test::ReadFile(memo);
+    EXPECT_EQ(GetLE32(reinterpret_cast<const std::uint8_t*>(file.data())), 1u);
+    EXPECT_EQ(file.substr(1024 + 8, 10), "second try");
+    EXPECT_EQ(f.AsString(), "second try");
+    // a cancelled insert frees what it wrote: the next value takes block 1 again
+    m.t.Append();
+    f.SetAsString("cancelled");
+    m.t.Cancel();
+    m.t.Append();
+    f.SetAsString("kept");
+    m.t.Post();
+    file = test::ReadFile(memo);
+    EXPECT_EQ(file.substr(512 + 8, 4), "kept");
+    EXPECT_EQ(file.size(), 1024u + 18u);
+    m.t.First();
+    EXPECT_EQ(f.AsString(), "second try");
+    m.t.Next();
+    EXPECT_EQ(f.AsString(), "kept");
 }
 
 TEST(MemoTable, VisualFoxProBinaryColumnIsNotTranslated) {
