@@ -174,6 +174,60 @@ TEST(MemoRoundTrip, ChangedValuesDeletedRecordsPackAndAnIndependentReader) {
     }
 }
 
+TEST(MemoRoundTrip, NestedTableEntriesReadRawAndRewriteInPlace) {
+    ScratchDir dir;
+    std::string path = dir.File("n.dbf");
+    THXDBFNTX t;
+    t.SetDBFFileName(path);
+    t.SetDbfVersion(xBaseIV);
+    THXDBFFieldDef& a = t.DBFFieldDefs().Add();
+    a.SetName("NAME");
+    a.Setfield_type('C');
+    a.Setlen(4);
+    THXDBFFieldDef& n = t.DBFFieldDefs().Add();
+    n.SetName("KIDS");
+    n.Setfield_type('E');
+    n.Setextend_type(dbftDBFDataSet);
+    THXDBFFieldDef& c = n.DBFFieldDefs().Add();
+    c.SetName("KID");
+    c.Setfield_type('C');
+    c.Setlen(8);
+    t.CreateTable();
+    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+    t.SetOEM(true);  // nested entries are never translated
+    t.Open();
+    TField* kids = t.FindField("KIDS");
+    ASSERT_NE(kids, nullptr);
+    TMemoryStream out;
+    t.Append();
+    t.FieldByName("NAME").SetAsString("a");
+    EXPECT_FALSE(t.LoadNestedStream(kids, out));  // holds nothing yet
+    const std::string raw("\x03\x8F\x00\x1A nested table bytes", 24);
+    {
+        std::unique_ptr<TStream> s = t.CreateBlobStream(kids, bmWrite);
+        s->Write(raw.data(), static_cast<std::int64_t>(raw.size()));
+    }
+    t.Post();
+    ASSERT_TRUE(t.LoadNestedStream(kids, out));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<std::size_t>(out.Size())), raw);
+    std::string ref(reinterpret_cast<const char*>(t.ActiveRecord()) + 5, 10);
+    t.Edit();
+    TMemoryStream again;
+    const std::string changed(raw.size(), 'z');
+    again.Write(changed.data(), static_cast<std::int64_t>(changed.size()));
+    t.RewriteBlob(kids, again);
+    t.Post();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.ActiveRecord()) + 5, 10), ref);  // same entry
+    ASSERT_TRUE(t.LoadNestedStream(kids, out));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<std::size_t>(out.Size())), changed);
+    try {
+        t.LoadNestedStream(&t.FieldByName("NAME"), out);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "THXSmartDBF: Nested stream create error!");
+    }
+}
+
 TEST(MemoRoundTrip, FailedSaveInsideTheStreamIsRaisedByPost) {
     ScratchDir dir;
     std::string path = dir.File("f.dbf");
