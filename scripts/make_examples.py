@@ -1,56 +1,63 @@
 #!/usr/bin/env python3
-"""Writes the placeholder sample sources in examples/sources/: small dBase III tables
-(version byte 0x03, no memo) in nested directories, text in the DOS code page CP866, the
-tool's default. Run from the repository root: python3 scripts/make_examples.py
+"""Makes the sample source tree in examples/sources (run once; the output is committed).
+
+The tables are written byte by byte by dbfgen.py, independently of the engine.
 """
+import datetime
 import os
-import struct
+import sys
 
-ROOT = os.path.join('examples', 'sources')
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from dbfgen import write_table  # noqa: E402
 
-
-def table(path, fields, records, date=(126, 12, 7)):
-    """fields: (name, type, length, decimals); records: tuples of Python values."""
-    record_length = 1 + sum(f[2] for f in fields)
-    header_length = 32 + 32 * len(fields) + 1
-    out = bytearray()
-    out += struct.pack('<B3BIHH20x', 0x03, *date, len(records), header_length, record_length)
-    for name, ftype, length, dec in fields:
-        out += struct.pack('<11sc4xBB14x', name.encode('ascii'), ftype.encode('ascii'), length, dec)
-    out += b'\r'
-    for rec in records:
-        out += b' '
-        for (name, ftype, length, dec), value in zip(fields, rec):
-            if ftype == 'C':
-                raw = value.encode('cp866')[:length].ljust(length, b' ')
-            elif ftype == 'N':
-                raw = ('' if value is None else '{:.{}f}'.format(value, dec)).rjust(length).encode('ascii')
-            elif ftype == 'D':
-                raw = (value or '').ljust(8).encode('ascii')
-            elif ftype == 'L':
-                raw = {True: b'T', False: b'F', None: b'?'}[value]
-            assert len(raw) == length, (name, value)
-            out += raw
-    out += b'\x1a'
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, 'wb') as f:
-        f.write(out)
+D = datetime.date
 
 
-def main():
-    table(os.path.join(ROOT, 'clients.dbf'),
-          [('NAME', 'C', 20, 0), ('CITY', 'C', 20, 0), ('SUM', 'N', 10, 2)],
-          [('Иванов И.И.', 'Москва', 1500.5), ('Петрова А.С.', 'Тверь', 320.0),
-           ('Ёлкин П.', 'Казань', None)])
-    table(os.path.join(ROOT, '2025', 'orders.dbf'),
-          [('NAME', 'C', 40, 0), ('CODE', 'N', 5, 0), ('DATE', 'D', 8, 0)],
-          [('Сидоров В.В.', 101, '20250314'), ('Smith J.', 102, '20251201')])
-    table(os.path.join(ROOT, '2025', 'q4', 'payments.dbf'),
-          [('NAME', 'C', 20, 0), ('SUM', 'N', 10, 2), ('PAID', 'L', 1, 0)],
-          [('Иванов И.И.', 99.99, True), ('Петрова А.С.', 10.0, False)])
-    with open(os.path.join(ROOT, '2025', 'notes.txt'), 'w', encoding='utf-8', newline='\n') as f:
-        f.write('Not a table: the scan leaves this file alone.\n')
+def main(root):
+    os.makedirs(os.path.join(root, 'dbase3'), exist_ok=True)
+    os.makedirs(os.path.join(root, 'dbase4'), exist_ok=True)
+    os.makedirs(os.path.join(root, 'foxpro', 'archive'), exist_ok=True)
+    os.makedirs(os.path.join(root, 'clipper'), exist_ok=True)
+
+    # dBase III, Cyrillic text in CP866, one deleted record.
+    write_table(os.path.join(root, 'dbase3', 'CLIENTS.DBF'),
+                [('NAME', 'C', 30, 0), ('CITY', 'C', 20, 0), ('SUM', 'N', 10, 2),
+                 ('BORN', 'D', 8, 0), ('ACTIVE', 'L', 1, 0)],
+                [['Иванов Иван Иванович', 'Москва', 1250.5, D(1970, 3, 14), True],
+                 ['Петрова Анна', 'Санкт-Петербург', 99.99, D(1985, 11, 2), False],
+                 ('*', ['Сидоров (удалён)', 'Тверь', 10.0, D(1990, 1, 1), True]),
+                 ['Ёлкин Степан', 'Екатеринбург', None, None, None]],
+                dialect='db3')
+
+    # dBase IV with a memo file (.dbt, dBase IV layout).
+    write_table(os.path.join(root, 'dbase4', 'NOTES.DBF'),
+                [('NAME', 'C', 40, 0), ('NOTE', 'M', 10, 0), ('CREATED', 'D', 8, 0)],
+                [['Иванов Иван Иванович', 'Постоянный клиент.\r\nСкидка 5%.', D(2001, 6, 30)],
+                 ['Петрова Анна', '', D(2003, 2, 28)],
+                 ['Новиков Олег', 'Долг погашен ' + '— ' * 0 + 'полностью.', D(2010, 12, 31)]],
+                dialect='db4')
+
+    # FoxPro 2.x with a memo file (.fpt); the field "Sum" differs from SUM only in case.
+    write_table(os.path.join(root, 'foxpro', 'archive', 'orders.dbf'),
+                [('ORDERNO', 'N', 6, 0), ('Name', 'C', 25, 0), ('Sum', 'N', 12, 2),
+                 ('COMMENT', 'M', 10, 0)],
+                [[1001, 'Иванов Иван Иванович', 5400.0, 'Доставка курьером'],
+                 [1002, 'Смирнова Ольга', 120.75, ''],
+                 [1003, 'Кузнецов Пётр', 88000.0, 'Оплата по счёту №17']],
+                dialect='fox', memo_block=64)
+
+    # Clipper, with the header end Clipper writes (0x0D 0x00).
+    write_table(os.path.join(root, 'clipper', 'STOCK.DBF'),
+                [('CODE', 'C', 10, 0), ('NAME', 'C', 30, 0), ('QTY', 'N', 8, 0),
+                 ('PRICE', 'N', 12, 2)],
+                [['A-001', 'Гвозди 100 мм', 1500, 0.85],
+                 ['B-017', 'Шурупы', 320, 2.4]],
+                dialect='clipper')
+
+    # A file that is not a table at all: it fails to open and the merge goes on.
+    with open(os.path.join(root, 'clipper', 'BROKEN.DBF'), 'wb') as f:
+        f.write('Это не таблица, а текстовый файл.\r\n'.encode('cp866'))
 
 
 if __name__ == '__main__':
-    main()
+    main(sys.argv[1] if len(sys.argv) > 1 else 'examples/sources')
