@@ -1,14 +1,17 @@
 // The phases of a run that follow the scan.
 #include "platform/locale.h"
+#include "tool/merge_tables.h"
 #include "tool/zarbel.h"
 
 namespace zarbel {
 
 void RunMergePhases(MergeContext& ctx) {
-    // Steps to come with the table engine, each a function of its own, in this order:
-    // set-up of the output and source tables, structure union, creation of the output
-    // (its failure saves the log and ends the run), record transfer.
-    FinishRun(ctx);
+    MergeTables tables;
+    SetUpTables(ctx, tables);
+    BuildStructureUnion(ctx, tables);
+    if (!CreateOutput(ctx, tables)) return;  // logged and saved
+    TransferRecords(ctx, tables);
+    FinishMerge(ctx, tables);
 }
 
 void FinishRun(MergeContext& ctx) {

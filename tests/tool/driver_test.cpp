@@ -120,20 +120,22 @@ TEST(Driver, ScanRunConsoleAndLogInOrder) {
         DriverRun r;
         RunDriver(r, {param, out, "-win"}, Options(t));
         EXPECT_EQ(r.code, 0);
-        EXPECT_EQ(r.Out(),
-                  "Начинаем процесс объединения...\n"
-                  " Директория в DBF файлами: " + param + "\n"
-                  " Результирующий DBF файл: " + out + "\n"
-                  "\n"
-                  "Сканирование директории...\n"
-                  "Найдено " + std::to_string(rel.size()) + " DBF файлов\n");
+        const std::string head = "Начинаем процесс объединения...\n"
+                                 " Директория в DBF файлами: " + param + "\n"
+                                 " Результирующий DBF файл: " + out + "\n"
+                                 "\n"
+                                 "Сканирование директории...\n"
+                                 "Найдено " + std::to_string(rel.size()) + " DBF файлов\n";
+        EXPECT_EQ(r.Out().substr(0, head.size()), head);
         EXPECT_EQ(r.Err(), "");
         EXPECT_FALSE(fs::exists(out));  // deleted first, never taken for a source
         std::vector<std::string> expected = {"Дата и время начала загрузки: 07.12.2026 4:05:54",
                                              "Сканирование директории: " + param};
         for (const std::string& p : rel) expected.push_back(src + "/" + p);  // exactly one separator
-        expected.push_back("Дата и время окончания загрузки: 07.12.2026 4:05:54");
-        EXPECT_EQ(LogLines(t / "app/load_07122026_40554.log"), expected);
+        std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");
+        ASSERT_GT(lines.size(), expected.size());
+        lines.resize(expected.size());  // the scan part; the merge phases follow
+        EXPECT_EQ(lines, expected);
         EXPECT_EQ(CountFiles(t / "cwd"), 0u);
     }
 }

@@ -1,0 +1,433 @@
+// The whole merge in-process: structure union, creation of the output, record transfer, the
+// console and log lines, exit codes, and sources left untouched.
+#include "tool/merge_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <csignal>
+#include <filesystem>
+#include <map>
+
+#include "engine/HXDBFDataSet.h"
+#include "platform/codepage.h"
+#include "platform/console.h"
+#include "testutil/capture.h"
+#include "testutil/dbf_builder.h"
+#include "testutil/temp_dir.h"
+
+namespace zarbel {
+namespace {
+
+using testutil::BuildTable;
+using testutil::Capture;
+using testutil::FieldSpec;
+using testutil::Record;
+using testutil::TempDir;
+namespace fs = std::filesystem;
+
+const TDateTime kStart = EncodeDate(2026, 12, 7) + EncodeTime(4, 5, 54, 0);
+const std::string kLog = "app/load_07122026_40554.log";
+
+struct Run {
+    Capture out, err;
+    int code = -1;
+};
+
+MergeOptions Options(const TempDir& t) {
+    fs::create_directories(t / "app");
+    fs::create_directories(t / "cwd");
+    MergeOptions o;
+    o.appDir = t / "app";
+    o.fallbackDir = t / "cwd";
+    o.clock = [] { return kStart; };
+    return o;
+}
+
+void Merge(Run& r, const TempDir& t, std::vector<std::string> args) {
+    Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
+    r.code = RunMerge(args, console, Options(t));
+}
+
+std::vector<std::string> LogLines(const TempDir& t) {
+    const std::string bytes = testutil::ReadFile(t / kLog);
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const std::size_t end = bytes.find("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.push_back("<no CR LF>" + bytes.substr(pos));
+            break;
+        }
+        lines.push_back(AnsiToUtf8(bytes.substr(pos, end - pos)));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The output read back through the engine: field definitions and every record as texts.
+struct Output {
+    std::vector<std::string> names;
+    std::vector<char> types;
+    std::vector<int> lens, decs;
+    std::vector<std::vector<std::string>> rows;  // UTF-8 texts
+    std::vector<bool> deleted;
+    std::uint8_t version = 0, codepage = 0;
+};
+
+Output ReadOutput(const std::string& path, bool oem = true) {
+    Output o;
+    const std::string bytes = testutil::ReadFile(path);
+    if (bytes.size() >= 32) {
+        o.version = static_cast<std::uint8_t>(bytes[0]);
+        o.codepage = static_cast<std::uint8_t>(bytes[29]);
+    }
+    THXDBFNTX t;
+    t.SetDBFFileName(path);
+    t.SetOEM(oem);
+    t.AccessMode().SetAccessMode(0);
+    t.SetBufferSize(32384);
+    t.Open();
+    for (int i = 0; i < t.DBFFieldDefs().Count(); ++i) {
+        const THXDBFFieldDef& d = t.DBFFieldDefs()[i];
+        o.names.push_back(AnsiToUtf8(d.Name()));
+        o.types.push_back(d.field_type());
+        o.lens.push_back(d.len());
+        o.decs.push_back(d.dec());
+    }
+    for (t.First(); !t.Eof(); t.Next()) {
+        std::vector<std::string> row;
+        for (int i = 0; i < t.FieldCount(); ++i) row.push_back(AnsiToUtf8(t.Fields()[i].AsString()));
+        o.rows.push_back(row);
+        o.deleted.push_back(t.IsDeleted());
+    }
+    t.Close();
+    return o;
+}
+
+// Bytes and modification time of every file under a directory.
+std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const std::string& dir) {
+    std::map<std::string, std::pair<std::string, std::int64_t>> m;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (!e.is_regular_file()) continue;
+        struct stat st {};
+        stat(e.path().c_str(), &st);
+        m[e.path().string()] = {testutil::ReadFile(e.path().string()),
+                                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    }
+    return m;
+}
+
+std::string Oem(const std::string& utf8) { return AnsiToOem(Utf8ToAnsi(utf8)); }
+
+const std::vector<FieldSpec> kA = {{"NAME", 'C', 20}, {"SUM", 'N', 10, 2}};
+const std::vector<FieldSpec> kB = {{"NAME", 'C', 40}, {"CODE", 'N', 5}};
+
+void WriteAB(const TempDir& t) {
+    testutil::WriteFile(t / "src/A.DBF", BuildTable(0x03, kA,
+        {Record(kA, {Oem("Иванов"), "12.50"}), Record(kA, {"Petrov", "-3.00"}),
+         Record(kA, {Oem("Сидоров"), "7.25"}, true)}));
+    testutil::WriteFile(t / "src/B.DBF", BuildTable(0x03, kB,
+        {Record(kB, {Oem("Ёлкин"), "42"}), Record(kB, {"Smith", ""})}));
+}
+
+TEST(Merge, UnionOrderAndFirstOccurrenceDecides) {
+    TempDir t;
+    WriteAB(t);
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf"});
+    ASSERT_EQ(r.code, 0) << r.err.Text();
+    Output o = ReadOutput(t / "out.dbf");
+    EXPECT_EQ(o.names, (std::vector<std::string>{"NAME", "SUM", "CODE"}));
+    EXPECT_EQ(o.types, (std::vector<char>{'C', 'N', 'N'}));
+    EXPECT_EQ(o.lens, (std::vector<int>{20, 10, 5}));
+    EXPECT_EQ(o.decs, (std::vector<int>{0, 2, 0}));
+    EXPECT_EQ(o.version, 0x03);
+    EXPECT_EQ(o.codepage, 0);
+    // Every source record in order, the deleted one appended as a live record.
+    ASSERT_EQ(o.rows.size(), 5u);
+    EXPECT_EQ(o.rows[0], (std::vector<std::string>{"Иванов              ", "12,5", ""}));
+    EXPECT_EQ(o.rows[1], (std::vector<std::string>{"Petrov              ", "-3", ""}));
+    EXPECT_EQ(o.rows[2], (std::vector<std::string>{"Сидоров             ", "7,25", ""}));
+    EXPECT_EQ(o.rows[3], (std::vector<std::string>{"Ёлкин               ", "", "42"}));
+    EXPECT_EQ(o.rows[4], (std::vector<std::string>{"Smith               ", "", ""}));
+    for (bool d : o.deleted) EXPECT_FALSE(d);
+    // Cyrillic stays in CP866 in the output (OEM mode): the bytes are the source's.
+    const std::string bytes = testutil::ReadFile(t / "out.dbf");
+    EXPECT_NE(bytes.find(Oem("Иванов")), std::string::npos);
+}
+
+TEST(Merge, TwoSourceRunLogLineByLineAndConsole) {
+    TempDir t;
+    WriteAB(t);
+    Run r;
+    const std::string src = t / "src";
+    const std::string out = t / "out.dbf";
+    Merge(r, t, {src, out});
+    ASSERT_EQ(r.code, 0);
+    const std::string a = src + "/A.DBF", b = src + "/B.DBF";
+    const std::string rule = "___________________________________________";
+    EXPECT_EQ(LogLines(t), (std::vector<std::string>{
+                               "Дата и время начала загрузки: 07.12.2026 4:05:54",
+                               "Сканирование директории: " + src,
+                               a,
+                               b,
+                               "Открытие файла: " + a,
+                               "   Получение структуры файла: " + a,
+                               "Открытие файла: " + b,
+                               "   Получение структуры файла: " + b,
+                               rule,
+                               "Создаем чистый файл: " + out,
+                               rule,
+                               "Открытие файла: " + a,
+                               "   Загрузка записей: 3",
+                               "   Загружено: 3 / ошибки: 0",
+                               "Открытие файла: " + b,
+                               "   Загрузка записей: 2",
+                               "   Загружено: 2 / ошибки: 0",
+                               "Дата и время окончания загрузки: 07.12.2026 4:05:54",
+                           }));
+    // The bytes are CP1251 with CR LF after every line.
+    const std::string bytes = testutil::ReadFile(t / kLog);
+    EXPECT_EQ(bytes.substr(0, 30), Utf8ToAnsi("Дата и время начала загрузки: "));
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+    EXPECT_EQ(r.out.Text(),
+              "Начинаем процесс объединения...\n"
+              " Директория в DBF файлами: " + src + "\n"
+              " Результирующий DBF файл: " + out + "\n"
+              "\n"
+              "Сканирование директории...\n"
+              "Найдено 2 DBF файлов\n"
+              " анализ структуры: A.DBF\n"
+              " анализ структуры: B.DBF\n"
+              " анализ структуры завершен\n"
+              "\n"
+              "Создаем чистый файл: " + out + "\n"
+              "Начинаем загрузку\n"
+              " загрузка файла: A.DBF успешо: 3 / ошибки: 0\n"
+              " загрузка файла: B.DBF успешо: 2 / ошибки: 0\n"
+              "\n"
+              "Процесс объединения DBF файлов завершен!\n");
+}
+
+TEST(Merge, SourcesNeverChange) {
+    TempDir t;
+    WriteAB(t);
+    // A dBase IV source with a memo file and deleted records: the pack must not touch it.
+    const std::vector<FieldSpec> m = {{"NAME", 'C', 10}, {"NOTE", 'M', 10}};
+    std::string memo(512, '\0');
+    memo[0] = 2;  // next free block
+    memo[20] = 0x00;
+    memo[21] = 0x02;  // block size 512
+    std::string entry = std::string("\xFF\xFF\x08\x00", 4) + std::string("\x0D\x00\x00\x00", 4) + "hello";
+    entry.resize(512, '\0');
+    memo += entry;
+    testutil::WriteFile(t / "src/M.DBT", memo);
+    testutil::WriteFile(t / "src/M.DBF", BuildTable(0x8B, m,
+        {Record(m, {"one", "1"}, true), Record(m, {"two", "1"})}));
+    testutil::WriteFile(t / "src/BROKEN.DBF", "not a table");
+    const auto before = Snapshot(t / "src");
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf"});
+    EXPECT_EQ(r.code, 1);  // BROKEN.DBF failed to open
+    EXPECT_EQ(Snapshot(t / "src"), before);
+    Output o = ReadOutput(t / "out.dbf");
+    EXPECT_EQ(o.version, 0x8B);  // a memo field: dBase IV with a .dbt
+    ASSERT_EQ(o.rows.size(), 7u);
+    EXPECT_EQ(o.rows[5][3], "hello");
+    EXPECT_EQ(o.rows[6][3], "hello");
+}
+
+TEST(Merge, IntegerAndDoubleFieldsBecomeCharacter) {
+    TempDir t;
+    // Visual FoxPro with an I field; dBase VII with an O field and a long mixed-case name.
+    const std::vector<FieldSpec> v = {{"QTY", 'I', 4}, {"NAME", 'C', 5}};
+    std::string rec = std::string(" ") + std::string("\x2A\x00\x00\x00", 4) + "abc  ";
+    testutil::WriteFile(t / "src/a_vfp.dbf", BuildTable(0x30, v, {rec}));
+    const std::vector<FieldSpec> s = {{"RATE", 'O', 8}, {"Very long name", 'C', 6}, {"very long nameX", 'C', 3}};
+    // 2.5 as dBase VII stores doubles: big-endian with the sign bit set for v >= 0.
+    std::string o8 = std::string("\xC0\x04\x00\x00\x00\x00\x00\x00", 8);
+    testutil::WriteFile(t / "src/b_db7.dbf", BuildTable(0x04, s, {" " + o8 + "xyz   " + "q  "}));
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf", "-win"});
+    ASSERT_EQ(r.code, 0) << r.err.Text();
+    Output o = ReadOutput(t / "out.dbf", false);
+    // Long names are compared in the output's form (10 characters, upper-cased): one field.
+    EXPECT_EQ(o.names, (std::vector<std::string>{"QTY", "NAME", "RATE", "VERY LONG "}));
+    EXPECT_EQ(o.types, (std::vector<char>{'C', 'C', 'C', 'C'}));
+    EXPECT_EQ(o.lens, (std::vector<int>{11, 5, 21, 6}));
+    EXPECT_EQ(o.codepage, 2);
+    ASSERT_EQ(o.rows.size(), 2u);
+    EXPECT_EQ(o.rows[0][0], "42         ");
+    EXPECT_EQ(o.rows[1][2], "2,5                  ");
+    // The records of the long-named source are loaded; the second long name, the same in the
+    // output's form, writes into the same field after the first.
+    EXPECT_EQ(o.rows[1][3], "q     ");
+    EXPECT_FALSE(Contains(LogLines(t), "Ошибка вставки строки из файла: " + t / "src/b_db7.dbf"));
+}
+
+TEST(Merge, BlankNamesSkippedAndCaseVariantsMerged) {
+    TempDir t;
+    const std::vector<FieldSpec> f = {{"Code", 'C', 4}, {"  ", 'C', 3}, {"CODE", 'C', 6}, {"x", 'N', 3}};
+    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {"ab", "zz", "cdef", "7"})}));
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf"});
+    ASSERT_EQ(r.code, 0) << r.err.Text();
+    Output o = ReadOutput(t / "out.dbf");
+    EXPECT_EQ(o.names, (std::vector<std::string>{"CODE", "X"}));
+    EXPECT_EQ(o.lens, (std::vector<int>{4, 3}));
+    ASSERT_EQ(o.rows.size(), 1u);
+    // The second CODE writes after the first, cut to the output field's length.
+    EXPECT_EQ(o.rows[0][0], "cdef");
+    EXPECT_EQ(o.rows[0][1], "7");
+}
+
+TEST(Merge, FieldValuesThatDoNotFitAreLoggedAndTheRecordPosted) {
+    TempDir t;
+    const std::vector<FieldSpec> a = {{"QTY", 'N', 3}, {"NOTE", 'C', 5}};
+    const std::vector<FieldSpec> b = {{"QTY", 'N', 10}, {"NOTE", 'C', 5}};
+    const std::vector<FieldSpec> c = {{"QTY", 'C', 5}, {"NOTE", 'C', 5}};
+    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, a, {Record(a, {"1", "a"})}));
+    testutil::WriteFile(t / "src/b.dbf", BuildTable(0x03, b, {Record(b, {"123456", "b"})}));
+    testutil::WriteFile(t / "src/c.dbf", BuildTable(0x03, c, {Record(c, {"abc", "c"})}));
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf"});
+    EXPECT_EQ(r.code, 1);
+    Output o = ReadOutput(t / "out.dbf");
+    ASSERT_EQ(o.rows.size(), 3u);
+    EXPECT_EQ(o.rows[1], (std::vector<std::string>{"", "b    "}));  // too wide: not cut
+    EXPECT_EQ(o.rows[2], (std::vector<std::string>{"", "c    "}));  // not a number
+    std::vector<std::string> lines = LogLines(t);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "  Нет поля или невозможно установить значение: "), 2);
+    EXPECT_TRUE(Contains(lines, "   Загружено: 1 / ошибки: 0"));
+}
+
+TEST(Merge, OutputThatCannotBeCreatedLogsTheStructure) {
+    TempDir t;
+    // A Visual FoxPro T field: the dBase IV output refuses it.
+    const std::vector<FieldSpec> v = {{"NAME", 'C', 4}, {"WHEN", 'T', 8}};
+    testutil::WriteFile(t / "src/v.dbf", BuildTable(0x30, v, {" abcd" + std::string(8, '\0')}));
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf"});
+    EXPECT_EQ(r.code, 1);
+    std::vector<std::string> lines = LogLines(t);
+    const std::vector<std::string> tail(lines.end() - 11, lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "Ошибка создания чистого файла: " + t / "out.dbf" +
+                            " / THXSmartDBF.CreateTable: DBF Version must be xFoxPro or greater for field type \"T\"!",
+                        "   NAME", "   C", "   4", "   0", "   ---",
+                        "   WHEN", "   T", "   8", "   0", "   ---"}));
+    EXPECT_EQ(r.out.Text().find("Начинаем загрузку"), std::string::npos);
+}
+
+TEST(Merge, RecordLongerThanTheBufferFailsCreation) {
+    TempDir t;
+    for (const char* n : {"a", "b"}) {
+        std::vector<FieldSpec> f;
+        for (int i = 0; i < 2; ++i) f.push_back({std::string(1, n[0]) + std::to_string(i), 'C', 9000});
+        testutil::WriteFile(t / (std::string("src/") + n + ".dbf"), BuildTable(0x03, f, {Record(f, {"x", "y"})}));
+    }
+    Run r;
+    Merge(r, t, {t / "src", t / "out.dbf"});
+    EXPECT_EQ(r.code, 1);
+    std::vector<std::string> lines = LogLines(t);
+    EXPECT_TRUE(Contains(lines, "Ошибка создания чистого файла: " + t / "out.dbf" +
+                                    " / THXSmartDBF.InternalOpen: BufferSize too small!"));
+    EXPECT_EQ(lines.back(), "   ---");  // this log has no end line
+    EXPECT_TRUE(fs::exists(t / "out.dbf"));  // written completely, then the opening failed
+}
+
+TEST(Merge, SourceFailingToOpenInTheTransferPhase) {
+    TempDir t;
+    WriteAB(t);
+    // A source that opens for the union but is gone when the records are transferred: the
+    // first source's transfer removes it, through the progress clock.
+    bool removed = false;
+    MergeOptions o = Options(t);
+    const std::string gone = t / "src/B.DBF";
+    o.clock = [&] {
+        if (!removed && fs::exists(t / "out.dbf")) {
+            removed = true;
+            fs::remove(gone);
+        }
+        return kStart;
+    };
+    Run r;
+    Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
+    r.code = RunMerge({t / "src", t / "out.dbf"}, console, o);
+    EXPECT_EQ(r.code, 1);
+    std::vector<std::string> lines = LogLines(t);
+    EXPECT_TRUE(Contains(lines, "Ошибка открытия файла: " + gone +
+                                    " / THXSmartDBF.InternalOpen: Open error \"" + gone + "\""));
+    // No summary lines for it, and its console text has no line break.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("   Загружено: ", 0) == 0; }), 1);
+    EXPECT_NE(r.out.Text().find(" загрузка файла: B.DBF\nПроцесс") , std::string::npos);
+}
+
+TEST(Merge, RecordWhosePostFailsIsCancelledCountedAndLogged) {
+    TempDir t;
+    const std::vector<FieldSpec> f = {{"NAME", 'C', 2000}};
+    std::vector<std::string> recs;
+    for (int i = 0; i < 10; ++i) recs.push_back(Record(f, {"row" + std::to_string(i)}));
+    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, recs));
+    // A child process whose files may not grow past 7000 bytes: the output's header and three
+    // records fit, the fourth record's write fails, and so does every later one.
+    Capture out, err;
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl {7000, 7000};
+        setrlimit(RLIMIT_FSIZE, &rl);
+        Console console(out.fd(), err.fd(), ConsoleEncoding::Utf8, false);
+        _exit(RunMerge({t / "src", t / "out.dbf"}, console, Options(t)));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err.Text();
+    std::vector<std::string> lines = LogLines(t);
+    EXPECT_TRUE(Contains(lines, "   Загружено: 3 / ошибки: 7"));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                  return l.rfind("Ошибка вставки строки из файла: " + t / "src/a.dbf" + " / THXSmartDBF: ", 0) == 0;
+              }), 7);
+    Output o = ReadOutput(t / "out.dbf");
+    EXPECT_EQ(o.rows.size(), 3u);
+}
+
+TEST(Merge, WinModeCopiesBytesAndMarksTheCodePage) {
+    TempDir t;
+    const std::vector<FieldSpec> f = {{"NAME", 'C', 10}};
+    const std::string win = Utf8ToAnsi("Привет");
+    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {win})}));
+    const std::vector<std::pair<std::string, bool>> modes = {
+        {"-win", true}, {" -WIN ", true}, {"-oem", false}, {"win", false}};
+    for (const auto& [mode, isWin] : modes) {
+        Run r;
+        Merge(r, t, {t / "src", t / "out.dbf", mode});
+        ASSERT_EQ(r.code, 0);
+        const std::string bytes = testutil::ReadFile(t / "out.dbf");
+        EXPECT_EQ(static_cast<std::uint8_t>(bytes[29]), isWin ? 2 : 0) << mode;
+        // Both modes move text bytes unchanged: OEM mode converts to ANSI and back.
+        EXPECT_NE(bytes.find(win), std::string::npos) << mode;
+    }
+}
+
+TEST(Merge, RemainingTimeTexts) {
+    EXPECT_EQ(RemainingTimeText(-0.25), "0:00:00");
+    EXPECT_EQ(RemainingTimeText(0), "0:00:00");
+    EXPECT_EQ(RemainingTimeText(EncodeTime(4, 5, 54, 0)), "4:05:54");
+    EXPECT_EQ(RemainingTimeText(1 + EncodeTime(3, 3, 10, 0)), "27:03:10");
+    EXPECT_EQ(OutputFieldName("Very long name"), "VERY LONG ");
+    EXPECT_EQ(FileNamePart("/a/b/C.DBF"), "C.DBF");
+}
+
+}  // namespace
+}  // namespace zarbel
