@@ -128,7 +128,11 @@ TEST(Driver, ScanRunConsoleAndLogInOrder) {
                                  "Найдено " + std::to_string(rel.size()) + " DBF файлов\n";
         EXPECT_EQ(r.Out().substr(0, head.size()), head);
         EXPECT_EQ(r.Err(), "");
-        EXPECT_FALSE(fs::exists(out));  // deleted first, never taken for a source
+        // The old output was deleted first and never taken for a source: the new one holds one
+        // record per source table, none of them the old output's.
+        const std::string merged = testutil::ReadFile(out);
+        EXPECT_EQ(merged.find("old"), std::string::npos);
+        EXPECT_NE(merged.find("inner"), std::string::npos);
         std::vector<std::string> expected = {"Дата и время начала загрузки: 07.12.2026 4:05:54",
                                              "Сканирование директории: " + param};
         for (const std::string& p : rel) expected.push_back(src + "/" + p);  // exactly one separator
