@@ -26,7 +26,8 @@ void TransferRecords(MergeContext& ctx, MergeTables& tables);
 // Closes and releases both tables; closing message, end line, log saved.
 void FinishMerge(MergeContext& ctx, MergeTables& tables);
 
-// A field name in the form the output holds it: its first 10 characters, upper-cased. Names are
+// A field name in the form the output holds it: its first 10 characters, upper-cased, without
+// surrounding blanks (an opened table trims and upper-cases its names). Names are
 // compared in this form, so a long (dBase VII) name enters the structure once and its values
 // find their output field.
 std::string OutputFieldName(std::string_view name);

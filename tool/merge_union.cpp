@@ -23,7 +23,7 @@ std::unique_ptr<THXDBFNTX> MakeTable(bool oem, std::uint32_t accessMode) {
 }  // namespace
 
 std::string OutputFieldName(std::string_view name) {
-    return AnsiUpperCase(name.substr(0, 10));
+    return Trim(AnsiUpperCase(name.substr(0, 10)));
 }
 
 std::string_view FileNamePart(std::string_view path) {
@@ -74,7 +74,7 @@ void BuildStructureUnion(MergeContext& ctx, MergeTables& tables) {
             const std::string key = OutputFieldName(name);
             bool found = false;
             for (int k = 0; k < outDefs.Count() && !found; ++k)
-                found = AnsiUpperCase(outDefs[k].Name()) == key;
+                found = OutputFieldName(outDefs[k].Name()) == key;
             if (found) continue;
             THXDBFFieldDef& n = outDefs.Add();
             const char t = d.field_type();

@@ -171,23 +171,24 @@ TEST(Driver, NoFilesToLoad) {
 
 TEST(Driver, ClockReadForTagStartLineAndEndLine) {
     TempDir t;
-    testutil::WriteFile(t / "src/a.dbf", "x");
+    testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
     MergeOptions o = Options(t);
     int calls = 0;
     o.clock = [&calls] { return kStart + EncodeTime(0, 0, calls++, 0); };
     DriverRun r;
     RunDriver(r, {t / "src", t / "out.dbf"}, o);
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(calls, 3);
+    // Tag, start line, load start, two readings for the one record's progress, end line.
+    EXPECT_EQ(calls, 6);
     std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");  // tag: first reading
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "Дата и время начала загрузки: 07.12.2026 4:05:55");
-    EXPECT_EQ(lines[3], "Дата и время окончания загрузки: 07.12.2026 4:05:56");
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines.front(), "Дата и время начала загрузки: 07.12.2026 4:05:55");
+    EXPECT_EQ(lines.back(), "Дата и время окончания загрузки: 07.12.2026 4:05:59");
 }
 
 TEST(Driver, CyrillicNamesOnAnOemConsoleAndInTheLog) {
     TempDir t;
-    testutil::WriteFile(t / "Исходные/Таблица.dbf", "x");
+    testutil::WriteFile(t / "Исходные/Таблица.dbf", testutil::SmallTable("x"));
     DriverRun r;
     RunDriver(r, {t / "Исходные", t / "итог.dbf"}, Options(t), ConsoleEncoding::Oem);
     EXPECT_EQ(r.code, 0);
@@ -195,7 +196,7 @@ TEST(Driver, CyrillicNamesOnAnOemConsoleAndInTheLog) {
     EXPECT_NE(r.Out().find(expected), std::string::npos);
     EXPECT_EQ(r.Out().substr(0, 3), "\x8D\xA0\xE7");  // "Нач" in CP866
     std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[2], t / "Исходные/Таблица.dbf");
     EXPECT_TRUE(fs::exists(t / "Исходные/Таблица.dbf"));
 }
@@ -203,27 +204,27 @@ TEST(Driver, CyrillicNamesOnAnOemConsoleAndInTheLog) {
 TEST(Driver, NamesCp1251LacksShowOnAUtf8ConsoleAndAreQuestionMarksInTheLog) {
     TempDir t;
     const std::string src = t / "«данные»中";
-    testutil::WriteFile(src + "/表.dbf", "x");
+    testutil::WriteFile(src + "/表.dbf", testutil::SmallTable("x"));
     DriverRun r;
     RunDriver(r, {src, t / "out.dbf"}, Options(t));
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.Out().find(" Директория в DBF файлами: " + src + "\n"), std::string::npos);
     std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[1], "Сканирование директории: " + (t / "«данные»?"));
     EXPECT_EQ(lines[2], t / "«данные»?/?.dbf");
 }
 
 TEST(Driver, LogFallsBackToTheCurrentDirectory) {
     TempDir t;
-    testutil::WriteFile(t / "src/a.dbf", "x");
+    testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
     MergeOptions o = Options(t);
     o.appDir = t / "not-there";
     DriverRun r;
     RunDriver(r, {t / "src", t / "out.dbf"}, o);
     EXPECT_EQ(r.code, 0);
     const std::string saved = t / "cwd/load_07122026_40554.log";
-    EXPECT_EQ(LogLines(saved).size(), 4u);
+    EXPECT_GE(LogLines(saved).size(), 4u);
     const std::string out = r.Out();
     EXPECT_EQ(out.substr(out.size() - ("Лог загрузки записан в " + saved + "\n").size()),
               "Лог загрузки записан в " + saved + "\n");
@@ -231,7 +232,7 @@ TEST(Driver, LogFallsBackToTheCurrentDirectory) {
 
 TEST(Driver, LogThatCannotBeSavedGoesToStandardErrorExitThree) {
     TempDir t;
-    testutil::WriteFile(t / "src/a.dbf", "x");
+    testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
     MergeOptions o = Options(t);
     o.appDir = t / "not-there";
     o.fallbackDir = t / "nor-there";
@@ -248,7 +249,7 @@ TEST(Driver, LogThatCannotBeSavedGoesToStandardErrorExitThree) {
 
 TEST(Driver, UnexpectedFailureReportedLoggedAndExitThree) {
     TempDir t;
-    testutil::WriteFile(t / "src/a.dbf", "x");
+    testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
     MergeOptions o = Options(t);
     int calls = 0;
     o.clock = [&calls]() -> TDateTime {
@@ -260,8 +261,8 @@ TEST(Driver, UnexpectedFailureReportedLoggedAndExitThree) {
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.Err(), "Аварийное завершение: clock broke\n");
     std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[3], "Аварийное завершение: clock broke");
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines.back(), "Аварийное завершение: clock broke");
 }
 
 }  // namespace

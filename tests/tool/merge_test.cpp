@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 const TDateTime kStart = EncodeDate(2026, 12, 7) + EncodeTime(4, 5, 54, 0);
 const std::string kLog = "app/load_07122026_40554.log";
 
-struct Run {
+struct MergeRun {
     Capture out, err;
     int code = -1;
 };
@@ -46,7 +46,7 @@ MergeOptions Options(const TempDir& t) {
     return o;
 }
 
-void Merge(Run& r, const TempDir& t, std::vector<std::string> args) {
+void Merge(MergeRun& r, const TempDir& t, std::vector<std::string> args) {
     Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
     r.code = RunMerge(args, console, Options(t));
 }
@@ -65,6 +65,12 @@ std::vector<std::string> LogLines(const TempDir& t) {
         pos = end + 2;
     }
     return lines;
+}
+
+std::string LogText(const TempDir& t) {
+    std::string s;
+    for (const std::string& l : LogLines(t)) s += l + "\n";
+    return s;
 }
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
@@ -140,9 +146,9 @@ void WriteAB(const TempDir& t) {
 TEST(Merge, UnionOrderAndFirstOccurrenceDecides) {
     TempDir t;
     WriteAB(t);
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
-    ASSERT_EQ(r.code, 0) << r.err.Text();
+    ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
     Output o = ReadOutput(t / "out.dbf");
     EXPECT_EQ(o.names, (std::vector<std::string>{"NAME", "SUM", "CODE"}));
     EXPECT_EQ(o.types, (std::vector<char>{'C', 'N', 'N'}));
@@ -166,7 +172,7 @@ TEST(Merge, UnionOrderAndFirstOccurrenceDecides) {
 TEST(Merge, TwoSourceRunLogLineByLineAndConsole) {
     TempDir t;
     WriteAB(t);
-    Run r;
+    MergeRun r;
     const std::string src = t / "src";
     const std::string out = t / "out.dbf";
     Merge(r, t, {src, out});
@@ -233,7 +239,7 @@ TEST(Merge, SourcesNeverChange) {
         {Record(m, {"one", "1"}, true), Record(m, {"two", "1"})}));
     testutil::WriteFile(t / "src/BROKEN.DBF", "not a table");
     const auto before = Snapshot(t / "src");
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);  // BROKEN.DBF failed to open
     EXPECT_EQ(Snapshot(t / "src"), before);
@@ -254,12 +260,12 @@ TEST(Merge, IntegerAndDoubleFieldsBecomeCharacter) {
     // 2.5 as dBase VII stores doubles: big-endian with the sign bit set for v >= 0.
     std::string o8 = std::string("\xC0\x04\x00\x00\x00\x00\x00\x00", 8);
     testutil::WriteFile(t / "src/b_db7.dbf", BuildTable(0x04, s, {" " + o8 + "xyz   " + "q  "}));
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf", "-win"});
-    ASSERT_EQ(r.code, 0) << r.err.Text();
+    ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
     Output o = ReadOutput(t / "out.dbf", false);
     // Long names are compared in the output's form (10 characters, upper-cased): one field.
-    EXPECT_EQ(o.names, (std::vector<std::string>{"QTY", "NAME", "RATE", "VERY LONG "}));
+    EXPECT_EQ(o.names, (std::vector<std::string>{"QTY", "NAME", "RATE", "VERY LONG"}));
     EXPECT_EQ(o.types, (std::vector<char>{'C', 'C', 'C', 'C'}));
     EXPECT_EQ(o.lens, (std::vector<int>{11, 5, 21, 6}));
     EXPECT_EQ(o.codepage, 2);
@@ -276,9 +282,9 @@ TEST(Merge, BlankNamesSkippedAndCaseVariantsMerged) {
     TempDir t;
     const std::vector<FieldSpec> f = {{"Code", 'C', 4}, {"  ", 'C', 3}, {"CODE", 'C', 6}, {"x", 'N', 3}};
     testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {"ab", "zz", "cdef", "7"})}));
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
-    ASSERT_EQ(r.code, 0) << r.err.Text();
+    ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
     Output o = ReadOutput(t / "out.dbf");
     EXPECT_EQ(o.names, (std::vector<std::string>{"CODE", "X"}));
     EXPECT_EQ(o.lens, (std::vector<int>{4, 3}));
@@ -296,7 +302,7 @@ TEST(Merge, FieldValuesThatDoNotFitAreLoggedAndTheRecordPosted) {
     testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, a, {Record(a, {"1", "a"})}));
     testutil::WriteFile(t / "src/b.dbf", BuildTable(0x03, b, {Record(b, {"123456", "b"})}));
     testutil::WriteFile(t / "src/c.dbf", BuildTable(0x03, c, {Record(c, {"abc", "c"})}));
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);
     Output o = ReadOutput(t / "out.dbf");
@@ -313,7 +319,7 @@ TEST(Merge, OutputThatCannotBeCreatedLogsTheStructure) {
     // A Visual FoxPro T field: the dBase IV output refuses it.
     const std::vector<FieldSpec> v = {{"NAME", 'C', 4}, {"WHEN", 'T', 8}};
     testutil::WriteFile(t / "src/v.dbf", BuildTable(0x30, v, {" abcd" + std::string(8, '\0')}));
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);
     std::vector<std::string> lines = LogLines(t);
@@ -333,7 +339,7 @@ TEST(Merge, RecordLongerThanTheBufferFailsCreation) {
         for (int i = 0; i < 2; ++i) f.push_back({std::string(1, n[0]) + std::to_string(i), 'C', 9000});
         testutil::WriteFile(t / (std::string("src/") + n + ".dbf"), BuildTable(0x03, f, {Record(f, {"x", "y"})}));
     }
-    Run r;
+    MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);
     std::vector<std::string> lines = LogLines(t);
@@ -358,7 +364,7 @@ TEST(Merge, SourceFailingToOpenInTheTransferPhase) {
         }
         return kStart;
     };
-    Run r;
+    MergeRun r;
     Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
     r.code = RunMerge({t / "src", t / "out.dbf"}, console, o);
     EXPECT_EQ(r.code, 1);
@@ -402,21 +408,22 @@ TEST(Merge, RecordWhosePostFailsIsCancelledCountedAndLogged) {
     EXPECT_EQ(o.rows.size(), 3u);
 }
 
-TEST(Merge, WinModeCopiesBytesAndMarksTheCodePage) {
+TEST(Merge, WinAndOemModesKeepTextBytesAndMarkTheCodePage) {
     TempDir t;
     const std::vector<FieldSpec> f = {{"NAME", 'C', 10}};
-    const std::string win = Utf8ToAnsi("Привет");
-    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {win})}));
     const std::vector<std::pair<std::string, bool>> modes = {
         {"-win", true}, {" -WIN ", true}, {"-oem", false}, {"win", false}};
     for (const auto& [mode, isWin] : modes) {
-        Run r;
+        // CP1251 text in Windows mode, CP866 text in OEM mode (converted to ANSI and back).
+        const std::string text = isWin ? Utf8ToAnsi("Привет") : Oem("Привет");
+        testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {text})}));
+        MergeRun r;
         Merge(r, t, {t / "src", t / "out.dbf", mode});
-        ASSERT_EQ(r.code, 0);
+        ASSERT_EQ(r.code, 0) << LogText(t);
         const std::string bytes = testutil::ReadFile(t / "out.dbf");
         EXPECT_EQ(static_cast<std::uint8_t>(bytes[29]), isWin ? 2 : 0) << mode;
-        // Both modes move text bytes unchanged: OEM mode converts to ANSI and back.
-        EXPECT_NE(bytes.find(win), std::string::npos) << mode;
+        EXPECT_NE(bytes.find(text), std::string::npos) << mode;
+        EXPECT_EQ(ReadOutput(t / "out.dbf", !isWin).rows.at(0).at(0), "Привет    ") << mode;
     }
 }
 
@@ -425,8 +432,41 @@ TEST(Merge, RemainingTimeTexts) {
     EXPECT_EQ(RemainingTimeText(0), "0:00:00");
     EXPECT_EQ(RemainingTimeText(EncodeTime(4, 5, 54, 0)), "4:05:54");
     EXPECT_EQ(RemainingTimeText(1 + EncodeTime(3, 3, 10, 0)), "27:03:10");
-    EXPECT_EQ(OutputFieldName("Very long name"), "VERY LONG ");
+    EXPECT_EQ(OutputFieldName("Very long name"), "VERY LONG");
+    EXPECT_EQ(OutputFieldName(" ab "), "AB");
     EXPECT_EQ(FileNamePart("/a/b/C.DBF"), "C.DBF");
+}
+
+}  // namespace
+}  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+// The merge of the shipped sample sources, read back by an independent reader.
+TEST(MergeInterop, SampleSourcesReadBackByDbfread) {
+    if (std::system("/usr/bin/python3 -c 'import dbfread' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-dbfread is not installed (scripts/test.sh installs it)";
+    TempDir t;
+    const std::string src = std::string(ZARBEL_SOURCE_DIR) + "/examples/sources";
+    MergeRun r;
+    Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
+    MergeOptions o = Options(t);
+    r.code = RunMerge({src, t / "all.dbf"}, console, o);
+    EXPECT_EQ(r.code, 1) << LogText(t);  // BROKEN.DBF does not open
+    std::string cmd = "/usr/bin/python3 " + std::string(ZARBEL_SOURCE_DIR) + "/tests/tool/merged_values.py " +
+                      t / "all.dbf";
+    for (const char* p : {"/clipper/BROKEN.DBF", "/clipper/STOCK.DBF", "/dbase3/CLIENTS.DBF",
+                          "/dbase4/NOTES.DBF", "/foxpro/archive/orders.dbf"})
+        cmd += " " + src + p;
+    cmd += " 2>&1";
+    std::string output;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) output += buf;
+        EXPECT_EQ(pclose(p), 0) << output;
+    }
+    EXPECT_EQ(output, "ok 12\n");
 }
 
 }  // namespace
