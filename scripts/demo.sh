@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds zarbel if needed and runs it on the sample sources in examples/sources.
-# The merged table goes to out/all.dbf; the load log is written next to the program (build/).
+# Builds zarbel and zarbel-dump if needed, merges the sample sources in examples/sources into
+# out/all.dbf and shows the merged table. The load log is written next to the program (build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ ! -x build/zarbel ] || [ -n "$(find tool platform engine index expr -newer build/zarbel -name '*.[ch]*' 2>/dev/null | head -1)" ]; then
-  command -v cmake >/dev/null || bash scripts/deps.sh cmake g++ make libgtest-dev libgmock-dev
+if [ ! -x build/zarbel ] || [ ! -x build/zarbel-dump ] || \
+   [ -n "$(find tool platform engine index expr -newer build/zarbel -name '*.[ch]*' 2>/dev/null | head -1)" ]; then
+  command -v cmake >/dev/null && command -v g++ >/dev/null || \
+    bash scripts/deps.sh cmake g++ make libgtest-dev libgmock-dev
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target zarbel >/dev/null
+  cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target zarbel zarbel-dump >/dev/null
 fi
 mkdir -p out
 before=$(date +%s)
@@ -17,5 +19,16 @@ log=$(ls -t build/load_*.log 2>/dev/null | head -1 || true)
 if [ -n "$log" ] && [ "$(stat -c %Y "$log")" -ge "$before" ]; then
   echo "== load log $log (CP1251, shown as UTF-8) =="
   if command -v iconv >/dev/null; then iconv -f CP1251 -t UTF-8 "$log" | tr -d '\r'; else tr -d '\r' < "$log"; fi
+  echo
 fi
-exit $status
+case $status in
+  0) ;;
+  1) echo "(exit status 1: the merge finished, and the log names what failed: the sample tree holds a file that is not a table)"; echo ;;
+  *) echo "(exit status $status)"; exit $status ;;
+esac
+if [ -f out/all.dbf ]; then
+  mode=-oem
+  for a in "$@"; do [ "$(echo "$a" | tr -d ' ' | tr a-z A-Z)" = "-WIN" ] && mode=-win; done
+  echo "== out/all.dbf =="
+  ./build/zarbel-dump "$mode" out/all.dbf
+fi
