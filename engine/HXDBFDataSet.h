@@ -267,6 +267,12 @@ protected:
     char* ActiveRecordBuffer();
     // Acceptance test of a record image (filter, SetDeleted, index range).
     bool AcceptRecord(const std::uint8_t* rec);
+    // Points the active record buffer at a record image outside the cursor (a record examined
+    // by locate or lookup inside the scan buffer), or back to the state's choice with null.
+    // The image must be followed by room for the 6 bytes after a record (record number, status,
+    // bookmark flag) when calculated fields or bookmarks are read from it.
+    void SetDirectRecordBuffer(char* rec) { DirectBuffer_ = rec; }
+    char* DirectRecordBuffer() const { return DirectBuffer_; }
     // Places the cursor on record n (read buffer searched, else refilled around it); a record
     // hidden by the acceptance test gives way to the next visible one, else the previous one.
     void PlaceCursorOn(std::uint32_t n);
