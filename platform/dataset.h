@@ -301,6 +301,11 @@ public:
     TDateTime AsDateTime() const override;
     void SetAsDateTime(TDateTime v) override;
     TVariant AsVariant() const override;
+
+private:
+    // The value with one engine read; false (dt 0) when the field has none.
+    bool GetValue(TDateTime& dt) const;
+    TDateTime ValueOfBuffer(const char* buf) const;
 };
 using TDateField = TDateTimeField;
 using TTimeField = TDateTimeField;

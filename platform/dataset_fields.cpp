@@ -517,11 +517,15 @@ void TBooleanField::SetAsBoolean(bool v) {
 }
 
 void TBooleanField::GetAsString(std::string& out) const {
-    if (IsNull()) {
+    // one engine read: the value answers whether there is one
+    char* buf = ValueBuffer();
+    if (!GetData(buf)) {
         out.clear();
         return;
     }
-    out.assign(AsBoolean() ? "True" : "False");
+    std::int16_t v;
+    std::memcpy(&v, buf, 2);
+    out.assign(v != 0 ? "True" : "False");
 }
 
 void TBooleanField::SetAsString(std::string_view value) {
@@ -607,8 +611,20 @@ bool FastDateText(TDateTime dt, std::string& out) {
 }  // namespace
 
 TDateTime TDateTimeField::AsDateTime() const {
+    TDateTime dt = 0;
+    GetValue(dt);
+    return dt;
+}
+
+bool TDateTimeField::GetValue(TDateTime& dt) const {
     char* buf = ValueBuffer();
-    if (!GetData(buf)) return 0;
+    dt = 0;
+    if (!GetData(buf)) return false;
+    dt = ValueOfBuffer(buf);
+    return true;
+}
+
+TDateTime TDateTimeField::ValueOfBuffer(const char* buf) const {
     switch (DataType()) {
         case ftDate: {
             std::int32_t d;
@@ -651,11 +667,11 @@ void TDateTimeField::SetAsDateTime(TDateTime v) {
 }
 
 void TDateTimeField::GetAsString(std::string& out) const {
-    if (IsNull()) {
+    TDateTime dt;
+    if (!GetValue(dt)) {  // one engine read: the value answers whether there is one
         out.clear();
         return;
     }
-    TDateTime dt = AsDateTime();
     switch (DataType()) {
         case ftDate:
             if (!FastDateText(dt, out)) out = DateToStr(dt);
