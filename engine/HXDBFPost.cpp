@@ -126,9 +126,10 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     for (const TDBFFieldStore& s : Stores_) autoInc = autoInc || s.AutoInc;
     if (autoInc) TakeAutoIncValues(buffer);
 
-    // The record count comes from the file, never from the header.
+    // The record count comes from the file, never from the header: the size is the position
+    // of the end (every transfer here is positioned, so moving the position costs nothing).
     errno = 0;
-    const std::int64_t size = TableFile_.GetFileSize();
+    const std::int64_t size = TableFile_.Seek(0, soEnd);
     if (size < 0) RaiseWriteError();
     std::uint32_t count = 0;
     if (!RecordCountFromFileSize(size, Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), count) ||
