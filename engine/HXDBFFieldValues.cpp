@@ -623,8 +623,13 @@ void THXSmartDBF::WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, co
             int y, m, d;
             DecodeDate(static_cast<double>(Get32(buffer)) - kDateDelta, y, m, d);
             if (y < 1 || y > 9999) TooWide(s, std::to_string(y));
-            std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
-            std::memcpy(p, text, 8);
+            const int parts[3][2] = {{y, 4}, {m, 2}, {d, 2}};
+            int at = 0;
+            for (const auto& [value, width] : parts) {
+                for (int i = width - 1, v = value; i >= 0; --i, v /= 10)
+                    p[at + i] = static_cast<std::uint8_t>('0' + v % 10);
+                at += width;
+            }
             return;
         }
         case 'L':

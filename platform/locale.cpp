@@ -59,8 +59,11 @@ void SplitDateTime(TDateTime dt, std::int64_t& days, std::int64_t& msOfDay) {
 
 void AppendNumber(std::string& out, int value, int minDigits) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", minDigits, value);
-    out += buf;
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value < 0 ? -static_cast<long long>(value) : value);
+    const int digits = static_cast<int>(end - buf);
+    if (value < 0) out += '-';
+    for (int i = digits; i < minDigits; ++i) out += '0';
+    out.append(buf, end);
 }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }

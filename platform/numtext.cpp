@@ -113,8 +113,10 @@ std::size_t FormatFloatFixed(double v, int decimals, char decimalSeparator, char
         // Too large for a plain fixed-point text of bounded width: general form.
         return FormatFloatGeneral(v, decimalSeparator, out);
     }
-    int n = std::snprintf(out, kNumTextMax, "%.*f", decimals, v);
-    if (n < 0) return 0;
+    // Exact, correctly rounded fixed-point text, as printf's "%.*f" makes it.
+    auto [end, ec] = std::to_chars(out, out + kNumTextMax, v, std::chars_format::fixed, decimals);
+    if (ec != std::errc()) return 0;
+    int n = static_cast<int>(end - out);
     if (decimalSeparator != '.')
         for (int i = 0; i < n; ++i)
             if (out[i] == '.') out[i] = decimalSeparator;

@@ -28,6 +28,7 @@ void ShowProgress(MergeContext& ctx) {
     const TDateTime estimatedEnd = ctx.loadStartTime + (now - ctx.loadStartTime) /
                                                            ctx.processedCount * ctx.totalRecordCount;
     ctx.remainingTime = estimatedEnd - ctx.Now();
+    if (!ctx.console.IsTerminal()) return;  // nothing is drawn: the text need not be made
     char counts[48];
     std::snprintf(counts, sizeof counts, "%d / %d / ", ctx.processedCount, ctx.totalRecordCount);
     ctx.console.ShowStatus(std::string(counts) + RemainingTimeText(ctx.remainingTime));

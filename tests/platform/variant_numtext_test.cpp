@@ -123,3 +123,36 @@ TEST(Variant, KindsAndConversions) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+// The fixed-point text is exactly what printf's "%.*f" gives (ties, tiny and huge values).
+TEST(NumText, FixedTextMatchesPrintf) {
+    std::uint64_t seed = 88172645463325252ull;
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    char buf[kNumTextMax], ref[128];
+    const double fixed[] = {0.125, 0.375, 2.675, 1e-20, 123456789.005, 9.995, -0.5, 1e29, 5e-324};
+    for (int round = 0; round < 20000; ++round) {
+        double v;
+        if (round < 9 * 8) v = fixed[round / 8];
+        else {
+            const std::uint64_t bits = next();
+            v = static_cast<double>(static_cast<std::int64_t>(bits >> 11)) / std::pow(10.0, static_cast<int>(bits % 12));
+            if (bits & 1) v = -v;
+        }
+        const int dec = round % 8;
+        std::snprintf(ref, sizeof ref, "%.*f", dec, v);
+        std::string expected = ref;
+        if (expected[0] == '-' && expected.find_first_of("123456789") == std::string::npos) expected.erase(0, 1);
+        ASSERT_EQ(std::string(buf, FormatFloatFixed(v, dec, '.', buf)), expected) << v << " " << dec;
+    }
+}
+
+}  // namespace
+}  // namespace zarbel
