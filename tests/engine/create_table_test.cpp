@@ -9,6 +9,7 @@
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
 #include "platform/locale.h"
+#include "platform/streams.h"
 
 namespace zarbel {
 namespace {
@@ -200,6 +201,30 @@ TEST(CreateTable, MemoFieldWritesTheDBaseIVMemoFile) {
     EXPECT_EQ(rec, " x                1");
     t.Open();
     EXPECT_EQ(t.FieldByName("NOTE").AsString(), "hello memo");
+}
+
+TEST(CreateTable, OuterStreamTableIsCreatedFilledAndClosedInMemory) {
+    TMemoryStream stream;
+    stream.Write("old bytes", 9);
+    THXDBFNTX t;
+    t.SetStorageType(pstOuterStream);
+    t.SetOuterStream(&stream);
+    t.SetDbfVersion(xBaseIV);
+    AddField(t, "NAME", 'C', 4);
+    ASSERT_EQ(CreateMessage(t), "(created)");
+    ASSERT_EQ(stream.Size(), 32 + 32 + 2);
+    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+    t.Open();
+    for (const char* v : {"ab", "cd"}) {
+        t.Append();
+        t.FieldByName("NAME").SetAsString(v);
+        t.Post();
+    }
+    t.Close();
+    std::string b(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size()));
+    ASSERT_EQ(b.size(), 66u + 2 * 5 + 1);
+    EXPECT_EQ(b[4], 2);
+    EXPECT_EQ(b.substr(66), " ab   cd  \x1A");
 }
 
 }  // namespace
