@@ -67,6 +67,23 @@ inline std::string BuildDbf(std::uint8_t version, const std::vector<FieldSpec>& 
     return out;
 }
 
+// A record image from field texts: C, D and L left-aligned, the rest right-aligned, blank-padded
+// to each field's length.
+inline std::string Record(const std::vector<FieldSpec>& fields, const std::vector<std::string>& values,
+                          bool deleted = false) {
+    std::string r(1, deleted ? '*' : ' ');
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        std::string v = i < values.size() ? values[i] : std::string();
+        const std::size_t w = static_cast<std::size_t>(fields[i].bytes >= 0 ? fields[i].bytes : fields[i].len);
+        if (v.size() > w) v.resize(w);
+        if (fields[i].type == 'C' || fields[i].type == 'D' || fields[i].type == 'L')
+            r += v + std::string(w - v.size(), ' ');
+        else
+            r += std::string(w - v.size(), ' ') + v;
+    }
+    return r;
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/HXDBFDataSet.h"
-#include "testutil/dbf_builder.h"
+#include "engine/dbf_builder.h"
 #include "testutil/temp_dir.h"
 
 namespace zarbel {
@@ -11,8 +11,8 @@ namespace {
 
 TEST(DuplicateFieldNames, EachFieldReadsItsOwnColumn) {
     testutil::TempDir t;
-    const std::vector<testutil::FieldSpec> f = {{"Code", 'C', 4}, {"CODE", 'C', 6}, {"code", 'N', 3}};
-    testutil::WriteFile(t / "d.dbf", testutil::BuildTable(0x03, f, {testutil::Record(f, {"ab", "cdef", "7"})}));
+    const std::vector<test::FieldSpec> f = {{"Code", 'C', 4}, {"CODE", 'C', 6}, {"code", 'N', 3}};
+    testutil::WriteFile(t / "d.dbf", test::BuildDbf(0x03, f, {test::Record(f, {"ab", "cdef", "7"})}));
     THXDBFNTX table;
     table.SetDBFFileName(t / "d.dbf");
     table.AccessMode().SetAccessMode(0);

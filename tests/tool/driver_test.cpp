@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "testutil/capture.h"
+#include "tool/run_helpers.h"
 #include "tool/source_tree.h"
 
 namespace zarbel {
@@ -17,7 +18,7 @@ using testutil::Capture;
 using testutil::TempDir;
 namespace fs = std::filesystem;
 
-const TDateTime kStart = EncodeDate(2026, 12, 7) + EncodeTime(4, 5, 54, 0);
+const TDateTime kStart = testutil::FixedStart();
 
 struct DriverRun {
     Capture out, err;
@@ -33,31 +34,9 @@ void RunDriver(DriverRun& r, const std::vector<std::string>& args, const MergeOp
     r.code = RunMerge(args, console, options);
 }
 
-MergeOptions Options(const TempDir& t) {
-    fs::create_directories(t / "app");
-    fs::create_directories(t / "cwd");
-    MergeOptions o;
-    o.appDir = t / "app";
-    o.fallbackDir = t / "cwd";
-    o.clock = [] { return kStart; };
-    return o;
-}
+MergeOptions Options(const TempDir& t) { return testutil::RunOptions(t); }
 
-std::vector<std::string> LogLines(const std::string& path) {
-    std::string bytes = testutil::ReadFile(path);
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        std::size_t end = bytes.find("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back("<no CR LF>" + bytes.substr(pos));
-            break;
-        }
-        lines.push_back(AnsiToUtf8(bytes.substr(pos, end - pos)));
-        pos = end + 2;
-    }
-    return lines;
-}
+std::vector<std::string> LogLines(const std::string& path) { return testutil::ReadLogLines(path); }
 
 std::size_t CountFiles(const std::string& dir) {
     std::size_t n = 0;

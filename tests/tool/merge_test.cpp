@@ -15,20 +15,21 @@
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "testutil/capture.h"
-#include "testutil/dbf_builder.h"
+#include "engine/dbf_builder.h"
 #include "testutil/temp_dir.h"
+#include "tool/run_helpers.h"
 
 namespace zarbel {
 namespace {
 
-using testutil::BuildTable;
+using test::BuildDbf;
 using testutil::Capture;
-using testutil::FieldSpec;
-using testutil::Record;
+using test::FieldSpec;
+using test::Record;
 using testutil::TempDir;
 namespace fs = std::filesystem;
 
-const TDateTime kStart = EncodeDate(2026, 12, 7) + EncodeTime(4, 5, 54, 0);
+const TDateTime kStart = testutil::FixedStart();
 const std::string kLog = "app/load_07122026_40554.log";
 
 struct MergeRun {
@@ -36,36 +37,14 @@ struct MergeRun {
     int code = -1;
 };
 
-MergeOptions Options(const TempDir& t) {
-    fs::create_directories(t / "app");
-    fs::create_directories(t / "cwd");
-    MergeOptions o;
-    o.appDir = t / "app";
-    o.fallbackDir = t / "cwd";
-    o.clock = [] { return kStart; };
-    return o;
-}
+MergeOptions Options(const TempDir& t) { return testutil::RunOptions(t); }
 
 void Merge(MergeRun& r, const TempDir& t, std::vector<std::string> args) {
     Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
     r.code = RunMerge(args, console, Options(t));
 }
 
-std::vector<std::string> LogLines(const TempDir& t) {
-    const std::string bytes = testutil::ReadFile(t / kLog);
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        const std::size_t end = bytes.find("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back("<no CR LF>" + bytes.substr(pos));
-            break;
-        }
-        lines.push_back(AnsiToUtf8(bytes.substr(pos, end - pos)));
-        pos = end + 2;
-    }
-    return lines;
-}
+std::vector<std::string> LogLines(const TempDir& t) { return testutil::ReadLogLines(t / kLog); }
 
 std::string LogText(const TempDir& t) {
     std::string s;
@@ -136,10 +115,10 @@ const std::vector<FieldSpec> kA = {{"NAME", 'C', 20}, {"SUM", 'N', 10, 2}};
 const std::vector<FieldSpec> kB = {{"NAME", 'C', 40}, {"CODE", 'N', 5}};
 
 void WriteAB(const TempDir& t) {
-    testutil::WriteFile(t / "src/A.DBF", BuildTable(0x03, kA,
+    testutil::WriteFile(t / "src/A.DBF", BuildDbf(0x03, kA,
         {Record(kA, {Oem("Иванов"), "12.50"}), Record(kA, {"Petrov", "-3.00"}),
          Record(kA, {Oem("Сидоров"), "7.25"}, true)}));
-    testutil::WriteFile(t / "src/B.DBF", BuildTable(0x03, kB,
+    testutil::WriteFile(t / "src/B.DBF", BuildDbf(0x03, kB,
         {Record(kB, {Oem("Ёлкин"), "42"}), Record(kB, {"Smith", ""})}));
 }
 
@@ -235,7 +214,7 @@ TEST(Merge, SourcesNeverChange) {
     entry.resize(512, '\0');
     memo += entry;
     testutil::WriteFile(t / "src/M.DBT", memo);
-    testutil::WriteFile(t / "src/M.DBF", BuildTable(0x8B, m,
+    testutil::WriteFile(t / "src/M.DBF", BuildDbf(0x8B, m,
         {Record(m, {"one", "1"}, true), Record(m, {"two", "1"})}));
     testutil::WriteFile(t / "src/BROKEN.DBF", "not a table");
     const auto before = Snapshot(t / "src");
@@ -255,11 +234,11 @@ TEST(Merge, IntegerAndDoubleFieldsBecomeCharacter) {
     // Visual FoxPro with an I field; dBase VII with an O field and a long mixed-case name.
     const std::vector<FieldSpec> v = {{"QTY", 'I', 4}, {"NAME", 'C', 5}};
     std::string rec = std::string(" ") + std::string("\x2A\x00\x00\x00", 4) + "abc  ";
-    testutil::WriteFile(t / "src/a_vfp.dbf", BuildTable(0x30, v, {rec}));
+    testutil::WriteFile(t / "src/a_vfp.dbf", BuildDbf(0x30, v, {rec}));
     const std::vector<FieldSpec> s = {{"RATE", 'O', 8}, {"Very long name", 'C', 6}, {"very long nameX", 'C', 3}};
     // 2.5 as dBase VII stores doubles: big-endian with the sign bit set for v >= 0.
     std::string o8 = std::string("\xC0\x04\x00\x00\x00\x00\x00\x00", 8);
-    testutil::WriteFile(t / "src/b_db7.dbf", BuildTable(0x04, s, {" " + o8 + "xyz   " + "q  "}));
+    testutil::WriteFile(t / "src/b_db7.dbf", BuildDbf(0x04, s, {" " + o8 + "xyz   " + "q  "}));
     MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf", "-win"});
     ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
@@ -281,7 +260,7 @@ TEST(Merge, IntegerAndDoubleFieldsBecomeCharacter) {
 TEST(Merge, BlankNamesSkippedAndCaseVariantsMerged) {
     TempDir t;
     const std::vector<FieldSpec> f = {{"Code", 'C', 4}, {"  ", 'C', 3}, {"CODE", 'C', 6}, {"x", 'N', 3}};
-    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {"ab", "zz", "cdef", "7"})}));
+    testutil::WriteFile(t / "src/a.dbf", BuildDbf(0x03, f, {Record(f, {"ab", "zz", "cdef", "7"})}));
     MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
@@ -299,9 +278,9 @@ TEST(Merge, FieldValuesThatDoNotFitAreLoggedAndTheRecordPosted) {
     const std::vector<FieldSpec> a = {{"QTY", 'N', 3}, {"NOTE", 'C', 5}};
     const std::vector<FieldSpec> b = {{"QTY", 'N', 10}, {"NOTE", 'C', 5}};
     const std::vector<FieldSpec> c = {{"QTY", 'C', 5}, {"NOTE", 'C', 5}};
-    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, a, {Record(a, {"1", "a"})}));
-    testutil::WriteFile(t / "src/b.dbf", BuildTable(0x03, b, {Record(b, {"123456", "b"})}));
-    testutil::WriteFile(t / "src/c.dbf", BuildTable(0x03, c, {Record(c, {"abc", "c"})}));
+    testutil::WriteFile(t / "src/a.dbf", BuildDbf(0x03, a, {Record(a, {"1", "a"})}));
+    testutil::WriteFile(t / "src/b.dbf", BuildDbf(0x03, b, {Record(b, {"123456", "b"})}));
+    testutil::WriteFile(t / "src/c.dbf", BuildDbf(0x03, c, {Record(c, {"abc", "c"})}));
     MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);
@@ -318,7 +297,7 @@ TEST(Merge, OutputThatCannotBeCreatedLogsTheStructure) {
     TempDir t;
     // A Visual FoxPro T field: the dBase IV output refuses it.
     const std::vector<FieldSpec> v = {{"NAME", 'C', 4}, {"WHEN", 'T', 8}};
-    testutil::WriteFile(t / "src/v.dbf", BuildTable(0x30, v, {" abcd" + std::string(8, '\0')}));
+    testutil::WriteFile(t / "src/v.dbf", BuildDbf(0x30, v, {" abcd" + std::string(8, '\0')}));
     MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);
@@ -337,7 +316,7 @@ TEST(Merge, RecordLongerThanTheBufferFailsCreation) {
     for (const char* n : {"a", "b"}) {
         std::vector<FieldSpec> f;
         for (int i = 0; i < 2; ++i) f.push_back({std::string(1, n[0]) + std::to_string(i), 'C', 9000});
-        testutil::WriteFile(t / (std::string("src/") + n + ".dbf"), BuildTable(0x03, f, {Record(f, {"x", "y"})}));
+        testutil::WriteFile(t / (std::string("src/") + n + ".dbf"), BuildDbf(0x03, f, {Record(f, {"x", "y"})}));
     }
     MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
@@ -382,7 +361,7 @@ TEST(Merge, RecordWhosePostFailsIsCancelledCountedAndLogged) {
     const std::vector<FieldSpec> f = {{"NAME", 'C', 2000}};
     std::vector<std::string> recs;
     for (int i = 0; i < 10; ++i) recs.push_back(Record(f, {"row" + std::to_string(i)}));
-    testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, recs));
+    testutil::WriteFile(t / "src/a.dbf", BuildDbf(0x03, f, recs));
     // A child process whose files may not grow past 7000 bytes: the output's header and three
     // records fit, the fourth record's write fails, and so does every later one.
     Capture out, err;
@@ -416,7 +395,7 @@ TEST(Merge, WinAndOemModesKeepTextBytesAndMarkTheCodePage) {
     for (const auto& [mode, isWin] : modes) {
         // CP1251 text in Windows mode, CP866 text in OEM mode (converted to ANSI and back).
         const std::string text = isWin ? Utf8ToAnsi("Привет") : Oem("Привет");
-        testutil::WriteFile(t / "src/a.dbf", BuildTable(0x03, f, {Record(f, {text})}));
+        testutil::WriteFile(t / "src/a.dbf", BuildDbf(0x03, f, {Record(f, {text})}));
         MergeRun r;
         Merge(r, t, {t / "src", t / "out.dbf", mode});
         ASSERT_EQ(r.code, 0) << LogText(t);
