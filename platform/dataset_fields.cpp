@@ -8,6 +8,16 @@
 
 namespace zarbel {
 
+namespace {
+// out := the n bytes at p (never overlapping out). clear + append copies without the aliasing
+// checks of assign, and reuses out's capacity: the text getters run per field and record.
+inline void SetOut(std::string& out, const char* p, std::size_t n) {
+    out.clear();
+    out.append(p, n);
+}
+}  // namespace
+
+
 const char* FieldTypeName(TFieldType t) {
     static const char* const names[] = {
         "Unknown", "String", "Smallint", "Integer", "Word", "Boolean", "Float", "Currency", "BCD",
@@ -268,10 +278,10 @@ void TStringField::GetAsString(std::string& out) const {
     buf[Size()] = '\0';
     if (transliterate_ && DataSet()) {
         int n = DataSet()->TranslateText(buf, buf, false);
-        out.assign(buf, n >= 0 && n <= Size() ? static_cast<std::size_t>(n) : std::strlen(buf));
+        SetOut(out, buf, n >= 0 && n <= Size() ? static_cast<std::size_t>(n) : std::strlen(buf));
         return;
     }
-    out.assign(buf, std::strlen(buf));
+    SetOut(out, buf, std::strlen(buf));
 }
 
 void TStringField::SetAsString(std::string_view value) {
@@ -374,7 +384,7 @@ void TIntegerField::GetAsString(std::string& out) const {
         return;
     }
     char buf[kNumTextMax];
-    out.assign(buf, FormatInt64(v, buf));
+    SetOut(out, buf, FormatInt64(v, buf));
 }
 
 void TIntegerField::SetAsString(std::string_view value) {
@@ -447,7 +457,7 @@ void TFloatField::GetAsString(std::string& out) const {
     double v;
     std::memcpy(&v, buf, 8);
     char text[kNumTextMax];
-    out.assign(text, FormatFloatGeneral(v, FormatSettings().DecimalSeparator, text));
+    SetOut(out, text, FormatFloatGeneral(v, FormatSettings().DecimalSeparator, text));
 }
 
 void TFloatField::SetAsString(std::string_view value) {
@@ -525,7 +535,8 @@ void TBooleanField::GetAsString(std::string& out) const {
     }
     std::int16_t v;
     std::memcpy(&v, buf, 2);
-    out.assign(v != 0 ? "True" : "False");
+    if (v != 0) SetOut(out, "True", 4);
+    else SetOut(out, "False", 5);
 }
 
 void TBooleanField::SetAsString(std::string_view value) {
@@ -605,7 +616,7 @@ bool FastDateText(TDateTime dt, std::string& out) {
             return false;
         }
     }
-    out.assign(buf, n);
+    SetOut(out, buf, n);
     return true;
 }
 }  // namespace
