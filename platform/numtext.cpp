@@ -151,10 +151,14 @@ bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
     }
     int digits = 0;
     bool sep = false;
+    std::uint64_t u = 0;  // the digits as an integer while there are at most 19 of them
+    int frac = 0;         // digits after the separator
     for (; i < n; ++i) {
         char c = s[i];
         if (c >= '0' && c <= '9') {
             ++digits;
+            if (digits <= 19) u = u * 10 + static_cast<unsigned>(c - '0');
+            if (sep) ++frac;
         } else if (c == decimalSeparator && !sep) {
             sep = true;
             c = '.';
@@ -165,7 +169,8 @@ bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
         buf[k++] = c;
     }
     if (digits == 0) return false;
-    if (i < n) {
+    const bool exponent = i < n;
+    if (exponent) {
         if (s[i] != 'e' && s[i] != 'E') return false;
         buf[k++] = 'e';
         ++i;
@@ -183,19 +188,8 @@ bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
     double v = 0;
     // Fast path: at most 15 digits and no exponent: the digits as an exact integer divided by an
     // exact power of ten is the correctly rounded value, the same as the general conversion.
-    if (digits <= 15 && k <= 17 && (i == n) && std::memchr(buf, 'e', k) == nullptr) {
+    if (digits <= 15 && !exponent) {
         static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        std::uint64_t u = 0;
-        int frac = 0;
-        bool inFrac = false;
-        for (std::size_t j = 0; j < k; ++j) {
-            char c = buf[j];
-            if (c == '.') inFrac = true;
-            else if (c >= '0' && c <= '9') {
-                u = u * 10 + static_cast<unsigned>(c - '0');
-                if (inFrac) ++frac;
-            }
-        }
         v = static_cast<double>(u) / kPow10[frac];
         out = buf[0] == '-' ? -v : v;
         return true;

@@ -76,6 +76,21 @@ TEST(NumText, ParseFloatAndInt) {
     EXPECT_DOUBLE_EQ(d, 0.5);
     for (const char* bad : {"", "   ", "1.2.3", "1e", "abc", "1 2", ".", "-", "1e99999"})
         EXPECT_FALSE(ParseFloat(bad, '.', d)) << bad;
+    // Short mantissas with an exponent take the general conversion, not the digits alone.
+    EXPECT_TRUE(ParseFloat("12e2", '.', d));
+    EXPECT_EQ(d, 1200);
+    EXPECT_TRUE(ParseFloat("-1.25E-1", '.', d));
+    EXPECT_EQ(d, -0.125);
+    // Fixed-point texts of 1 to 19 digits agree with strtod bit for bit.
+    std::uint64_t x = 88172645463325252ull;
+    for (int n = 0; n < 3000; ++n) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        std::string digits = std::to_string(x % 10000000000000000000ull).substr(0, 1 + n % 19);
+        const std::size_t point = static_cast<std::size_t>(n / 19) % (digits.size() + 1);
+        std::string text = (n % 2 ? "-" : "") + digits.substr(0, point) + "." + digits.substr(point);
+        ASSERT_TRUE(ParseFloat(text, '.', d)) << text;
+        EXPECT_EQ(d, std::strtod(text.c_str(), nullptr)) << text;
+    }
     std::int64_t i = 0;
     EXPECT_TRUE(ParseInt64("  -42", i));
     EXPECT_EQ(i, -42);
