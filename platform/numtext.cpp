@@ -213,15 +213,22 @@ bool ParseInt64(std::string_view s, std::int64_t& out, bool allowTrailingBlanks)
     }
     if (i == n) return false;
     std::uint64_t v = 0;
-    // Overflow test without a division per digit: v * 10 + d <= limit.
-    const unsigned lastDigit = neg ? 8u : 7u;  // of 9223372036854775808 / ...807
-    constexpr std::uint64_t kTenth = 922337203685477580ull;
-    for (; i < n; ++i) {
-        char c = s[i];
-        if (c < '0' || c > '9') return false;
-        unsigned d = static_cast<unsigned>(c - '0');
-        if (v > kTenth || (v == kTenth && d > lastDigit)) return false;
-        v = v * 10 + d;
+    if (n - i <= 18) {  // up to 18 digits cannot overflow
+        for (; i < n; ++i) {
+            unsigned d = static_cast<unsigned>(static_cast<unsigned char>(s[i])) - '0';
+            if (d > 9) return false;
+            v = v * 10 + d;
+        }
+    } else {
+        // Overflow test without a division per digit: v * 10 + d <= limit.
+        const unsigned lastDigit = neg ? 8u : 7u;  // of 9223372036854775808 / ...807
+        constexpr std::uint64_t kTenth = 922337203685477580ull;
+        for (; i < n; ++i) {
+            unsigned d = static_cast<unsigned>(static_cast<unsigned char>(s[i])) - '0';
+            if (d > 9) return false;
+            if (v > kTenth || (v == kTenth && d > lastDigit)) return false;
+            v = v * 10 + d;
+        }
     }
     out = neg ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
     return true;
