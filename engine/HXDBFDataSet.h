@@ -110,7 +110,11 @@ public:
     // Raw record image of the active record (record length bytes), or null.
     const std::uint8_t* ActiveRecord();
     // Storage facts of a dataset field (by its FieldNo), or null.
-    const TDBFFieldStore* FieldStore(const TField* field) const;
+    const TDBFFieldStore* FieldStore(const TField* field) const {
+        const int n = field->FieldNo();
+        if (n < 1 || static_cast<std::size_t>(n) > StoreOfFieldNo_.size()) return nullptr;
+        return &Stores_[static_cast<std::size_t>(StoreOfFieldNo_[static_cast<std::size_t>(n - 1)])];
+    }
     // The read buffer's copy of record n (record length bytes), or null when it holds none.
     const std::uint8_t* BufferedRecord(std::uint32_t n) const;
     // Number of read calls made on the table file since it opened (observability for tests).
@@ -264,7 +268,11 @@ protected:
 
     // ---- Services for the other units ----
     // The record buffer the codecs work on, chosen by state (null when there is none).
-    char* ActiveRecordBuffer();
+    char* ActiveRecordBuffer() {
+        if (!DirectBuffer_ && State() == dsBrowse) return IsEmpty() ? nullptr : ActiveBuffer();
+        return StateRecordBuffer();
+    }
+    char* StateRecordBuffer();
     // Acceptance test of a record image (filter, SetDeleted, index range).
     bool AcceptRecord(const std::uint8_t* rec);
     // Points the active record buffer at a record image outside the cursor (a record examined

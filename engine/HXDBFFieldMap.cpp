@@ -243,10 +243,4 @@ void THXSmartDBF::BuildFieldDefs() {
         DBFFieldDefs_.SetNullFlags(0, 0);
 }
 
-const TDBFFieldStore* THXSmartDBF::FieldStore(const TField* field) const {
-    int n = field->FieldNo();
-    if (n < 1 || static_cast<std::size_t>(n) > StoreOfFieldNo_.size()) return nullptr;
-    return &Stores_[static_cast<std::size_t>(StoreOfFieldNo_[static_cast<std::size_t>(n - 1)])];
-}
-
 }  // namespace zarbel

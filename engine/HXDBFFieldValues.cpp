@@ -120,9 +120,9 @@ void WriteExtended(std::uint8_t* p, double v) {
 
 // Day number (1 = 1 January of year 1) of a valid date.
 bool DayNumberOf(int y, int m, int d, std::int32_t& day) {
-    TDateTime dt;
-    if (!TryEncodeDate(y, m, d, dt)) return false;
-    day = static_cast<std::int32_t>(std::llround(dt)) + kDateDelta;
+    std::int32_t days;
+    if (!TryEncodeDateDays(y, m, d, days)) return false;
+    day = days + kDateDelta;
     return true;
 }
 
@@ -199,11 +199,7 @@ void PutRightAligned(std::uint8_t* p, int len, const char* text, std::size_t n, 
 int THXSmartDBF::TranslateText(const char* src, char* dst, bool toOem) {
     if (!src) return 0;
     if (!OEM_) return TDataSet::TranslateText(src, dst, toOem);
-    if (toOem)
-        CharToOemA(src, dst);
-    else
-        OemToCharA(src, dst);
-    return static_cast<int>(std::strlen(dst));
+    return static_cast<int>(toOem ? CharToOemLen(src, dst) : OemToCharLen(src, dst));
 }
 
 int THXSmartDBF::TranslateBuffer(const char* src, char* dst, int count, bool toOem) {

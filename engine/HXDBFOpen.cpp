@@ -248,7 +248,7 @@ void THXSmartDBF::ClearCalcFields(char* buffer) {
     if (CalcFieldsSize() > 0) std::memset(buffer + RecLen_ + kBufferTail, 0, static_cast<std::size_t>(CalcFieldsSize()));
 }
 
-char* THXSmartDBF::ActiveRecordBuffer() {
+char* THXSmartDBF::StateRecordBuffer() {
     if (DirectBuffer_) return DirectBuffer_;
     switch (State()) {
         case dsFilter: return FilterBuf_.Chars();

@@ -2,6 +2,8 @@
 #include "platform/codepage.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "platform/codepage_tables.h"
@@ -11,18 +13,27 @@ namespace zarbel {
 namespace {
 
 void MapBuffer(const unsigned char* table, const char* src, char* dst, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        dst[i] = static_cast<char>(table[static_cast<unsigned char>(src[i])]);
+    // Both tables keep ASCII as it is: a run of 8 ASCII bytes is copied whole (or, in place,
+    // left alone). src and dst are the same buffer or do not overlap.
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, src + i, 8);
+        if ((w & 0x8080808080808080ull) == 0) {
+            if (dst != src) std::memcpy(dst + i, &w, 8);
+            continue;
+        }
+        for (std::size_t k = i; k < i + 8; ++k) dst[k] = static_cast<char>(table[static_cast<unsigned char>(src[k])]);
+    }
+    for (; i < count; ++i) dst[i] = static_cast<char>(table[static_cast<unsigned char>(src[i])]);
 }
 
-void MapText(const unsigned char* table, const char* src, char* dst) {
-    // Byte by byte, so that src == dst works; the terminating zero maps to itself.
-    std::size_t i = 0;
-    for (;; ++i) {
-        unsigned char c = static_cast<unsigned char>(src[i]);
-        dst[i] = static_cast<char>(table[c]);
-        if (c == 0) break;
-    }
+std::size_t MapText(const unsigned char* table, const char* src, char* dst) {
+    // The length first, then byte by byte (src == dst works); the terminating zero is kept.
+    const std::size_t n = std::strlen(src);
+    MapBuffer(table, src, dst, n);
+    dst[n] = '\0';
+    return n;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -116,6 +127,10 @@ bool CharToOemBuffA(const char* src, char* dst, std::size_t count) {
     MapBuffer(cptables::kAnsiToOem, src, dst, count);
     return true;
 }
+
+std::size_t CharToOemLen(const char* src, char* dst) { return MapText(cptables::kAnsiToOem, src, dst); }
+
+std::size_t OemToCharLen(const char* src, char* dst) { return MapText(cptables::kOemToAnsi, src, dst); }
 
 bool OemToCharBuffA(const char* src, char* dst, std::size_t count) {
     MapBuffer(cptables::kOemToAnsi, src, dst, count);

@@ -10,6 +10,9 @@ namespace zarbel {
 // Zero-terminated text; source and destination may be the same buffer. Return true.
 bool CharToOemA(const char* src, char* dst);
 bool OemToCharA(const char* src, char* dst);
+// The same, returning the length of the text (no second pass over it).
+std::size_t CharToOemLen(const char* src, char* dst);
+std::size_t OemToCharLen(const char* src, char* dst);
 // Counted byte ranges; source and destination may be the same buffer. Return true.
 bool CharToOemBuffA(const char* src, char* dst, std::size_t count);
 bool OemToCharBuffA(const char* src, char* dst, std::size_t count);

@@ -569,57 +569,6 @@ TVariant TBooleanField::AsVariant() const {
 
 TDateTimeField::TDateTimeField(TFieldType type) : TField(type, 0) {}
 
-namespace {
-// The short date text for the common formats made only of dd, mm, yyyy and separators ('/' is
-// the settings' date separator), without going through the general formatter. False for any
-// other format, which the general formatter then handles.
-bool FastDateText(TDateTime dt, std::string& out) {
-    const TFormatSettings& fs = FormatSettings();
-    const std::string& f = fs.ShortDateFormat;
-    if (f.size() > 16) return false;
-    int y, m, d;
-    DecodeDate(dt, y, m, d);
-    if (y < 1 || y > 9999) return false;
-    char buf[24];
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < f.size();) {
-        char c = f[i];
-        auto run = [&](char letter) {
-            std::size_t k = i;
-            while (k < f.size() && (f[k] == letter || f[k] == letter - 'a' + 'A')) ++k;
-            return k - i;
-        };
-        if (c == 'd' || c == 'D') {
-            if (run('d') != 2) return false;
-            buf[n++] = static_cast<char>('0' + d / 10);
-            buf[n++] = static_cast<char>('0' + d % 10);
-            i += 2;
-        } else if (c == 'm' || c == 'M') {
-            if (run('m') != 2) return false;
-            buf[n++] = static_cast<char>('0' + m / 10);
-            buf[n++] = static_cast<char>('0' + m % 10);
-            i += 2;
-        } else if (c == 'y' || c == 'Y') {
-            if (run('y') != 4) return false;
-            buf[n++] = static_cast<char>('0' + y / 1000);
-            buf[n++] = static_cast<char>('0' + y / 100 % 10);
-            buf[n++] = static_cast<char>('0' + y / 10 % 10);
-            buf[n++] = static_cast<char>('0' + y % 10);
-            i += 4;
-        } else if (c == '/') {
-            buf[n++] = fs.DateSeparator;
-            ++i;
-        } else if (c == '.' || c == '-' || c == ' ') {
-            buf[n++] = c;
-            ++i;
-        } else {
-            return false;
-        }
-    }
-    SetOut(out, buf, n);
-    return true;
-}
-}  // namespace
 
 TDateTime TDateTimeField::AsDateTime() const {
     TDateTime dt = 0;
@@ -678,15 +627,31 @@ void TDateTimeField::SetAsDateTime(TDateTime v) {
 }
 
 void TDateTimeField::GetAsString(std::string& out) const {
+    if (DataType() == ftDate) {
+        // the day number straight to text, without floating point
+        char* buf = ValueBuffer();
+        if (!GetData(buf)) {
+            out.clear();
+            return;
+        }
+        std::int32_t d;
+        std::memcpy(&d, buf, 4);
+        int year, month, day;
+        DecodeDateDays(static_cast<std::int64_t>(d) - kDateDelta, year, month, day);
+        char text[24];
+        std::size_t n = FormatShortDate(year, month, day, text);
+        if (n > 0)
+            SetOut(out, text, n);
+        else
+            out = DateToStr(static_cast<double>(d) - kDateDelta);
+        return;
+    }
     TDateTime dt;
     if (!GetValue(dt)) {  // one engine read: the value answers whether there is one
         out.clear();
         return;
     }
     switch (DataType()) {
-        case ftDate:
-            if (!FastDateText(dt, out)) out = DateToStr(dt);
-            break;
         case ftTime: out = TimeToStr(dt); break;
         default: out = DateTimeToStr(dt); break;
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sys/time.h>
 
@@ -312,6 +313,18 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
     return true;
 }
 
+bool TryEncodeDateDays(int year, int month, int day, std::int32_t& days) {
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+        return false;
+    days = static_cast<std::int32_t>(
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kUnixEpochDelta);
+    return true;
+}
+
+void DecodeDateDays(std::int64_t days, int& year, int& month, int& day) {
+    CivilFromDays(days - kUnixEpochDelta, year, month, day);
+}
+
 TDateTime EncodeDate(int year, int month, int day) {
     TDateTime dt;
     if (!TryEncodeDate(year, month, day, dt)) throw Exception("Invalid argument to date encode");
@@ -343,6 +356,94 @@ std::string FormatDateTime(std::string_view format, TDateTime dt) {
     std::string out;
     FormatInto(out, format, dt, 0);
     return out;
+}
+
+namespace {
+// The short date format rendered once as a template: the literal bytes in place and the
+// positions where the two-digit day, two-digit month and four-digit year go (each at most once).
+// Fast is false when the format has anything else.
+struct TShortDatePlan {
+    char Format[17] = {};
+    std::size_t FormatLen = 0;
+    char DateSeparator = 0;
+    bool Valid = false;  // made from Format / DateSeparator
+    bool Fast = false;
+    char Template[16] = {};
+    int Length = 0;
+    int DayAt = -1, MonthAt = -1, YearAt = -1;
+};
+
+void MakeShortDatePlan(TShortDatePlan& plan, const std::string& f, char dateSeparator) {
+    plan.Valid = true;
+    plan.Fast = false;
+    plan.Length = 0;
+    plan.DayAt = plan.MonthAt = plan.YearAt = -1;
+    plan.DateSeparator = dateSeparator;
+    plan.FormatLen = f.size();
+    if (f.size() > 16) return;  // never fast; recognised again by its length
+    std::memcpy(plan.Format, f.data(), f.size());
+    int n = 0;
+    for (std::size_t i = 0; i < f.size();) {
+        char c = f[i];
+        auto run = [&](char letter) {
+            std::size_t k = i;
+            while (k < f.size() && (f[k] == letter || f[k] == letter - 'a' + 'A')) ++k;
+            return k - i;
+        };
+        if (c == 'd' || c == 'D') {
+            if (run('d') != 2 || plan.DayAt >= 0) return;
+            plan.DayAt = n;
+            n += 2;
+            i += 2;
+        } else if (c == 'm' || c == 'M') {
+            if (run('m') != 2 || plan.MonthAt >= 0) return;
+            plan.MonthAt = n;
+            n += 2;
+            i += 2;
+        } else if (c == 'y' || c == 'Y') {
+            if (run('y') != 4 || plan.YearAt >= 0) return;
+            plan.YearAt = n;
+            n += 4;
+            i += 4;
+        } else if (c == '/') {
+            plan.Template[n++] = dateSeparator;
+            ++i;
+        } else if (c == '.' || c == '-' || c == ' ') {
+            plan.Template[n++] = c;
+            ++i;
+        } else {
+            return;
+        }
+    }
+    plan.Length = n;
+    plan.Fast = true;
+}
+}  // namespace
+
+std::size_t FormatShortDate(int year, int month, int day, char* out) {
+    thread_local TShortDatePlan plan;
+    const TFormatSettings& fs = FormatSettings();
+    const std::string& f = fs.ShortDateFormat;
+    if (!plan.Valid || plan.FormatLen != f.size() || plan.DateSeparator != fs.DateSeparator ||
+        (f.size() <= 16 && std::memcmp(plan.Format, f.data(), f.size()) != 0))
+        MakeShortDatePlan(plan, f, fs.DateSeparator);
+    if (!plan.Fast || year < 1 || year > 9999) return 0;
+    std::memcpy(out, plan.Template, sizeof plan.Template);
+    if (plan.DayAt >= 0) {
+        out[plan.DayAt] = static_cast<char>('0' + day / 10);
+        out[plan.DayAt + 1] = static_cast<char>('0' + day % 10);
+    }
+    if (plan.MonthAt >= 0) {
+        out[plan.MonthAt] = static_cast<char>('0' + month / 10);
+        out[plan.MonthAt + 1] = static_cast<char>('0' + month % 10);
+    }
+    if (plan.YearAt >= 0) {
+        out[plan.YearAt] = static_cast<char>('0' + year / 1000);
+        out[plan.YearAt + 1] = static_cast<char>('0' + year / 100 % 10);
+        out[plan.YearAt + 2] = static_cast<char>('0' + year / 10 % 10);
+        out[plan.YearAt + 3] = static_cast<char>('0' + year % 10);
+    }
+    return static_cast<std::size_t>(plan.Length);
 }
 
 std::string DateToStr(TDateTime dt) { return FormatDateTime(FormatSettings().ShortDateFormat, dt); }

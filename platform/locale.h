@@ -1,6 +1,7 @@
 // Clock and locale: the process-wide format settings and the upper/lower casing rules.
 // Defaults are those of the Russian Windows locale: dd.mm.yyyy, h:mm:ss, decimal ','.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,9 @@ TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int min, int sec, int msec);
 bool TryEncodeDate(int year, int month, int day, TDateTime& out);
 void DecodeDate(TDateTime dt, int& year, int& month, int& day);
+// The same for whole days (TDateTime's integer part), without floating point.
+bool TryEncodeDateDays(int year, int month, int day, std::int32_t& days);
+void DecodeDateDays(std::int64_t days, int& year, int& month, int& day);
 void DecodeTime(TDateTime dt, int& hour, int& min, int& sec, int& msec);
 bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
@@ -50,6 +54,11 @@ int DaysInMonth(int year, int month);
 // '/' and ':' stand for the settings' separators; text in '...' or "..." is copied.
 std::string FormatDateTime(std::string_view format, TDateTime dt);
 std::string DateToStr(TDateTime dt);
+// DateToStr's text of a calendar date into out (room for 24 bytes), made without the general
+// formatter when the short date format consists of dd, mm, yyyy and separators only (the
+// format's parsed form is kept until the settings change); 0 for any other format or a year
+// outside 1..9999, where DateToStr is the road.
+std::size_t FormatShortDate(int year, int month, int day, char* out);
 std::string TimeToStr(TDateTime dt);        // long time format
 std::string DateTimeToStr(TDateTime dt);    // short date, blank, long time; time left out at exactly midnight
 bool TryStrToDate(std::string_view s, TDateTime& out);

@@ -1,5 +1,6 @@
 #include "platform/numtext.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -22,19 +23,20 @@ std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
     if (std::isnan(v)) return PutText(out, "NAN");
     if (std::isinf(v)) return PutText(out, v < 0 ? "-INF" : "INF");
     if (v == 0) return PutText(out, "0");
-    // Fast path: a value that is an integer of at most 15 digits after scaling by 10^k (k <= 6)
-    // has exactly those digits as its 15-digit rounding (the scaling error is far below the
-    // rounding unit), so it is printed with integer arithmetic.
+    // Fast path: when a is the double nearest to a decimal D = r / 10^k with r < 10^15 (at most
+    // 15 significant digits, k <= 6), the 15-digit rounding of a is D itself, so D's digits are
+    // printed with integer arithmetic. r / 10^k of exact operands is correctly rounded, so the
+    // comparison with a proves that a is D's nearest double.
     {
         double a = std::fabs(v);
         if (a >= 1e-5 && a < 1e15) {
             static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
             static const std::uint64_t kIPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
             for (int k = 0; k <= 6; ++k) {
-                double t = a * kPow10[k];
-                if (t >= 1e15) break;
-                if (t != std::floor(t)) continue;
-                std::uint64_t u = static_cast<std::uint64_t>(t);
+                double r = std::nearbyint(a * kPow10[k]);
+                if (r >= 1e15) break;
+                if (r / kPow10[k] != a) continue;
+                std::uint64_t u = static_cast<std::uint64_t>(r);
                 std::uint64_t ip = u / kIPow10[k], fp = u % kIPow10[k];
                 int kk = k;
                 while (kk > 0 && fp % 10 == 0) {  // a scaling that came out exact late
@@ -43,8 +45,8 @@ std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
                 }
                 std::size_t n = 0;
                 if (v < 0) out[n++] = '-';
-                auto r = std::to_chars(out + n, out + n + 24, ip);
-                n = static_cast<std::size_t>(r.ptr - out);
+                auto res = std::to_chars(out + n, out + n + 24, ip);
+                n = static_cast<std::size_t>(res.ptr - out);
                 if (kk > 0) {
                     out[n++] = decimalSeparator;
                     for (int i = kk - 1; i >= 0; --i) {
@@ -134,8 +136,39 @@ std::size_t FormatFloatFixed(double v, int decimals, char decimalSeparator, char
 }
 
 std::size_t FormatInt64(std::int64_t v, char* out) {
-    auto r = std::to_chars(out, out + kNumTextMax, v);
-    return static_cast<std::size_t>(r.ptr - out);
+    static const char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    std::size_t n = 0;
+    std::uint64_t u = static_cast<std::uint64_t>(v);
+    if (v < 0) {
+        out[n++] = '-';
+        u = 0 - u;
+    }
+    static const std::uint64_t kPow10[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+        10000000ull, 100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
+        10000000000000ull, 100000000000000ull, 1000000000000000ull, 10000000000000000ull,
+        100000000000000000ull, 1000000000000000000ull, 10000000000000000000ull};
+    // digits: from the bit width (log10(2) ~ 1233 / 4096), one too many at most
+    int len = ((std::bit_width(u | 1) * 1233) >> 12) + 1;
+    if (len > 20) len = 20;
+    if (len > 1 && u < kPow10[len - 1]) --len;
+    char* p = out + n + len;
+    while (u >= 100) {
+        const std::size_t i = static_cast<std::size_t>(u % 100) * 2;
+        u /= 100;
+        *--p = kPairs[i + 1];
+        *--p = kPairs[i];
+    }
+    if (u >= 10) {
+        const std::size_t i = static_cast<std::size_t>(u) * 2;
+        *--p = kPairs[i + 1];
+        *--p = kPairs[i];
+    } else {
+        *--p = static_cast<char>('0' + u);
+    }
+    return n + static_cast<std::size_t>(len);
 }
 
 bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
@@ -143,6 +176,39 @@ bool ParseFloat(std::string_view s, char decimalSeparator, double& out) {
     while (i < n && s[i] == ' ') ++i;
     while (n > i && s[n - 1] == ' ') --n;
     if (i == n) return false;
+    {
+        // Fast path in one pass: [sign] digits [separator digits], at most 15 digits, nothing
+        // else: the digits as an exact integer divided by an exact power of ten is the
+        // correctly rounded value. Anything else takes the general road below.
+        static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        std::size_t j = i;
+        bool neg = false;
+        if (s[j] == '+' || s[j] == '-') {
+            neg = s[j] == '-';
+            ++j;
+        }
+        std::uint64_t u = 0;
+        int digits = 0, frac = 0;
+        bool sep = false, plain = true;
+        for (; j < n; ++j) {
+            char c = s[j];
+            if (c >= '0' && c <= '9') {
+                u = u * 10 + static_cast<unsigned>(c - '0');
+                ++digits;
+                frac += sep;
+            } else if (c == decimalSeparator && !sep) {
+                sep = true;
+            } else {
+                plain = false;
+                break;
+            }
+        }
+        if (plain && digits > 0 && digits <= 15) {
+            double v = static_cast<double>(u) / kPow10[frac];
+            out = neg ? -v : v;
+            return true;
+        }
+    }
     char buf[400];
     std::size_t k = 0;
     if (s[i] == '+' || s[i] == '-') {

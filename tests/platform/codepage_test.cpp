@@ -74,6 +74,36 @@ TEST(CodePage, ZeroTerminatedAndCountedInPlace) {
     EXPECT_STREQ(dst, "\xF0");
 }
 
+TEST(CodePage, LongTextsMixedRunsAndLengths) {
+    // Texts longer than a machine word: ASCII runs and letters in every position, each length
+    // from 0 to 40, converted in place and into another buffer, zero-terminated and counted.
+    for (std::size_t len = 0; len <= 40; ++len) {
+        for (std::size_t letterAt = 0; letterAt <= len; ++letterAt) {
+            std::string ansi(len, 'a');
+            for (std::size_t i = 0; i < len; ++i) ansi[i] = static_cast<char>('A' + i % 26);
+            if (letterAt < len) ansi[letterAt] = '\xC0';  // А
+            if (len > 20) ansi[len - 1] = '\xFF';       // я
+            std::string oem = ansi;
+            for (char& c : oem) c = c == '\xC0' ? '\x80' : c == '\xFF' ? '\xEF' : c;
+
+            std::string inPlace = ansi;
+            EXPECT_EQ(CharToOemLen(inPlace.c_str(), inPlace.data()), len);
+            EXPECT_EQ(inPlace, oem);
+            EXPECT_EQ(OemToCharLen(inPlace.c_str(), inPlace.data()), len);
+            EXPECT_EQ(inPlace, ansi);
+
+            std::string out(len + 1, 'x');
+            EXPECT_EQ(CharToOemLen(ansi.c_str(), out.data()), len);
+            EXPECT_EQ(out, oem + '\0');
+            EXPECT_EQ(AnsiToOem(ansi), oem);
+            EXPECT_EQ(OemToAnsi(oem), ansi);
+        }
+    }
+    char stop[] = "ab\0\x80\x80";  // the zero ends the text; what follows stays as it is
+    EXPECT_EQ(OemToCharLen(stop, stop), 2u);
+    EXPECT_EQ(std::memcmp(stop, "ab\0\x80\x80", 5), 0);
+}
+
 TEST(CodePage, Utf8Conversions) {
     EXPECT_EQ(Utf8ToAnsi("Привет, world"), "\xCF\xF0\xE8\xE2\xE5\xF2, world");
     EXPECT_EQ(AnsiToUtf8("\xCF\xF0\xE8\xE2\xE5\xF2"), "Привет");

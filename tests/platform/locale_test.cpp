@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <tuple>
 
 #include "platform/exception.h"
 
@@ -98,6 +100,52 @@ TEST(Locale, DateTimeTextForms) {
     FormatSettings().DateSeparator = '-';
     EXPECT_EQ(DateToStr(t), "07-12-2026");
     FormatSettings() = saved;
+}
+
+TEST(Locale, ShortDateTextFollowsTheSettings) {
+    // The fast short date text equals DateToStr for every format it takes, answers 0 for the
+    // others, and follows every change of the format or the separator.
+    TFormatSettings saved = FormatSettings();
+    struct Case {
+        const char* format;
+        char separator;
+        const char* expected;  // of 7 March 2024; null: left to DateToStr
+    };
+    const Case cases[] = {
+        {"dd.mm.yyyy", '.', "07.03.2024"}, {"mm/dd/yyyy", '-', "03-07-2024"}, {"yyyy-mm-dd", '/', "2024-03-07"},
+        {"DD MM YYYY", '.', "07 03 2024"}, {"dd/mm/yyyy", '.', "07.03.2024"}, {"d.m.yy", '.', nullptr},
+        {"dd.mm.yyyy dd", '.', nullptr},   {"dd.mm.yyyy", '.', "07.03.2024"}, {"ddd.mm.yyyy", '.', nullptr},
+        {"dd.mm.yyyy  ...  ....", '.', nullptr},
+    };
+    char buf[24];
+    for (const Case& c : cases) {
+        FormatSettings().ShortDateFormat = c.format;
+        FormatSettings().DateSeparator = c.separator;
+        std::size_t n = FormatShortDate(2024, 3, 7, buf);
+        if (c.expected) {
+            EXPECT_EQ(std::string(buf, n), c.expected) << c.format;
+            EXPECT_EQ(std::string(buf, n), DateToStr(EncodeDate(2024, 3, 7))) << c.format;
+        } else {
+            EXPECT_EQ(n, 0u) << c.format;
+        }
+    }
+    FormatSettings() = saved;
+    EXPECT_EQ(FormatShortDate(10000, 1, 1, buf), 0u);
+    EXPECT_EQ(FormatShortDate(0, 1, 1, buf), 0u);
+    EXPECT_EQ(std::string(buf, FormatShortDate(1, 1, 1, buf)), "01.01.0001");
+    // whole days both ways agree with the floating-point forms
+    for (int days : {-693593, -1, 0, 1, 2, 45358, 2958465}) {
+        int y, m, d, y2, m2, d2;
+        DecodeDateDays(days, y, m, d);
+        DecodeDate(days, y2, m2, d2);
+        EXPECT_EQ(std::tie(y, m, d), std::tie(y2, m2, d2)) << days;
+        std::int32_t back = 0;
+        ASSERT_TRUE(TryEncodeDateDays(y, m, d, back));
+        EXPECT_EQ(back, days);
+    }
+    std::int32_t none = 0;
+    EXPECT_FALSE(TryEncodeDateDays(2023, 2, 29, none));
+    EXPECT_FALSE(TryEncodeDateDays(2024, 13, 1, none));
 }
 
 TEST(Locale, DateTimeParsing) {

@@ -55,6 +55,65 @@ TEST(NumText, FastPathsAgreeWithTheGeneralConversions) {
     FormatSettings() = saved;
 }
 
+TEST(NumText, DecimalTextsOfFieldsAgreeWithTheHostConversions) {
+    // Values as numeric fields hold them (up to 15 digits, 0..6 decimals) and the texts around
+    // them: printed as FloatToStr prints them, read back as strtod reads them.
+    TFormatSettings saved = FormatSettings();
+    FormatSettings().DecimalSeparator = '.';
+    std::mt19937_64 rng(11);
+    char text[64];
+    for (int i = 0; i < 50000; ++i) {
+        const int digits = 1 + static_cast<int>(rng() % 17);
+        const int decimals = static_cast<int>(rng() % 8);
+        int n = 0;
+        if (rng() % 3 == 0) text[n++] = '-';
+        for (int k = 0; k < digits; ++k) {
+            if (k == digits - decimals && decimals < digits) text[n++] = '.';
+            text[n++] = static_cast<char>('0' + rng() % 10);
+        }
+        std::string_view t(text, static_cast<std::size_t>(n));
+        double v = 0;
+        ASSERT_TRUE(ParseFloat(t, '.', v)) << t;
+        text[n] = '\0';
+        ASSERT_EQ(v, std::strtod(text, nullptr)) << t;
+        ASSERT_EQ(std::signbit(v), text[0] == '-') << t;
+        ASSERT_EQ(General(v), FloatToStr(v)) << t;
+    }
+    FormatSettings() = saved;
+    double d = 0;
+    EXPECT_TRUE(ParseFloat("   -12.50   ", '.', d));
+    EXPECT_EQ(d, -12.5);
+    EXPECT_FALSE(ParseFloat("1.2.3", '.', d));
+    EXPECT_FALSE(ParseFloat("12a", '.', d));
+    EXPECT_FALSE(ParseFloat("- 1", '.', d));
+    EXPECT_TRUE(ParseFloat("1234567890123456789", '.', d));  // more digits than the fast path takes
+    EXPECT_EQ(d, 1234567890123456789.0);
+    EXPECT_EQ(General(0.1), "0.1");
+    EXPECT_EQ(General(12345.67), "12345.67");
+    EXPECT_EQ(General(-99999.99), "-99999.99");
+    EXPECT_EQ(General(999999999999999.9), "1E15");
+}
+
+TEST(NumText, IntegerTexts) {
+    char buf[kNumTextMax];
+    auto text = [&](std::int64_t v) { return std::string(buf, FormatInt64(v, buf)); };
+    for (std::int64_t v : {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1}, std::int64_t{9}, std::int64_t{10},
+                           std::int64_t{99}, std::int64_t{100}, std::int64_t{-100}, INT64_MAX, INT64_MIN,
+                           INT64_MIN + 1})
+        EXPECT_EQ(text(v), std::to_string(v));
+    std::int64_t p = 1;
+    for (int k = 0; k < 19; ++k, p *= 10) {
+        EXPECT_EQ(text(p), std::to_string(p));
+        EXPECT_EQ(text(p - 1), std::to_string(p - 1));
+        EXPECT_EQ(text(-p), std::to_string(-p));
+    }
+    std::mt19937_64 rng(3);
+    for (int i = 0; i < 10000; ++i) {
+        std::int64_t v = static_cast<std::int64_t>(rng()) >> (rng() % 64);
+        ASSERT_EQ(text(v), std::to_string(v));
+    }
+}
+
 TEST(NumText, FixedFormat) {
     char buf[kNumTextMax];
     EXPECT_EQ(std::string(buf, FormatFloatFixed(3.14159, 2, '.', buf)), "3.14");
