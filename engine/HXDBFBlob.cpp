@@ -157,6 +157,44 @@ std::unique_ptr<TStream> THXSmartDBF::CreateBlobStream(TField* field, TBlobStrea
     return s;
 }
 
+void THXSmartDBF::GetBlobText(TField* field, std::string& out) {
+    // as CreateBlobStream(bmRead) and reading the stream whole
+    out.clear();
+    const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
+    char* buf = ActiveRecordBuffer();
+    if (!st || !buf) return;
+    LoadBlob(reinterpret_cast<const std::uint8_t*>(buf), *st, BlobText_);
+    if (BlobText_.Size() > 0)
+        out.assign(reinterpret_cast<const char*>(BlobText_.Memory()), static_cast<std::size_t>(BlobText_.Size()));
+    BlobText_.Clear();
+}
+
+void THXSmartDBF::SetBlobText(TField* field, std::string_view value) {
+    // as CreateBlobStream(bmWrite): the same checks, raised to the caller
+    const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
+    if (State() != dsEdit && State() != dsInsert) throw Exception(kNotEditing);
+    if (field && field->ReadOnly()) throw Exception("Field '" + field->DisplayName() + "' cannot be modified");
+    if (st && !MemoForm(*st).Valid()) throw Exception("THXSmartDBF: Lob stream save error!");
+    char* buf = ActiveRecordBuffer();
+    if (!st || !buf) return;
+    BlobText_.Clear();
+    if (!value.empty() && BlobText_.Write(value.data(), static_cast<std::int64_t>(value.size())) !=
+                              static_cast<std::int64_t>(value.size())) {
+        BlobText_.Clear();
+        throw Exception("Field '" + field->DisplayName() + "': blob write error");
+    }
+    // as the stream's save when it goes: a failure is kept for Post
+    try {
+        const bool stored =
+            StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, BlobText_, THXMemoFile::smNormal);
+        BlobText_.Clear();
+        if (stored) DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(field));
+    } catch (const std::exception& e) {
+        BlobText_.Clear();
+        if (PendingBlobError_.empty()) PendingBlobError_ = e.what();
+    }
+}
+
 bool THXSmartDBF::LoadNestedStream(TField* field, TMemoryStream& out) {
     out.Clear();
     const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
@@ -197,7 +235,7 @@ void THXSmartDBF::FreeReplacedRuns() {
             if (recNo != 0) {
                 // the run the record in the file references stays
                 std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), recNo);
-                if (!TableFile_.ReadAt(pos, rec.Data(), RecLen_)) continue;
+                if (TableFile_.PRead(pos, rec.Data(), RecLen_) != RecLen_) continue;
                 if (CryptActive()) DecryptRecord(rec.Bytes(), recNo);
                 std::uint32_t now = 0;
                 if (DecodeMemoReference(rec.Bytes() + st.Offset, st.Size, MemoForm(st).Ref, now) && now == p.Block)

@@ -149,6 +149,9 @@ public:
     virtual void Pack(bool TempBesideTable = false);
     // A stream over a memo/blob field's value of the active record. HXDBFMemo.cpp
     std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
+    // What a read stream gives / a write stream stores, through one reused memory stream.
+    void GetBlobText(TField* field, std::string& out) override;
+    void SetBlobText(TField* field, std::string_view value) override;
 
     // ---- Memo storage (HXDBFMemo.cpp, HXDBFBlob.cpp) ----
     // CreateTable, step 14: the memo file of a new table, for its final version byte, when a
@@ -375,6 +378,7 @@ private:
     TStream* OuterMemoStream_ = nullptr;
     bool Packing_ = false;
     std::string PendingBlobError_;
+    TMemoryStream BlobText_;  // GetBlobText / SetBlobText: the value, capacity kept
     // dBase IV layout: the runs an edit replaced or wrote. When the edit ends (post or cancel)
     // every one of them that the record in the file does not reference is freed, so a
     // cancelled edit keeps its old value and leaves no dead runs behind.

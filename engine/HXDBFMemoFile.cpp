@@ -183,15 +183,16 @@ std::int64_t THXMemoFile::FileSize() {
     return n;
 }
 
+// Positioned transfers: one system call each on a disk file (no seek before it).
 std::int64_t THXMemoFile::ReadSome(std::int64_t pos, void* buffer, std::int64_t count) {
-    if (Stream_.Seek(pos, soBeginning) != pos) return 0;
-    std::int64_t got = Stream_.Read(buffer, count);
+    if (pos < 0) return 0;
+    std::int64_t got = Stream_.PRead(pos, buffer, count);
     return got > 0 ? got : 0;
 }
 
 void THXMemoFile::WriteRaw(std::int64_t pos, const void* buffer, std::int64_t count) {
     errno = 0;
-    if (!Stream_.WriteAt(pos, buffer, count)) {
+    if (pos < 0 || Stream_.PWrite(pos, buffer, count) != count) {
         if (errno == 0) errno = EIO;
         RaiseIoError();
     }
@@ -273,9 +274,15 @@ bool THXMemoFile::RefreshHeader() {
 
 void THXMemoFile::ReadDataInto(TMemoryStream& out, std::int64_t pos, std::int64_t length) {
     if (length <= 0) return;
-    std::int64_t avail = FileSize() - pos;
-    if (length > avail) length = avail;  // an entry running past the end: what is there
-    if (length <= 0) return;
+    // An entry running past the end gives what is there. A small length is read and cut to
+    // what came; a large one is first bounded by the file size, so that a damaged length
+    // never becomes a huge allocation.
+    constexpr std::int64_t kReadWithoutSize = 1 << 20;
+    if (length > kReadWithoutSize) {
+        std::int64_t avail = FileSize() - pos;
+        if (length > avail) length = avail;
+        if (length <= 0) return;
+    }
     if (!out.SetSize(length)) throw Exception(kReadBlockError);
     std::int64_t got = ReadSome(pos, out.Memory(), length);
     if (got < length) out.SetSize(got);

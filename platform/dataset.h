@@ -427,6 +427,11 @@ public:
     // Blob values of the current record: a stream over the field's value (engine-defined; none by
     // default). The stream writes back when destroyed after a change.
     virtual std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode);
+    // A blob field's value as text (TBlobField::GetAsString) and its replacement by a text
+    // (SetAsString). By default through CreateBlobStream; an engine may override both to do
+    // the same without a stream object per call, with the same checks and results.
+    virtual void GetBlobText(TField* field, std::string& out);
+    virtual void SetBlobText(TField* field, std::string_view value);
 
     // Filtering, searching (engine-defined).
     const std::string& Filter() const { return filterText_; }

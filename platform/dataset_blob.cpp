@@ -9,10 +9,9 @@ std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField*, TBlobStreamMode) { 
 
 TBlobField::TBlobField(TFieldType type, int size) : TField(type, size) {}
 
-void TBlobField::GetAsString(std::string& out) const {
+void TDataSet::GetBlobText(TField* field, std::string& out) {
     out.clear();
-    if (!DataSet()) return;
-    std::unique_ptr<TStream> s = DataSet()->CreateBlobStream(const_cast<TBlobField*>(this), bmRead);
+    std::unique_ptr<TStream> s = CreateBlobStream(field, bmRead);
     if (!s) return;
     std::int64_t size = s->Size();
     if (size <= 0) return;
@@ -22,14 +21,24 @@ void TBlobField::GetAsString(std::string& out) const {
     out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
 }
 
-void TBlobField::SetAsString(std::string_view value) {
-    if (!DataSet()) throw Exception("Field '" + DisplayName() + "' has no dataset");
-    std::unique_ptr<TStream> s = DataSet()->CreateBlobStream(this, bmWrite);
-    if (!s) AccessError("Blob");
+void TDataSet::SetBlobText(TField* field, std::string_view value) {
+    std::unique_ptr<TStream> s = CreateBlobStream(field, bmWrite);
+    if (!s) throw Exception("Cannot access field '" + field->DisplayName() + "' as type Blob");
     s->SetSize(0);
     if (!value.empty() && !s->WriteBuffer(value.data(), static_cast<std::int64_t>(value.size())))
-        throw Exception("Field '" + DisplayName() + "': blob write error");
+        throw Exception("Field '" + field->DisplayName() + "': blob write error");
     // the stream stores the value when it goes
+}
+
+void TBlobField::GetAsString(std::string& out) const {
+    out.clear();
+    if (!DataSet()) return;
+    DataSet()->GetBlobText(const_cast<TBlobField*>(this), out);
+}
+
+void TBlobField::SetAsString(std::string_view value) {
+    if (!DataSet()) throw Exception("Field '" + DisplayName() + "' has no dataset");
+    DataSet()->SetBlobText(this, value);
 }
 
 TVariant TBlobField::AsVariant() const {

@@ -288,11 +288,25 @@ bool AnsiSameText(std::string_view a, std::string_view b) {
 TDateTime Now() {
     struct timeval tv;
     gettimeofday(&tv, nullptr);
-    std::time_t t = tv.tv_sec;
-    struct tm lt;
-    localtime_r(&t, &lt);
-    return EncodeDate(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday) +
-           EncodeTime(lt.tm_hour, lt.tm_min, lt.tm_sec > 59 ? 59 : lt.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+    // The local calendar fields change only with the second: they are converted once per
+    // second (the time zone conversion is the costly part), the milliseconds every call.
+    struct Second {
+        std::time_t Sec = -1;
+        TDateTime Day = 0;
+        int Hour = 0, Min = 0, SecOfMin = 0;
+    };
+    thread_local Second cached;
+    if (tv.tv_sec != cached.Sec) {
+        std::time_t t = tv.tv_sec;
+        struct tm lt;
+        localtime_r(&t, &lt);
+        cached.Day = EncodeDate(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday);
+        cached.Hour = lt.tm_hour;
+        cached.Min = lt.tm_min;
+        cached.SecOfMin = lt.tm_sec > 59 ? 59 : lt.tm_sec;
+        cached.Sec = tv.tv_sec;
+    }
+    return cached.Day + EncodeTime(cached.Hour, cached.Min, cached.SecOfMin, static_cast<int>(tv.tv_usec / 1000));
 }
 
 TDateTime Date() { return std::trunc(Now()); }

@@ -33,7 +33,10 @@ std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
             static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
             static const std::uint64_t kIPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
             for (int k = 0; k <= 6; ++k) {
-                double r = std::nearbyint(a * kPow10[k]);
+                const double t = a * kPow10[k];
+                if (t >= 1e15) break;
+                // nearest integer (t < 2^53): a wrong guess only fails the test below
+                const double r = static_cast<double>(static_cast<std::int64_t>(t + 0.5));
                 if (r >= 1e15) break;
                 if (r / kPow10[k] != a) continue;
                 std::uint64_t u = static_cast<std::uint64_t>(r);
