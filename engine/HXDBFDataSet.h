@@ -49,7 +49,10 @@ struct TDBFFieldStore {
     int NullByte = 0;
     std::uint8_t NullMask = 0;
     bool AutoInc = false;
+    // Read road of a plain kind that is not nullable (kFastNone: the general codec).
+    std::uint8_t FastRead = 0;
 };
+enum : std::uint8_t { kFastNone = 0, kFastText, kFastDecimal, kFastDate, kFastLogical };
 
 class THXSmartDBF : public TDataSet {
 public:

@@ -190,6 +190,65 @@ void PutRightAligned(std::uint8_t* p, int len, const char* text, std::size_t n, 
     std::memcpy(p + (len - static_cast<int>(n)), text, n);
 }
 
+// The codecs of the plain kinds, shared by the general read and the per-field fast road.
+inline bool ReadText(const std::uint8_t* p, int n, bool trim, void* buffer) {
+    if (trim) {
+        int e = n;
+        while (e > 0 && p[e - 1] == ' ') --e;
+        if (e == 0) return false;
+        if (buffer) {
+            std::memcpy(buffer, p, static_cast<std::size_t>(e));
+            std::memset(static_cast<char*>(buffer) + e, 0, static_cast<std::size_t>(n - e + 1));
+        }
+        return true;
+    }
+    if (buffer) {
+        std::memcpy(buffer, p, static_cast<std::size_t>(n));
+        static_cast<char*>(buffer)[n] = '\0';
+    }
+    return true;
+}
+
+// N and F: blanks only find no digits in the parses and give false.
+inline bool ReadDecimal(const std::uint8_t* p, int n, TFieldType type, void* buffer) {
+    std::string_view text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
+    if (type == ftFloat) {
+        double v;
+        if (!ParseFloat(text, '.', v) && !ParseFloat(text, ',', v)) return false;
+        if (buffer) Put(buffer, v);
+        return true;
+    }
+    std::int64_t v;
+    if (!ParseInt64(text, v)) return false;
+    if (type == ftInteger) {
+        if (v < INT32_MIN || v > INT32_MAX) return false;
+        if (buffer) Put(buffer, static_cast<std::int32_t>(v));
+    } else if (buffer) {
+        Put(buffer, v);
+    }
+    return true;
+}
+
+// D: eight digits of a valid date (blanks: the first byte is no digit).
+inline bool ReadDate(const std::uint8_t* p, void* buffer) {
+    int d[8];
+    for (int i = 0; i < 8; ++i) {
+        if (p[i] < '0' || p[i] > '9') return false;
+        d[i] = p[i] - '0';
+    }
+    std::int32_t day;
+    if (!DayNumberOf(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5], d[6] * 10 + d[7], day))
+        return false;
+    if (buffer) Put(buffer, day);
+    return true;
+}
+
+inline bool ReadLogical(const std::uint8_t* p, void* buffer) {
+    if (p[0] != 'T' && p[0] != 'F') return false;
+    if (buffer) Put(buffer, static_cast<std::int16_t>(p[0] == 'T' ? -1 : 0));
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -255,6 +314,13 @@ bool THXSmartDBF::GetFieldData(TField* field, void* buffer) {
     const TDBFFieldStore* s = FieldStore(field);
     if (!s) return false;
     const auto* rec = reinterpret_cast<const std::uint8_t*>(buf);
+    switch (s->FastRead) {  // the plain kinds straight to their codec (never nullable)
+        case kFastText: return ReadText(rec + s->Offset, s->Size, TrimCType_, buffer);
+        case kFastDecimal: return ReadDecimal(rec + s->Offset, s->Size, s->DataType, buffer);
+        case kFastDate: return ReadDate(rec + s->Offset, buffer);
+        case kFastLogical: return ReadLogical(rec + s->Offset, buffer);
+        default: break;
+    }
     if (s->Nullable) {
         int nf = DBFFieldDefs_.NullFlagsOffset();
         if (nf > 0 && s->NullByte < DBFFieldDefs_.NullFlagsSize() && (rec[nf + s->NullByte] & s->NullMask) &&
@@ -274,58 +340,11 @@ bool THXSmartDBF::ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* re
                 if (buffer) std::memcpy(buffer, p, static_cast<std::size_t>(n));
                 return true;
             }
-            if (TrimCType_) {
-                int e = n;
-                while (e > 0 && p[e - 1] == ' ') --e;
-                if (e == 0) return false;
-                if (buffer) {
-                    std::memcpy(buffer, p, static_cast<std::size_t>(e));
-                    std::memset(static_cast<char*>(buffer) + e, 0, static_cast<std::size_t>(n - e + 1));
-                }
-                return true;
-            }
-            if (buffer) {
-                std::memcpy(buffer, p, static_cast<std::size_t>(n));
-                static_cast<char*>(buffer)[n] = '\0';
-            }
-            return true;
+            return ReadText(p, n, TrimCType_, buffer);
         case 'N':
-        case 'F': {
-            if (AllSpaces(p, n)) return false;
-            std::string_view text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
-            if (s.DataType == ftFloat) {
-                double v;
-                if (!ParseFloat(text, '.', v) && !ParseFloat(text, ',', v)) return false;
-                if (buffer) Put(buffer, v);
-                return true;
-            }
-            std::int64_t v;
-            if (!ParseInt64(text, v)) return false;
-            if (s.DataType == ftInteger) {
-                if (v < INT32_MIN || v > INT32_MAX) return false;
-                if (buffer) Put(buffer, static_cast<std::int32_t>(v));
-            } else if (buffer) {
-                Put(buffer, v);
-            }
-            return true;
-        }
-        case 'D': {
-            if (AllSpaces(p, 8)) return false;
-            int d[8];
-            for (int i = 0; i < 8; ++i) {
-                if (p[i] < '0' || p[i] > '9') return false;
-                d[i] = p[i] - '0';
-            }
-            std::int32_t day;
-            if (!DayNumberOf(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3], d[4] * 10 + d[5], d[6] * 10 + d[7], day))
-                return false;
-            if (buffer) Put(buffer, day);
-            return true;
-        }
-        case 'L':
-            if (p[0] != 'T' && p[0] != 'F') return false;
-            if (buffer) Put(buffer, static_cast<std::int16_t>(p[0] == 'T' ? -1 : 0));
-            return true;
+        case 'F': return ReadDecimal(p, n, s.DataType, buffer);
+        case 'D': return ReadDate(p, buffer);
+        case 'L': return ReadLogical(p, buffer);
         case 'M':
         case 'G':
         case 'P':
