@@ -29,11 +29,16 @@ void MapBuffer(const unsigned char* table, const char* src, char* dst, std::size
 }
 
 std::size_t MapText(const unsigned char* table, const char* src, char* dst) {
-    // The length first, then byte by byte (src == dst works); the terminating zero is kept.
-    const std::size_t n = std::strlen(src);
-    MapBuffer(table, src, dst, n);
-    dst[n] = '\0';
-    return n;
+    // Byte by byte up to the zero, which is written too (src == dst works). Single-byte loads
+    // only: the text has often just been copied in, and wider loads would wait for those stores.
+    std::size_t i = 0;
+    for (;; ++i) {
+        const unsigned char c = static_cast<unsigned char>(src[i]);
+        if (c == 0) break;
+        dst[i] = static_cast<char>(table[c]);
+    }
+    dst[i] = '\0';
+    return i;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {

@@ -15,6 +15,13 @@ inline void SetOut(std::string& out, const char* p, std::size_t n) {
     out.clear();
     out.append(p, n);
 }
+// out := the count bytes that write(p) puts at p, for at most room bytes: the text is made in
+// out's own storage, so it is not read back from a scratch buffer that was just written.
+template <class Write>
+inline void WriteOut(std::string& out, std::size_t room, Write write) {
+    out.resize(room);
+    out.resize(write(out.data()));
+}
 }  // namespace
 
 
@@ -277,8 +284,11 @@ void TStringField::GetAsString(std::string& out) const {
     }
     buf[Size()] = '\0';
     if (transliterate_ && DataSet()) {
-        int n = DataSet()->TranslateText(buf, buf, false);
-        SetOut(out, buf, n >= 0 && n <= Size() ? static_cast<std::size_t>(n) : std::strlen(buf));
+        // translated straight into out (room for Size bytes and the zero)
+        WriteOut(out, static_cast<std::size_t>(Size()), [&](char* p) {
+            int n = DataSet()->TranslateText(buf, p, false);
+            return n >= 0 && n <= Size() ? static_cast<std::size_t>(n) : std::strlen(p);
+        });
         return;
     }
     SetOut(out, buf, std::strlen(buf));
@@ -383,8 +393,7 @@ void TIntegerField::GetAsString(std::string& out) const {
         out.clear();
         return;
     }
-    char buf[kNumTextMax];
-    SetOut(out, buf, FormatInt64(v, buf));
+    WriteOut(out, 24, [&](char* p) { return FormatInt64(v, p); });
 }
 
 void TIntegerField::SetAsString(std::string_view value) {
@@ -456,8 +465,8 @@ void TFloatField::GetAsString(std::string& out) const {
     }
     double v;
     std::memcpy(&v, buf, 8);
-    char text[kNumTextMax];
-    SetOut(out, text, FormatFloatGeneral(v, FormatSettings().DecimalSeparator, text));
+    const char separator = FormatSettings().DecimalSeparator;
+    WriteOut(out, kNumTextMax, [&](char* p) { return FormatFloatGeneral(v, separator, p); });
 }
 
 void TFloatField::SetAsString(std::string_view value) {
@@ -638,12 +647,8 @@ void TDateTimeField::GetAsString(std::string& out) const {
         std::memcpy(&d, buf, 4);
         int year, month, day;
         DecodeDateDays(static_cast<std::int64_t>(d) - kDateDelta, year, month, day);
-        char text[24];
-        std::size_t n = FormatShortDate(year, month, day, text);
-        if (n > 0)
-            SetOut(out, text, n);
-        else
-            out = DateToStr(static_cast<double>(d) - kDateDelta);
+        WriteOut(out, 24, [&](char* p) { return FormatShortDate(year, month, day, p); });
+        if (out.empty()) out = DateToStr(static_cast<double>(d) - kDateDelta);
         return;
     }
     TDateTime dt;
