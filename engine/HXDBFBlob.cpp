@@ -219,14 +219,18 @@ void THXSmartDBF::RewriteBlob(TField* field, TMemoryStream& data) {
 }
 
 void THXSmartDBF::FreeReplacedRuns() {
-    std::vector<TPendingFree> pending;
+    // the list is taken over whole (PendingFrees_ is left empty, with the other's capacity)
+    std::vector<TPendingFree>& pending = FreeingNow_;
+    pending.clear();
     pending.swap(PendingFrees_);
-    if (pending.empty() || !MemoFile_.IsOpen() || Memo_.Layout() != mlDBase4 || !TableFile_.IsOpen()) return;
+    if (pending.empty() || !MemoFile_.IsOpen() || Memo_.Layout() != mlDBase4 || !TableFile_.IsOpen() ||
+        FreeCheckBuf_.Size() < RecLen_)
+        return;
     // A record inserted meanwhile has its number in the active buffer once it is posted; a
     // cancelled insert still shows 0 there.
     const char* active = ActiveBuffer();
     const std::uint32_t inserted = active ? BufferRecNo(active) : 0;
-    TMemBlock rec = TMemBlock::Allocate(this, RecLen_, "THXSmartDBF");
+    TMemBlock& rec = FreeCheckBuf_;
     if (!Locks_.MemoLock(MemoFile_)) return;  // left as dead space
     try {
         for (const TPendingFree& p : pending) {

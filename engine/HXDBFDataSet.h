@@ -364,6 +364,7 @@ private:
     TMemBlock ScanBuf_;     // BufferSize bytes
     TMemBlock SlotSave_;    // one record: slot 0 kept over a refill that may find nothing
     TMemBlock Scratch_, FilterBuf_, SetKeyBuf_, CryptBuf_;  // record buffers of the engine
+    TMemBlock FreeCheckBuf_;  // FreeReplacedRuns: the record as the file holds it
     int R_ = 0;
     int L_ = 0;
     bool FilledBackwards_ = false;
@@ -391,6 +392,7 @@ private:
         std::uint32_t Block;
     };
     std::vector<TPendingFree> PendingFrees_;
+    std::vector<TPendingFree> FreeingNow_;  // FreeReplacedRuns' list (capacities kept)
     void BindMemoHooks(THXMemoFile& memo);
     void FreeReplacedRuns();
 };

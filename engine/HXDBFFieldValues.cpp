@@ -636,7 +636,11 @@ void THXSmartDBF::WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, co
                 return;
             }
             int y, m, d;
-            DecodeDate(static_cast<double>(Get32(buffer)) - kDateDelta, y, m, d);
+            const std::int64_t days = static_cast<std::int64_t>(Get32(buffer)) - kDateDelta;
+            if (days >= -3000000 && days <= 3000000)  // whole days, no floating point
+                DecodeDateDays(days, y, m, d);
+            else  // beyond any valid year: as the general decoding clamps it (for the message)
+                DecodeDate(static_cast<double>(days), y, m, d);
             if (y < 1 || y > 9999) TooWide(s, std::to_string(y));
             const int parts[3][2] = {{y, 4}, {m, 2}, {d, 2}};
             int at = 0;

@@ -127,6 +127,7 @@ void THXSmartDBF::InternalOpen() {
         FilterBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         SetKeyBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         CryptBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        FreeCheckBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         if (Filtered() && !Filter().empty()) CompileFilter();
         // 12.
         Bof_ = true;
@@ -150,6 +151,7 @@ void THXSmartDBF::FreeTableBuffers() {
     FilterBuf_.Reset();
     SetKeyBuf_.Reset();
     CryptBuf_.Reset();
+    FreeCheckBuf_.Reset();
     R_ = 0;
     L_ = 0;
     FilledBackwards_ = false;
