@@ -112,9 +112,15 @@ TFieldDef* TFieldDefs::Find(std::string_view name) {
 // ---------------------------------------------------------------------------------------
 
 TField* TFields::FindField(std::string_view name) const {
-    const std::uint32_t h = TField::NameHash(name);
-    // Callers mostly look fields up in list order: the one after the last found comes first.
+    // Callers mostly look fields up in list order: the one after the last found comes first,
+    // and is tried before the name's hash is made (equal names have equal hashes).
     const std::size_t count = items_.size();
+    if (hint_ < count && SameName(items_[hint_]->FieldName(), name)) {
+        TField* f = items_[hint_].get();
+        hint_ = hint_ + 1 < count ? hint_ + 1 : 0;
+        return f;
+    }
+    const std::uint32_t h = TField::NameHash(name);
     for (std::size_t k = 0; k < count; ++k) {
         std::size_t i = hint_ + k < count ? hint_ + k : hint_ + k - count;
         const TField* f = items_[i].get();
