@@ -15,23 +15,10 @@
 #include "engine/HXDBFBlob.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
+#include "testutil/temp_dir.h"
 
 namespace zarbel {
 namespace {
-
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zarbel_memort_XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path = tmpl;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-};
 
 std::string ReadAll(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -45,7 +32,7 @@ std::string ReadAll(const std::string& path) {
 }
 
 // Lines "NAME=..|NOTE=.." of the live records as dbfread sees them; empty when it cannot run.
-std::vector<std::string> Dbfread(const ScratchDir& dir, const std::string& table) {
+std::vector<std::string> Dbfread(const testutil::TempDir& dir, const std::string& table) {
     const char* script = R"PY(
 import sys, dbfread
 for rec in dbfread.DBF(sys.argv[1], encoding='cp1251'):
@@ -117,7 +104,7 @@ std::vector<std::string> Walk(THXSmartDBF& t) {
 TEST(MemoRoundTrip, ChangedValuesDeletedRecordsPackAndAnIndependentReader) {
     for (xBaseVersion v : {xBaseIII, xBaseIV, xFoxPro}) {
         SCOPED_TRACE(static_cast<int>(v));
-        ScratchDir dir;
+        testutil::TempDir dir;
         std::string path = dir.File("r.dbf");
         std::string memoPath = dir.File(v == xFoxPro ? "r.fpt" : "r.dbt");
         {
@@ -175,7 +162,7 @@ TEST(MemoRoundTrip, ChangedValuesDeletedRecordsPackAndAnIndependentReader) {
 }
 
 TEST(MemoRoundTrip, NestedTableEntriesReadRawAndRewriteInPlace) {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string path = dir.File("n.dbf");
     THXDBFNTX t;
     t.SetDBFFileName(path);
@@ -229,7 +216,7 @@ TEST(MemoRoundTrip, NestedTableEntriesReadRawAndRewriteInPlace) {
 }
 
 TEST(MemoRoundTrip, FailedSaveInsideTheStreamIsRaisedByPost) {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string path = dir.File("f.dbf");
     THXDBFNTX t;
     Create(t, path, xBaseIV);

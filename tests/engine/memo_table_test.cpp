@@ -15,6 +15,7 @@
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
 #include "dbf_builder.h"
+#include "testutil/temp_dir.h"
 
 namespace zarbel {
 namespace {
@@ -22,21 +23,6 @@ namespace {
 using test::BuildDbf;
 using test::FieldSpec;
 using test::Pad;
-
-// A private scratch directory removed at the end.
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zarbel_memo_XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path = tmpl;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-};
 
 std::string LE32s(std::uint32_t v) {
     std::string s(4, '\0');
@@ -61,7 +47,7 @@ std::string DB4Entry(const std::string& data) {
 }
 
 struct MemoTable {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string dbf;
     THXSmartDBF t;
     MemoTable() : dbf(dir.File("m.dbf")) { t.SetDBFFileName(dbf); }
@@ -212,7 +198,7 @@ TEST(MemoTable, LobBlockSizeRoundsDown) {
 }
 
 TEST(MemoTable, CreateMemoFileForVersionByte) {
-    ScratchDir dir;
+    testutil::TempDir dir;
     THXSmartDBF t;
     t.SetDBFFileName(dir.File("c.dbf"));
     t.CreateMemoFile(0x83, true);

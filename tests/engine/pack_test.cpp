@@ -18,6 +18,7 @@
 #include "platform/exception.h"
 #include "platform/fileio.h"
 #include "dbf_builder.h"
+#include "testutil/temp_dir.h"
 
 namespace zarbel {
 namespace {
@@ -26,26 +27,6 @@ using test::BuildDbf;
 using test::Pad;
 using test::ReadFile;
 using test::WriteFile;
-
-struct ScratchDir {
-    std::string path;
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zarbel_pack_XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path = tmpl;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> n;
-        for (const auto& e : std::filesystem::directory_iterator(path)) n.push_back(e.path().filename().string());
-        std::sort(n.begin(), n.end());
-        return n;
-    }
-};
 
 std::string LE32s(std::uint32_t v) {
     std::string s(4, '\0');
@@ -62,7 +43,7 @@ std::string BE32s(std::uint32_t v) {
 // a memo "memo <n>" written in the memo layout of the version byte, each in its own block,
 // with a dead block before each entry.
 struct FiveRecords {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string dbf, memo;
     std::uint8_t version;
     FiveRecords(std::uint8_t v) : dbf(dir.File("t.dbf")), version(v) {
@@ -211,7 +192,7 @@ TEST(Pack, OemMemoBytesMoveUntranslated) {
 }
 
 TEST(Pack, KeepsOnlyRecordsFlaggedWithASpace) {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string dbf = dir.File("k.dbf");
     WriteFile(dbf, BuildDbf(0x03, {{"A", 'C', 2}}, {" aa", std::string("\0bb", 3), "*cc", " dd", "#ee"}));
     THXSmartDBF t;
@@ -227,7 +208,7 @@ TEST(Pack, KeepsOnlyRecordsFlaggedWithASpace) {
 }
 
 TEST(Pack, EmptyAndUnchangedTables) {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string dbf = dir.File("e.dbf");
     std::string empty = BuildDbf(0x03, {{"A", 'C', 2}}, {});
     WriteFile(dbf, empty);
@@ -280,7 +261,7 @@ TEST(Pack, FailedWriteRaises) {
 }
 
 TEST(Pack, RecordSizeTooLargeAndHeaderLockRefused) {
-    ScratchDir dir;
+    testutil::TempDir dir;
     std::string dbf = dir.File("l.dbf");
     WriteFile(dbf, BuildDbf(0x03, {{"A", 'C', 20}}, {" aaaaaaaaaaaaaaaaaaaa"}));
     {

@@ -1,5 +1,6 @@
 // Test helpers: a temporary directory removed with everything in it, and small file helpers.
 #pragma once
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace zarbel::testutil {
 
@@ -27,6 +29,14 @@ public:
     const std::string& path() const { return path_; }
     // path + "/" + relative
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+    std::string File(const std::string& name) const { return *this / name; }
+    // The names of the directory's entries, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> n;
+        for (const auto& e : std::filesystem::directory_iterator(path_)) n.push_back(e.path().filename().string());
+        std::sort(n.begin(), n.end());
+        return n;
+    }
 
 private:
     std::string path_;
