@@ -3,6 +3,7 @@
 #include "engine/HXDBFBlob.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/exception.h"
 
@@ -87,12 +88,6 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
     TMemoFieldForm form = MemoForm(st);
     if (!form.Valid()) throw Exception("THXSmartDBF: Lob stream save error!");
     if (!target.IsOpen()) return false;
-    if (!Locks_.MemoLock(target.Stream())) return false;
-    struct Unlock {
-        THXDBFLockState& l;
-        TProxyStream& p;
-        ~Unlock() { l.MemoUnlock(p); }
-    } unlock{Locks_, target.Stream()};
     std::uint8_t* field = rec + st.Offset;
     const bool vfp = MemoDialect_ == xVisualFoxPro;
     const int nullAt = DBFFieldDefs_.NullFlagsOffset();
@@ -121,6 +116,14 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
         }
         return true;
     }
+    // Only a value that goes into the memo file needs the memo lock: clearing a field changes
+    // the record alone (the run it referenced is settled when the edit ends).
+    if (!Locks_.MemoLock(target.Stream())) return false;
+    struct Unlock {
+        THXDBFLockState& l;
+        TProxyStream& p;
+        ~Unlock() { l.MemoUnlock(p); }
+    } unlock{Locks_, target.Stream()};
     std::uint32_t old = 0;
     bool hasOld = DecodeMemoReference(field, st.Size, form.Ref, old);
     if (translate && form.Text && OEM_) TranslateStream(*this, data, true);
@@ -230,6 +233,19 @@ void THXSmartDBF::FreeReplacedRuns() {
     // cancelled insert still shows 0 there.
     const char* active = ActiveBuffer();
     const std::uint32_t inserted = active ? BufferRecNo(active) : 0;
+    // The runs that the record just appended references are what Post wrote from the active
+    // buffer: they stay, and need neither the memo lock nor a read of the record.
+    if (inserted != 0) {
+        std::erase_if(pending, [&](const TPendingFree& p) {
+            if (p.RecNo != 0) return false;
+            const TDBFFieldStore& st = Stores_[static_cast<std::size_t>(p.Store)];
+            std::uint32_t now = 0;
+            return DecodeMemoReference(reinterpret_cast<const std::uint8_t*>(active) + st.Offset, st.Size,
+                                       MemoForm(st).Ref, now) &&
+                   now == p.Block;
+        });
+        if (pending.empty()) return;
+    }
     TMemBlock& rec = FreeCheckBuf_;
     if (!Locks_.MemoLock(MemoFile_)) return;  // left as dead space
     try {

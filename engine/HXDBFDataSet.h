@@ -122,6 +122,10 @@ public:
     const std::uint8_t* BufferedRecord(std::uint32_t n) const;
     // Number of read calls made on the table file since it opened (observability for tests).
     std::uint64_t BlockReads() const { return BlockReads_; }
+    // Byte-range lock and unlock calls made to the host on the table and memo files so far
+    // (observability for tests).
+    std::uint64_t TableLockCalls() const { return TableFile_.PlatformLockCalls(); }
+    std::uint64_t MemoLockCalls() const { return MemoFile_.PlatformLockCalls(); }
 
     // ---- Engine operations ----
     // Reads record n into the scratch buffer without moving the cursor and makes it the active

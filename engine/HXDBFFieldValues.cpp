@@ -605,7 +605,7 @@ void THXSmartDBF::WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, co
             std::size_t c = 0;
             if (buffer) {
                 const char* src = static_cast<const char*>(buffer);
-                while (c < static_cast<std::size_t>(n) && src[c]) ++c;
+                c = ::strnlen(src, static_cast<std::size_t>(n));
                 std::memcpy(p, src, c);
             }
             std::memset(p + c, ' ', static_cast<std::size_t>(n) - c);

@@ -98,16 +98,10 @@ bool THXDBFLockState::HeaderLock() {
     const TLockRange range = LockRangeFor(LockProtocol_, TLockTarget::Header);
     bool ok = false;
     for (int i = 0; i < attempts && !ok; ++i) {
-        bool already;
-        {
-            std::lock_guard<std::mutex> g(StateLock_);
-            already = HeaderLocked_;
-        }
-        ok = already || NoSharing() || AttemptLock(TableFile_, range);
+        ok = HeaderLocked_ || NoSharing() || AttemptLock(TableFile_, range);
         if (!ok) WaitBetweenAttempts();
     }
     if (!ok) {
-        std::lock_guard<std::mutex> g(StateLock_);
         HeaderLocked_ = false;
         return false;
     }
@@ -116,24 +110,15 @@ bool THXDBFLockState::HeaderLock() {
         std::uint8_t buf[kHeaderSize];
         if (TableFile_->PRead(0, buf, kHeaderSize) == kHeaderSize) Header_->Load(buf);
     }
-    std::lock_guard<std::mutex> g(StateLock_);
     HeaderLocked_ = true;
     return true;
 }
 
 bool THXDBFLockState::HeaderUnlock() {
     std::lock_guard<std::mutex> cs(HeaderUnlockCS_);
-    bool locked;
-    {
-        std::lock_guard<std::mutex> g(StateLock_);
-        locked = HeaderLocked_;
-    }
     bool ok = true;
-    if (!NoSharing() && locked) ok = DoUnlock(TableFile_, LockRangeFor(LockProtocol_, TLockTarget::Header));
-    if (ok) {
-        std::lock_guard<std::mutex> g(StateLock_);
-        HeaderLocked_ = false;
-    }
+    if (!NoSharing() && HeaderLocked_) ok = DoUnlock(TableFile_, LockRangeFor(LockProtocol_, TLockTarget::Header));
+    if (ok) HeaderLocked_ = false;
     return ok;
 }
 
@@ -160,50 +145,46 @@ bool THXDBFLockState::RecordUnlock(std::uint32_t recNo) {
     return true;
 }
 
+void THXDBFLockState::RecordAndHeaderUnlock(std::uint32_t recNo) {
+    if (!NoSharing() && TableFile_ && TableFile_->ProxyStreamType() == pstFile &&
+        LockRangeFor(LockProtocol_, TLockTarget::Header).kind == TLockRange::Byte) {
+        std::lock_guard<std::mutex> rcs(RecordUnlockCS_);
+        std::lock_guard<std::mutex> hcs(HeaderUnlockCS_);
+        std::lock_guard<std::mutex> g(StateLock_);
+        if (HeaderLocked_ && LockedRecords_.size() == 1 && LockedRecords_[0] == recNo && TableFile_->UnlockAll()) {
+            LockedRecords_.clear();
+            HeaderLocked_ = false;
+            return;
+        }
+    }
+    RecordUnlock(recNo);
+    HeaderUnlock();
+}
+
 bool THXDBFLockState::MemoLock(TProxyStream& memoFile) {
     std::lock_guard<std::mutex> cs(MemoLockCS_);
     const int attempts = std::max(1, WaitBusyRes_);
     const TLockRange range = LockRangeFor(LobLockProtocol_, TLockTarget::Memo);
     bool ok = false;
     for (int i = 0; i < attempts && !ok; ++i) {
-        bool already;
-        {
-            std::lock_guard<std::mutex> g(StateLock_);
-            already = MemoLocked_;
-        }
-        ok = already || NoSharing() || AttemptLock(&memoFile, range);
+        ok = MemoLocked_ || NoSharing() || AttemptLock(&memoFile, range);
         if (!ok) WaitBetweenAttempts();
     }
-    std::lock_guard<std::mutex> g(StateLock_);
     MemoLocked_ = ok;
     return ok;
 }
 
 bool THXDBFLockState::MemoUnlock(TProxyStream& memoFile) {
     std::lock_guard<std::mutex> cs(MemoUnlockCS_);
-    bool locked;
-    {
-        std::lock_guard<std::mutex> g(StateLock_);
-        locked = MemoLocked_;
-    }
     bool ok = true;
-    if (!NoSharing() && locked) ok = DoUnlock(&memoFile, LockRangeFor(LobLockProtocol_, TLockTarget::Memo));
-    if (ok) {
-        std::lock_guard<std::mutex> g(StateLock_);
-        MemoLocked_ = false;
-    }
+    if (!NoSharing() && MemoLocked_) ok = DoUnlock(&memoFile, LockRangeFor(LobLockProtocol_, TLockTarget::Memo));
+    if (ok) MemoLocked_ = false;
     return ok;
 }
 
-bool THXDBFLockState::IsHeaderLocked() const {
-    std::lock_guard<std::mutex> g(StateLock_);
-    return HeaderLocked_;
-}
+bool THXDBFLockState::IsHeaderLocked() const { return HeaderLocked_; }
 
-bool THXDBFLockState::IsMemoLocked() const {
-    std::lock_guard<std::mutex> g(StateLock_);
-    return MemoLocked_;
-}
+bool THXDBFLockState::IsMemoLocked() const { return MemoLocked_; }
 
 bool THXDBFLockState::IsRecordLocked(std::uint32_t recNo) const {
     std::lock_guard<std::mutex> g(StateLock_);

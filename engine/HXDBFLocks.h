@@ -13,6 +13,7 @@
 // A failed attempt is retried up to WaitBusyRes attempts in all (at least one), sleeping
 // about one millisecond after every failed attempt.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -69,6 +70,10 @@ public:
     bool HeaderUnlock();
     bool RecordLock(std::uint32_t recNo);
     bool RecordUnlock(std::uint32_t recNo);
+    // The last two steps of an append: the record unlock of recNo, then the header unlock.
+    // When the two are all that this object holds on a disk table file, one host call
+    // releases both (nothing can happen between the two releases that anyone could see).
+    void RecordAndHeaderUnlock(std::uint32_t recNo);
     bool MemoLock(TProxyStream& memoFile);
     bool MemoUnlock(TProxyStream& memoFile);
 
@@ -89,11 +94,11 @@ private:
     LockProtocolType LobLockProtocol_ = lpNone;
     int WaitBusyRes_ = kDefaultWaitBusyRes;
 
-    bool HeaderLocked_ = false;
-    bool MemoLocked_ = false;
+    std::atomic<bool> HeaderLocked_{false};
+    std::atomic<bool> MemoLocked_{false};
     std::vector<std::uint32_t> LockedRecords_;
-    // Guards the flags and the list against readers on other threads; taken briefly inside
-    // the operation mutexes, never across a wait.
+    // Guards the list against readers on other threads; taken briefly inside the operation
+    // mutexes, never across a wait. The flags are atomic.
     mutable std::mutex StateLock_;
     std::mutex RecordLockCS_, RecordUnlockCS_, HeaderLockCS_, HeaderUnlockCS_, MemoLockCS_, MemoUnlockCS_;
 };

@@ -34,12 +34,30 @@ const char* const kTableFullMsg = "THXSmartDBF.InternalAddRecord: The table cann
 class THeaderLockGuard {
 public:
     explicit THeaderLockGuard(THXDBFLockState& locks) : Locks_(locks) {}
-    ~THeaderLockGuard() { Locks_.HeaderUnlock(); }
+    ~THeaderLockGuard() {
+        if (!Dismissed_) Locks_.HeaderUnlock();
+    }
+    // Another guard releases the header lock from now on.
+    void Dismiss() { Dismissed_ = true; }
     THeaderLockGuard(const THeaderLockGuard&) = delete;
     THeaderLockGuard& operator=(const THeaderLockGuard&) = delete;
 
 private:
     THXDBFLockState& Locks_;
+    bool Dismissed_ = false;
+};
+
+// The record and header locks of an append, released together when the scope ends.
+class TAppendLockGuard {
+public:
+    TAppendLockGuard(THXDBFLockState& locks, std::uint32_t n) : Locks_(locks), N_(n) {}
+    ~TAppendLockGuard() { Locks_.RecordAndHeaderUnlock(N_); }
+    TAppendLockGuard(const TAppendLockGuard&) = delete;
+    TAppendLockGuard& operator=(const TAppendLockGuard&) = delete;
+
+private:
+    THXDBFLockState& Locks_;
+    std::uint32_t N_;
 };
 
 class TRecordLockGuard {
@@ -139,7 +157,8 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     const std::uint32_t n = count + 1;
 
     if (!Locks_.RecordLock(n)) throw Exception(kAppendRecordLockMsg);
-    TRecordLockGuard recordGuard(Locks_, n);
+    headerGuard.Dismiss();  // from here both locks are released together, the record's first
+    TAppendLockGuard lockGuard(Locks_, n);
 
     PutLE32(reinterpret_cast<std::uint8_t*>(buffer) + RecLen_, n);
     WriteRecordImage(buffer, n);

@@ -1,6 +1,7 @@
 #include "engine/HXDBFPrx.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/HXDBFMemMgr.h"
 
@@ -65,6 +66,25 @@ TStream* TProxyStream::MemoryStorage() {
     }
 }
 
+void TProxyStream::MapHead(TFileAccess access) {
+    UnmapHead();
+    if (Handle_ == kInvalidHandle || access == faWrite) return;  // a write-only handle cannot be mapped
+    const std::int64_t size = FileSizeOf(Handle_);
+    if (size <= 0) return;
+    Head_ = FileMapHead(Handle_, access == faReadWrite, HeadMapLen_);
+    if (!Head_) return;
+    HeadLen_ = std::min<std::int64_t>(size, static_cast<std::int64_t>(HeadMapLen_));
+    HeadWritable_ = access == faReadWrite;
+}
+
+void TProxyStream::UnmapHead() {
+    FileUnmapHead(Head_, HeadMapLen_);
+    Head_ = nullptr;
+    HeadMapLen_ = 0;
+    HeadLen_ = 0;
+    HeadWritable_ = false;
+}
+
 void TProxyStream::OpenProxyStream() {
     switch (Type_) {
         case pstFile: {
@@ -74,6 +94,7 @@ void TProxyStream::OpenProxyStream() {
             if (!MapAccessMode(AccessMode_.AccessMode(), access, share)) return;
             Handle_ = FileOpen(FileName_, access, share);
             Writable_ = access != faRead;
+            MapHead(access);
             break;
         }
         case pstInnerStream:
@@ -108,6 +129,7 @@ void TProxyStream::CreateProxyStream() {
 }
 
 void TProxyStream::Close() {
+    UnmapHead();
     switch (Type_) {
         case pstFile:
             if (Handle_ != kInvalidHandle) {
@@ -150,7 +172,10 @@ std::int64_t TProxyStream::Seek(std::int64_t offset, int origin) {
 bool TProxyStream::SetEndOfFile() {
     std::int64_t pos = Seek(0, soCurrent);
     if (pos < 0) return false;
-    if (Type_ == pstFile) return FileTruncate(Handle_, pos);
+    if (Type_ == pstFile) {
+        if (pos < HeadLen_) HeadLen_ = pos;  // the view never reaches past the end
+        return FileTruncate(Handle_, pos);
+    }
     TStream* s = MemoryStorage();
     return s && s->SetSize(pos);
 }
@@ -170,7 +195,13 @@ bool TProxyStream::WriteAt(std::int64_t pos, const void* buffer, std::int64_t co
 }
 
 std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t count) {
-    if (Type_ == pstFile) return FileReadAt(Handle_, pos, buffer, count);
+    if (Type_ == pstFile) {
+        if (pos >= 0 && count >= 0 && pos + count <= HeadLen_) {
+            std::memcpy(buffer, static_cast<const char*>(Head_) + pos, static_cast<std::size_t>(count));
+            return count;
+        }
+        return FileReadAt(Handle_, pos, buffer, count);
+    }
     TStream* s = MemoryStorage();
     if (!s || pos < 0) return -1;
     std::int64_t old = s->Seek(0, soCurrent);
@@ -180,7 +211,13 @@ std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t co
 }
 
 std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int64_t count) {
-    if (Type_ == pstFile) return FileWriteAt(Handle_, pos, buffer, count);
+    if (Type_ == pstFile) {
+        if (HeadWritable_ && pos >= 0 && count >= 0 && pos + count <= HeadLen_) {
+            std::memcpy(static_cast<char*>(Head_) + pos, buffer, static_cast<std::size_t>(count));
+            return count;
+        }
+        return FileWriteAt(Handle_, pos, buffer, count);
+    }
     TStream* s = MemoryStorage();
     if (!s || pos < 0) return -1;
     std::int64_t old = s->Seek(0, soCurrent);
@@ -221,12 +258,19 @@ bool TProxyStream::Unlock(std::uint32_t Offset, std::uint32_t Length) {
     }
 }
 
+bool TProxyStream::UnlockAll() {
+    if (Type_ != pstFile) return false;
+    ++PlatformLockCalls_;
+    return FileUnlockAll(Handle_);
+}
+
 bool TProxyStream::LoadFromFile(const std::string& fileName) {
     switch (Type_) {
         case pstFile: {
             TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
             const THandle src = guard.Get();
             if (src == kInvalidHandle) return false;
+            HeadLen_ = 0;  // the file is cut to nothing first: the view serves nothing any more
             bool ok = FileSeek(Handle_, 0, soBeginning) == 0 && FileTruncate(Handle_, 0);
             if (ok) {
                 TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);

@@ -25,6 +25,13 @@
 // A handle open for writing takes write locks, so two writers (in one process or in two)
 // always exclude each other; a read-only handle cannot hold a write lock and takes a read
 // lock instead, which excludes every writer while it is held.
+//
+// An opened disk file (read, or read and write) has its first page mapped shared: positioned
+// transfers that lie wholly inside the bytes the file had there when it was opened are
+// copies from and to that view instead of system calls (the table and memo headers are read
+// under every lock and written after every append). The view is the file's own page cache,
+// so other programs' reads and writes see the same bytes. Cutting the file shrinks the
+// usable part of the view with it; writes that extend the file always go to the host.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -91,7 +98,10 @@ class TProxyStream {
 public:
     TProxyStream() = default;
     // Closes whatever is open, also a disk file left open under another storage type.
-    ~TProxyStream() { FileClose(Handle_); }
+    ~TProxyStream() {
+        UnmapHead();
+        FileClose(Handle_);
+    }
     TProxyStream(const TProxyStream&) = delete;
     TProxyStream& operator=(const TProxyStream&) = delete;
 
@@ -124,6 +134,9 @@ public:
     // stream: OnLockEvent decides (true when none is set).
     bool Lock(std::uint32_t Offset, std::uint32_t Length);
     bool Unlock(std::uint32_t Offset, std::uint32_t Length);
+    // Releases every byte-range lock this proxy holds on a disk file in one host call; false
+    // on other storages (their callers release lock by lock).
+    bool UnlockAll();
 
     // Replaces the contents with those of another disk file; the open state is unchanged.
     // False when that file cannot be opened or read, or this storage cannot be written.
@@ -145,9 +158,18 @@ public:
 
     // Number of byte-range lock and unlock calls made to the host so far (observability).
     std::uint64_t PlatformLockCalls() const { return PlatformLockCalls_.load(); }
+    // Bytes at the start of the disk file served by the mapped view (0: none).
+    std::int64_t MappedHeadLength() const { return HeadLen_; }
 
 private:
     TStream* MemoryStorage();
+    void MapHead(TFileAccess access);
+    void UnmapHead();
+
+    void* Head_ = nullptr;        // the mapped first page, or nullptr
+    std::size_t HeadMapLen_ = 0;  // its mapped length
+    std::int64_t HeadLen_ = 0;    // the part of it that is inside the file
+    bool HeadWritable_ = false;
 
     THandle Handle_ = kInvalidHandle;
     bool Writable_ = false;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,6 +173,36 @@ bool FileLockRange(THandle h, std::uint64_t offset, std::uint64_t length, bool e
 
 bool FileUnlockRange(THandle h, std::uint64_t offset, std::uint64_t length) {
     return RangeLock(h, F_UNLCK, offset, length);
+}
+
+bool FileUnlockAll(THandle h) {
+    if (h < 0) return false;
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;  // to the end of every possible offset
+    fl.l_pid = 0;
+    for (;;) {
+        if (::fcntl(h, F_OFD_SETLK, &fl) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+void* FileMapHead(THandle h, bool writable, std::size_t& length) {
+    length = 0;
+    if (h < 0) return nullptr;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0) return nullptr;
+    void* p = ::mmap(nullptr, static_cast<std::size_t>(page), PROT_READ | (writable ? PROT_WRITE : 0), MAP_SHARED,
+                     h, 0);
+    if (p == MAP_FAILED) return nullptr;
+    length = static_cast<std::size_t>(page);
+    return p;
+}
+
+void FileUnmapHead(void* address, std::size_t length) {
+    if (address && length > 0) ::munmap(address, length);
 }
 
 std::string HostTempDirectory() {

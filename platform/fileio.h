@@ -14,6 +14,7 @@
 // they fail at once when another open file description holds an overlapping range, also
 // within one process, and are released when the description is closed.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -64,6 +65,16 @@ bool FileTruncate(THandle h, std::int64_t size);
 // exclusive: a write lock (the handle must be open for writing), else a read lock.
 bool FileLockRange(THandle h, std::uint64_t offset, std::uint64_t length, bool exclusive);
 bool FileUnlockRange(THandle h, std::uint64_t offset, std::uint64_t length);
+// Releases every range lock that this open of the file holds, in one call.
+bool FileUnlockAll(THandle h);
+
+// The first page of the file mapped shared: the view is the file's own bytes (the same page
+// cache that reads and writes go through), writable when asked and the handle allows it.
+// Returns the address (nullptr on failure) and sets length to the mapped length: one page.
+// Bytes past the end of the file within that page are not part of the file: callers keep
+// to the file's size. FileUnmapHead releases such a mapping.
+void* FileMapHead(THandle h, bool writable, std::size_t& length);
+void FileUnmapHead(void* address, std::size_t length);
 
 // The system temporary directory ($TMPDIR, else /tmp), ending in '/'.
 std::string HostTempDirectory();

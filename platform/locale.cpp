@@ -1,6 +1,8 @@
 // Clock and locale: format settings, CP1251 casing, date-time arithmetic and text forms.
 #include "platform/locale.h"
 
+#include <algorithm>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -159,16 +161,32 @@ struct Scanner {
     bool AtEnd() const { return pos >= s.size(); }
 };
 
-// Order of day, month and year in the short date format: "DMY", "MDY" or "YMD".
-std::string DateOrder() {
-    std::string order;
-    for (char c : FormatSettings().ShortDateFormat) {
-        char lc = Lower(c);
-        if ((lc == 'd' || lc == 'm' || lc == 'y') && order.find(static_cast<char>(lc - 32)) == std::string::npos)
-            order.push_back(static_cast<char>(lc - 32));
+// Order of day, month and year in the short date format: "DMY", "MDY" or "YMD" (the letters
+// in order[0..2]). Worked out once per format: the conversions of every date text ask.
+void DateOrder(const TFormatSettings& fs, char order[3]) {
+    struct TOrderCache {
+        std::string Format;
+        char Order[3] = {'D', 'M', 'Y'};
+        bool Valid = false;
+    };
+    thread_local TOrderCache cache;
+    if (!cache.Valid || cache.Format != fs.ShortDateFormat) {
+        int n = 0;
+        char found[3] = {};
+        for (char c : fs.ShortDateFormat) {
+            const char lc = Lower(c);
+            if (lc != 'd' && lc != 'm' && lc != 'y') continue;
+            const char uc = static_cast<char>(lc - 32);
+            if (std::find(found, found + n, uc) != found + n) continue;
+            found[n++] = uc;
+            if (n == 3) break;
+        }
+        if (n == 3) std::memcpy(cache.Order, found, 3);
+        else std::memcpy(cache.Order, "DMY", 3);
+        cache.Format = fs.ShortDateFormat;
+        cache.Valid = true;
     }
-    if (order.size() != 3) order = "DMY";
-    return order;
+    std::memcpy(order, cache.Order, 3);
 }
 
 bool ScanDate(Scanner& sc, TDateTime& out) {
@@ -183,7 +201,8 @@ bool ScanDate(Scanner& sc, TDateTime& out) {
         if (!sc.Number(v[2], digits[2])) return false;
         parts = 3;
     }
-    std::string order = DateOrder();
+    char order[3];
+    DateOrder(fs, order);
     int year = 0, month = 0, day = 0;
     int yearDigits = 0;
     if (parts == 2) {
@@ -192,7 +211,9 @@ bool ScanDate(Scanner& sc, TDateTime& out) {
         DecodeDate(Now(), y, m, d);
         year = y;
         yearDigits = 4;
-        if (order.find('M') < order.find('D')) { month = v[0]; day = v[1]; }
+        const char* const first = order;
+        const char* const last = order + 3;
+        if (std::find(first, last, 'M') < std::find(first, last, 'D')) { month = v[0]; day = v[1]; }
         else { day = v[0]; month = v[1]; }
     } else {
         for (int k = 0; k < 3; ++k) {

@@ -118,6 +118,37 @@ std::size_t FormatFloatFixed(double v, int decimals, char decimalSeparator, char
         // Too large for a plain fixed-point text of bounded width: general form.
         return FormatFloatGeneral(v, decimalSeparator, out);
     }
+    // Fast path: k, the nearest integer to v * 10^decimals, printed with integer arithmetic.
+    // The fused multiply-add gives v * 10^decimals - k rounded once; below one half in
+    // magnitude, the exact difference is below one half too, so k is the correctly rounded
+    // scaled value (a tie or anything near one lands on the exact road below).
+    if (decimals <= 15) {
+        static const double kPow10[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        static const std::uint64_t kIPow10[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+            10000000ull, 100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
+            10000000000000ull, 100000000000000ull, 1000000000000000ull};
+        const double p = kPow10[decimals];
+        const double t = v * p;
+        if (std::fabs(t) < 4e15) {
+            const double k = std::round(t);
+            if (std::fabs(std::fma(v, p, -k)) < 0.5) {
+                std::uint64_t u = static_cast<std::uint64_t>(std::fabs(k));
+                std::size_t n = 0;
+                if (k < 0) out[n++] = '-';  // a value that rounds to zero has no sign
+                n += FormatInt64(static_cast<std::int64_t>(u / kIPow10[decimals]), out + n);
+                if (decimals > 0) {
+                    std::uint64_t f = u % kIPow10[decimals];
+                    out[n++] = decimalSeparator;
+                    for (int i = decimals - 1; i >= 0; --i) {
+                        out[n + static_cast<std::size_t>(i)] = static_cast<char>('0' + f % 10);
+                        f /= 10;
+                    }
+                    n += static_cast<std::size_t>(decimals);
+                }
+                return n;
+            }
+        }
+    }
     // Exact, correctly rounded fixed-point text, as printf's "%.*f" makes it.
     auto [end, ec] = std::to_chars(out, out + kNumTextMax, v, std::chars_format::fixed, decimals);
     if (ec != std::errc()) return 0;

@@ -342,3 +342,37 @@ TEST(Locks, ForkedChildsLockBlocksTheParentUntilReleased) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
+
+// The end of an append releases the record and the header lock; with nothing else held that
+// is one host call, otherwise (another record locked) the two are released one by one and the
+// other record stays locked.
+TEST(Locks, RecordAndHeaderUnlockReleasesBothAndNothingElse) {
+    TempDir d;
+    std::string name = MakeTable(d);
+    SharedTable a(name, lpClipperLock), b(name, lpClipperLock);
+    b.Locks.SetWaitBusyRes(1);
+    ASSERT_TRUE(a.Locks.HeaderLock());
+    ASSERT_TRUE(a.Locks.RecordLock(8));
+    std::uint64_t before = a.File.PlatformLockCalls();
+    a.Locks.RecordAndHeaderUnlock(8);
+    EXPECT_EQ(a.File.PlatformLockCalls() - before, 1u);
+    EXPECT_FALSE(a.Locks.IsHeaderLocked());
+    EXPECT_TRUE(a.Locks.LockedRecords().empty());
+    EXPECT_TRUE(b.Locks.HeaderLock());
+    EXPECT_TRUE(b.Locks.RecordLock(8));
+    b.Locks.RecordAndHeaderUnlock(8);
+
+    ASSERT_TRUE(a.Locks.RecordLock(5));
+    ASSERT_TRUE(a.Locks.HeaderLock());
+    ASSERT_TRUE(a.Locks.RecordLock(9));
+    before = a.File.PlatformLockCalls();
+    a.Locks.RecordAndHeaderUnlock(9);
+    EXPECT_EQ(a.File.PlatformLockCalls() - before, 2u);
+    EXPECT_FALSE(a.Locks.IsHeaderLocked());
+    EXPECT_TRUE(a.Locks.LockedRecords() == std::vector<std::uint32_t>{5});
+    EXPECT_TRUE(b.Locks.HeaderLock());
+    EXPECT_TRUE(b.Locks.RecordLock(9));
+    EXPECT_FALSE(b.Locks.RecordLock(5));  // still a's
+    EXPECT_TRUE(a.Locks.RecordUnlock(5));
+    EXPECT_TRUE(b.Locks.RecordLock(5));
+}

@@ -390,3 +390,57 @@ TEST(MemoTableCorpus, MemoFilesOfManyWritersMatchTheIndependentReader) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+// Under a lock protocol an append takes the header and record locks and releases both in one
+// host call; a memo value written takes the memo lock once, and clearing a field that holds
+// nothing, or keeping the run a new record references, needs no memo lock at all. Replacing
+// the value of a record in the file still settles its old run under the memo lock.
+TEST(MemoTable, LockCallsOfAppendsAndMemoSaves) {
+    MemoTable m;
+    test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NAME", 'C', 5}, {"NOTE", 'M', 10}}, {}));
+    std::string memo = m.dir.File("m.dbt");
+    test::WriteFile(memo, DB4Header(1, 512));
+    m.t.SetLockProtocol(lpClipperLock);
+    m.t.SetLobLockProtocol(lpClipperLock);
+    m.t.AccessMode().SetAccessMode(0x42);
+    m.t.Open();
+    TField& name = m.t.FieldByName("NAME");
+    TField& note = m.t.FieldByName("NOTE");
+    const std::uint64_t table0 = m.t.TableLockCalls(), memo0 = m.t.MemoLockCalls();
+    m.t.Append();
+    name.SetAsString("one");
+    note.SetAsString("");
+    m.t.Post();
+    EXPECT_EQ(m.t.TableLockCalls() - table0, 3u);
+    EXPECT_EQ(m.t.MemoLockCalls() - memo0, 0u);
+    m.t.Append();
+    name.SetAsString("two");
+    note.SetAsString("hello");
+    m.t.Post();
+    EXPECT_EQ(m.t.TableLockCalls() - table0, 6u);
+    EXPECT_EQ(m.t.MemoLockCalls() - memo0, 2u);
+    EXPECT_EQ(note.AsString(), "hello");
+    // an edit replaces the run: the save and the freeing of the old run take the memo lock
+    m.t.Edit();
+    note.SetAsString("world!");
+    m.t.Post();
+    EXPECT_EQ(m.t.MemoLockCalls() - memo0, 6u);
+    m.t.Append();
+    note.SetAsString("again");  // takes the freed block 1 again
+    m.t.Post();
+    std::string file = test::ReadFile(memo);
+    EXPECT_EQ(file.substr(512 + 8, 5), "again");
+    EXPECT_EQ(file.substr(1024 + 8, 6), "world!");
+    m.t.Close();
+    m.t.Open();
+    std::vector<std::string> seen;
+    for (m.t.First(); !m.t.Eof(); m.t.Next())
+        seen.push_back(m.t.FieldByName("NAME").AsString() + "=" + m.t.FieldByName("NOTE").AsString());
+    EXPECT_EQ(seen, (std::vector<std::string>{"one  =", "two  =world!", "     =again"}));
+}
+
+}  // namespace
+}  // namespace zarbel

@@ -342,3 +342,70 @@ TEST(MemoryStream, SeekPastEndWriteFillsWithZerosAndSetSizeClampsPosition) {
     EXPECT_TRUE(copy.LoadFromStream(m));
     EXPECT_EQ(copy.Size(), 3);
 }
+
+// An opened disk file serves the bytes it had at its start through a shared view: what is
+// written there is in the file at once for every other reader, reads see other writers' bytes,
+// and cutting the file keeps writes past the cut on the host (they extend the file again).
+TEST(ProxyStream, MappedHeadIsTheFileItself) {
+    TempDir d;
+    const std::string name = d.File("h.bin");
+    zarbel::test::WriteFile(name, std::string(100, 'a'));
+    TProxyStream p;
+    p.SetFileName(name);
+    p.AccessMode().SetAccessMode(0x42);
+    p.OpenProxyStream();
+    ASSERT_TRUE(p.IsOpen());
+    EXPECT_EQ(p.MappedHeadLength(), 100);
+
+    EXPECT_EQ(p.PWrite(10, "XY", 2), 2);
+    EXPECT_EQ(zarbel::test::ReadFile(name).substr(8, 6), "aaXYaa");  // another open sees it
+    TProxyStream other;
+    other.SetFileName(name);
+    other.AccessMode().SetAccessMode(0x42);
+    other.OpenProxyStream();
+    ASSERT_TRUE(other.IsOpen());
+    ASSERT_EQ(other.PWrite(20, "QQ", 2), 2);
+    char buf[4] = {};
+    EXPECT_EQ(p.PRead(19, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "aQQa");
+    // a transfer that runs past the bytes the view serves goes to the host
+    EXPECT_EQ(p.PWrite(98, "1234", 4), 4);
+    EXPECT_EQ(p.GetFileSize(), 102);
+    EXPECT_EQ(p.PRead(96, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "aa12");
+
+    // cut to 30 bytes: a write at 40 extends the file (zeros between) instead of vanishing
+    ASSERT_EQ(p.Seek(30, soBeginning), 30);
+    ASSERT_TRUE(p.SetEndOfFile());
+    EXPECT_EQ(p.MappedHeadLength(), 30);
+    EXPECT_EQ(p.PWrite(40, "Z", 1), 1);
+    std::string bytes = zarbel::test::ReadFile(name);
+    ASSERT_EQ(bytes.size(), 41u);
+    EXPECT_EQ(bytes.substr(28, 13), std::string("aa") + std::string(10, '\0') + "Z");
+    EXPECT_EQ(p.PRead(35, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), std::string(4, '\0'));
+    p.Close();
+    EXPECT_EQ(p.MappedHeadLength(), 0);
+
+    // read only: the view reads, but a write still fails as it does on the host
+    TProxyStream r;
+    r.SetFileName(name);
+    r.AccessMode().SetAccessMode(0x40);
+    r.OpenProxyStream();
+    ASSERT_TRUE(r.IsOpen());
+    EXPECT_EQ(r.MappedHeadLength(), 41);
+    EXPECT_EQ(r.PRead(10, buf, 2), 2);
+    EXPECT_EQ(std::string(buf, 2), "XY");
+    EXPECT_EQ(r.PWrite(10, "no", 2), -1);
+    EXPECT_EQ(zarbel::test::ReadFile(name).substr(10, 2), "XY");
+    // an empty file has nothing to map
+    zarbel::test::WriteFile(d.File("e.bin"), "");
+    TProxyStream e;
+    e.SetFileName(d.File("e.bin"));
+    e.AccessMode().SetAccessMode(0x42);
+    e.OpenProxyStream();
+    ASSERT_TRUE(e.IsOpen());
+    EXPECT_EQ(e.MappedHeadLength(), 0);
+    EXPECT_EQ(e.PWrite(0, "abc", 3), 3);
+    EXPECT_EQ(zarbel::test::ReadFile(d.File("e.bin")), "abc");
+}

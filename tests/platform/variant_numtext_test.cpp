@@ -216,12 +216,15 @@ TEST(NumText, FixedTextMatchesPrintf) {
     };
     char buf[kNumTextMax], ref[128];
     const double fixed[] = {0.125, 0.375, 2.675, 1e-20, 123456789.005, 9.995, -0.5, 1e29, 5e-324};
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < 60000; ++round) {
         double v;
         if (round < 9 * 8) v = fixed[round / 8];
         else {
             const std::uint64_t bits = next();
-            v = static_cast<double>(static_cast<std::int64_t>(bits >> 11)) / std::pow(10.0, static_cast<int>(bits % 12));
+            // every other value small enough for the integer road (money-like, halves included)
+            const int shift = (round & 1) ? 30 : 11;
+            v = static_cast<double>(static_cast<std::int64_t>(bits >> shift)) / std::pow(10.0, static_cast<int>(bits % 12));
+            if (round % 5 == 0) v += 0.5 / std::pow(10.0, round % 8);
             if (bits & 1) v = -v;
         }
         const int dec = round % 8;
