@@ -18,6 +18,7 @@ constexpr int kMinCreateBlockSize = 512;
 constexpr int kMaxCreateBlockSize = 65408;  // 0xFF80: largest multiple of 128 below 65536
 constexpr char kDBase3Signature[] = "This is Lob!";  // 12 bytes, no terminator written
 constexpr std::int64_t kMaxChainSteps = 1 << 20;
+constexpr std::int64_t kProbeSize = 512;  // bytes read at an entry first: its head and its start
 constexpr std::uint8_t kUsedRunMark[4] = {0xFF, 0xFF, 0x08, 0x00};
 
 const char* const kReadBlockError = "THXSmartDBF: Lob stream read block error!";
@@ -171,8 +172,24 @@ int CreationBlockSize(int lobBlockSize) {
 // THXMemoFile
 // ---------------------------------------------------------------------------------------
 THXMemoFile::THXMemoFile(TProxyStream& stream)
-    : Stream_(stream), Header_(TMemBlock::Tagged("THXMemoFile.Header", kMemoHeaderSize)) {
+    : Stream_(stream),
+      Header_(TMemBlock::Tagged("THXMemoFile.Header", kMemoHeaderSize)),
+      Probe_(TMemBlock::Tagged("THXMemoFile.Probe", kProbeSize)) {
     std::memset(Header_.Data(), 0, kMemoHeaderSize);
+}
+
+bool THXMemoFile::ProbeEntry(std::int64_t pos, std::uint8_t head[8], TMemoryStream& out, bool& done,
+                             std::int64_t (*lengthOf)(const std::uint8_t*)) {
+    done = false;
+    const std::int64_t got = ReadSome(pos, Probe_.Data(), kProbeSize);
+    if (got < 8) return false;
+    std::memcpy(head, Probe_.Data(), 8);
+    const std::int64_t length = lengthOf(head);
+    if (length >= 0 && length <= got - 8) {
+        if (length > 0 && out.Write(Probe_.Bytes() + 8, length) != length) throw Exception(kReadBlockError);
+        done = true;
+    }
+    return true;
 }
 
 void THXMemoFile::RaiseIoError() const { throw Exception("THXSmartDBF: " + LastErrorText()); }
@@ -181,6 +198,15 @@ std::int64_t THXMemoFile::FileSize() {
     std::int64_t n = Stream_.GetFileSize();
     if (n < 0) RaiseIoError();
     return n;
+}
+
+void THXMemoFile::WriteRaw2(std::int64_t pos, const void* head, std::int64_t headLen, const void* data,
+                            std::int64_t count) {
+    errno = 0;
+    if (pos < 0 || Stream_.PWrite2(pos, head, headLen, data, count) != headLen + count) {
+        if (errno == 0) errno = EIO;
+        RaiseIoError();
+    }
 }
 
 // Positioned transfers: one system call each on a disk file (no seek before it).
@@ -298,20 +324,35 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
         case mlDBase4: {
             if (!RefreshHeader()) throw Exception(kReadBlockError);
             pos = static_cast<std::int64_t>(number) * BlockSize_;
-            if (ReadSome(pos, bh, 8) != 8 || std::memcmp(bh, kUsedRunMark, 4) != 0) throw Exception(kReadBlockError);
+            bool done = false;
+            if (!ProbeEntry(pos, bh, out, done, [](const std::uint8_t* h) -> std::int64_t {
+                    return std::memcmp(h, kUsedRunMark, 4) == 0 ? static_cast<std::int64_t>(GetLE32(h + 4)) - 8 : -1;
+                }) ||
+                std::memcmp(bh, kUsedRunMark, 4) != 0) {
+                out.Clear();
+                throw Exception(kReadBlockError);
+            }
             std::uint32_t total = GetLE32(bh + 4);
-            if (total < 8) throw Exception(kReadBlockError);
-            ReadDataInto(out, pos + 8, static_cast<std::int64_t>(total) - 8);
+            if (total < 8) {
+                out.Clear();
+                throw Exception(kReadBlockError);
+            }
+            if (!done) ReadDataInto(out, pos + 8, static_cast<std::int64_t>(total) - 8);
             break;
         }
         case mlFoxPro: {
             if (!RefreshHeader()) throw Exception(kReadBlockError);
             pos = static_cast<std::int64_t>(number) * BlockSize_;
-            if (ReadSome(pos, bh, 8) != 8) throw Exception(kReadBlockError);
-            std::uint32_t type = GetBE32(bh);
+            bool done = false;
             // 0 picture, 1 text, 2 object (what Visual FoxPro writes for General fields)
-            if (type > 2) throw Exception(kReadBlockError);
-            ReadDataInto(out, pos + 8, GetBE32(bh + 4));
+            if (!ProbeEntry(pos, bh, out, done, [](const std::uint8_t* h) -> std::int64_t {
+                    return GetBE32(h) > 2 ? -1 : static_cast<std::int64_t>(GetBE32(h + 4));
+                }) ||
+                GetBE32(bh) > 2) {
+                out.Clear();
+                throw Exception(kReadBlockError);
+            }
+            if (!done) ReadDataInto(out, pos + 8, GetBE32(bh + 4));
             break;
         }
         case mlDBase3: {
@@ -492,15 +533,13 @@ std::uint32_t THXMemoFile::WriteEntry(const TMemoFieldForm& form, std::uint8_t* 
     switch (Layout_) {
         case mlDBase3:
             if (form.Terminated) {
-                WriteRaw(pos, data, size);
-                std::uint8_t eof = kEndOfFileMarker;
-                WriteRaw(pos + size, &eof, 1);
+                const std::uint8_t eof = kEndOfFileMarker;
+                WriteRaw2(pos, data, size, &eof, 1);
                 return number;
             }
             if (size > 0xFFFFFFFFll) throw Exception(kSaveError);
             PutLE32(bh, static_cast<std::uint32_t>(size));
-            WriteRaw(pos, bh, 4);
-            WriteRaw(pos + 4, data, size);
+            WriteRaw2(pos, bh, 4, data, size);
             return number;
         case mlDBase4:
             if (size + 8 > 0xFFFFFFFFll) throw Exception(kSaveError);
@@ -513,8 +552,7 @@ std::uint32_t THXMemoFile::WriteEntry(const TMemoFieldForm& form, std::uint8_t* 
             PutBE32(bh + 4, static_cast<std::uint32_t>(size));
             break;
     }
-    WriteRaw(pos, bh, 8);
-    WriteRaw(pos + 8, data, size);
+    WriteRaw2(pos, bh, 8, data, size);
     return number;
 }
 

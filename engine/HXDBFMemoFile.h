@@ -166,6 +166,8 @@ private:
     bool RefreshHeader();
     [[noreturn]] void RaiseIoError() const;
     void WriteRaw(std::int64_t pos, const void* buffer, std::int64_t count);
+    // An entry's head and its data, written one after the other from pos.
+    void WriteRaw2(std::int64_t pos, const void* head, std::int64_t headLen, const void* data, std::int64_t count);
     // Reads up to count bytes at pos; the count read (0 at or past the end).
     std::int64_t ReadSome(std::int64_t pos, void* buffer, std::int64_t count);
     std::int64_t FileSize();
@@ -177,6 +179,14 @@ private:
     TMemoLayout Layout_ = mlDBase3;
     std::uint32_t BlockSize_ = 512;
     TMemBlock Header_;  // 512 bytes
+    // An entry's head and the start of its data, read in one transfer (most entries are
+    // short enough to need no second one).
+    TMemBlock Probe_;
+    // Reads the 8-byte head of the entry at pos into head and, when the probe holds the whole
+    // entry of the length that the head gives (lengthOf), its data into out; false when the
+    // head cannot be read. done tells whether out has the data.
+    bool ProbeEntry(std::int64_t pos, std::uint8_t head[8], TMemoryStream& out, bool& done,
+                    std::int64_t (*lengthOf)(const std::uint8_t*));
 };
 
 // Pack support. PackLobOpen creates the temporary memo file TempName (always a disk file, with

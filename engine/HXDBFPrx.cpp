@@ -226,6 +226,16 @@ std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int
     return put;
 }
 
+std::int64_t TProxyStream::PWrite2(std::int64_t pos, const void* a, std::int64_t na, const void* b,
+                                   std::int64_t nb) {
+    if (Type_ == pstFile && !(HeadWritable_ && pos >= 0 && na >= 0 && nb >= 0 && pos + na + nb <= HeadLen_))
+        return FileWriteAt2(Handle_, pos, a, na, b, nb);
+    const std::int64_t first = PWrite(pos, a, na);
+    if (first != na) return first;
+    const std::int64_t second = PWrite(pos + na, b, nb);
+    return second < 0 ? (na > 0 ? na : -1) : na + second;
+}
+
 bool TProxyStream::Lock(std::uint32_t Offset, std::uint32_t Length) {
     switch (Type_) {
         case pstFile:

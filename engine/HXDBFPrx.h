@@ -129,6 +129,8 @@ public:
     // at the end), -1 on failure. One system call per transfer on a disk file.
     std::int64_t PRead(std::int64_t pos, void* buffer, std::int64_t count);
     std::int64_t PWrite(std::int64_t pos, const void* buffer, std::int64_t count);
+    // Two pieces written one after the other from pos (one system call on a disk file).
+    std::int64_t PWrite2(std::int64_t pos, const void* a, std::int64_t na, const void* b, std::int64_t nb);
 
     // Disk file: byte-range lock of [Offset, Offset + Length); inner stream: true; outer
     // stream: OnLockEvent decides (true when none is set).

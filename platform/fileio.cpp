@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -138,6 +139,32 @@ std::int64_t FileWriteAt(THandle h, std::int64_t pos, const void* buffer, std::i
         done += n;
     }
     return done == 0 && count > 0 ? -1 : done;
+}
+
+std::int64_t FileWriteAt2(THandle h, std::int64_t pos, const void* a, std::int64_t na, const void* b,
+                          std::int64_t nb) {
+    if (h < 0 || na < 0 || nb < 0 || pos < 0) return -1;
+    struct iovec iov[2];
+    iov[0].iov_base = const_cast<void*>(a);
+    iov[0].iov_len = static_cast<std::size_t>(na);
+    iov[1].iov_base = const_cast<void*>(b);
+    iov[1].iov_len = static_cast<std::size_t>(nb);
+    ssize_t n;
+    do {
+        n = ::pwritev(h, iov, 2, static_cast<off_t>(pos));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    if (n == na + nb) return n;
+    // A short transfer: the rest piece by piece.
+    std::int64_t done = n;
+    if (done < na) {
+        std::int64_t r = FileWriteAt(h, pos + done, static_cast<const char*>(a) + done, na - done);
+        if (r != na - done) return r < 0 ? (done > 0 ? done : -1) : done + r;
+        done = na;
+    }
+    std::int64_t r = FileWriteAt(h, pos + done, static_cast<const char*>(b) + (done - na), na + nb - done);
+    if (r < 0) return done > 0 ? done : -1;
+    return done + r;
 }
 
 std::int64_t FileSeek(THandle h, std::int64_t offset, int origin) {

@@ -54,6 +54,9 @@ std::int64_t FileWrite(THandle h, const void* buffer, std::int64_t count);
 // pwrite per transfer as a rule).
 std::int64_t FileReadAt(THandle h, std::int64_t pos, void* buffer, std::int64_t count);
 std::int64_t FileWriteAt(THandle h, std::int64_t pos, const void* buffer, std::int64_t count);
+// Two pieces written one after the other from pos, in one gathering call as a rule: bytes
+// written in all, -1 on failure.
+std::int64_t FileWriteAt2(THandle h, std::int64_t pos, const void* a, std::int64_t na, const void* b, std::int64_t nb);
 // New position, -1 on failure. Origin 0 beginning, 1 current, 2 end.
 std::int64_t FileSeek(THandle h, std::int64_t offset, int origin);
 // Size in bytes without moving the position, -1 on failure.

@@ -24,11 +24,13 @@ struct FieldPair {
 
 void ShowProgress(MergeContext& ctx) {
     if (ctx.processedCount <= 0) return;
+    // The estimate is only ever shown on the status line: with no terminal to draw it on, the
+    // clock is not read for it.
+    if (!ctx.console.IsTerminal()) return;
     const TDateTime now = ctx.Now();
     const TDateTime estimatedEnd = ctx.loadStartTime + (now - ctx.loadStartTime) /
                                                            ctx.processedCount * ctx.totalRecordCount;
     ctx.remainingTime = estimatedEnd - ctx.Now();
-    if (!ctx.console.IsTerminal()) return;  // nothing is drawn: the text need not be made
     char counts[48];
     std::snprintf(counts, sizeof counts, "%d / %d / ", ctx.processedCount, ctx.totalRecordCount);
     ctx.console.ShowStatus(std::string(counts) + RemainingTimeText(ctx.remainingTime));

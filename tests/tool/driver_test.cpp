@@ -157,12 +157,30 @@ TEST(Driver, ClockReadForTagStartLineAndEndLine) {
     DriverRun r;
     RunDriver(r, {t / "src", t / "out.dbf"}, o);
     EXPECT_EQ(r.code, 0);
-    // Tag, start line, load start, two readings for the one record's progress, end line.
-    EXPECT_EQ(calls, 6);
+    // Tag, start line, load start, end line: the progress of the one record reads the clock
+    // only for a terminal's status line (next test).
+    EXPECT_EQ(calls, 4);
     std::vector<std::string> lines = LogLines(t / "app/load_07122026_40554.log");  // tag: first reading
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines.front(), "Дата и время начала загрузки: 07.12.2026 4:05:55");
-    EXPECT_EQ(lines.back(), "Дата и время окончания загрузки: 07.12.2026 4:05:59");
+    EXPECT_EQ(lines.back(), "Дата и время окончания загрузки: 07.12.2026 4:05:57");
+}
+
+// On a terminal every record's progress reads the clock twice (elapsed time, then the
+// remaining time) and the status line shows the counts and the estimate.
+TEST(Driver, ProgressOnATerminalReadsTheClockForTheEstimate) {
+    TempDir t;
+    testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
+    MergeOptions o = Options(t);
+    int calls = 0;
+    o.clock = [&calls] { return kStart + EncodeTime(0, 0, calls++, 0); };
+    DriverRun r;
+    Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, true);
+    r.code = RunMerge({t / "src", t / "out.dbf"}, console, o);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(calls, 6);
+    // load start at 2 s, the record at 3 s: one record of one, ends at 3 s, read again at 4 s
+    EXPECT_NE(r.Out().find("1 / 1 / 0:00:00"), std::string::npos);
 }
 
 TEST(Driver, CyrillicNamesOnAnOemConsoleAndInTheLog) {
