@@ -453,6 +453,8 @@ public:
     // Text conversion of string values between the table's code page and ANSI: converts the
     // zero-terminated src into dst (may be the same) and returns the length. Default: a copy.
     virtual int TranslateText(const char* src, char* dst, bool toOem);
+    // False when TranslateText would give every text back unchanged (the fields then skip it).
+    virtual bool TranslatesText() const { return true; }
 
     // Change notifications (also passed to OnDataEvent).
     virtual void DataEvent(TDataEvent event, std::intptr_t info);

@@ -289,7 +289,7 @@ void TStringField::GetAsString(std::string& out) const {
         return;
     }
     buf[Size()] = '\0';
-    if (transliterate_ && DataSet()) {
+    if (transliterate_ && DataSet() && DataSet()->TranslatesText()) {
         // translated straight into out (room for Size bytes and the zero)
         WriteOut(out, static_cast<std::size_t>(Size()), [&](char* p) {
             int n = DataSet()->TranslateText(buf, p, false);
@@ -307,7 +307,7 @@ void TStringField::SetAsString(std::string_view value) {
     if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - value.data());
     std::memcpy(buf, value.data(), n);
     buf[n] = '\0';
-    if (transliterate_ && DataSet()) DataSet()->TranslateText(buf, buf, true);
+    if (transliterate_ && DataSet() && DataSet()->TranslatesText()) DataSet()->TranslateText(buf, buf, true);
     SetData(buf);
 }
 
@@ -559,10 +559,10 @@ void TBooleanField::SetAsString(std::string_view value) {
         Clear();
         return;
     }
-    auto prefixOf = [&](std::string_view word) {
+    auto prefixOf = [&](std::string_view word) {  // word: Latin letters only
         if (value.size() > word.size()) return false;
         for (std::size_t i = 0; i < value.size(); ++i)
-            if (AnsiUpperChar(value[i]) != AnsiUpperChar(word[i])) return false;
+            if (value[i] != word[i] && UpperOf(value[i]) != UpperOf(word[i])) return false;
         return true;
     };
     if (prefixOf("False"))

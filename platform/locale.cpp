@@ -194,12 +194,28 @@ bool ScanDate(Scanner& sc, TDateTime& out) {
     int v[3] = {0, 0, 0};
     int digits[3] = {0, 0, 0};
     sc.SkipBlanks();
-    if (!sc.Number(v[0], digits[0]) || !sc.Char(fs.DateSeparator)) return false;
-    if (!sc.Number(v[1], digits[1])) return false;
     int parts = 2;
-    if (sc.Char(fs.DateSeparator)) {
-        if (!sc.Number(v[2], digits[2])) return false;
+    const std::string_view rest = sc.s.substr(sc.pos);
+    auto digit = [&rest](std::size_t i) { return rest[i] >= '0' && rest[i] <= '9'; };
+    if (rest.size() >= 10 && digit(0) && digit(1) && rest[2] == fs.DateSeparator && digit(3) && digit(4) &&
+        rest[5] == fs.DateSeparator && digit(6) && digit(7) && digit(8) && digit(9) &&
+        (rest.size() == 10 || !digit(10))) {
+        // the common shape, two, two and four digits: read in place
+        auto d = [&rest](std::size_t i) { return rest[i] - '0'; };
+        v[0] = d(0) * 10 + d(1);
+        v[1] = d(3) * 10 + d(4);
+        v[2] = ((d(6) * 10 + d(7)) * 10 + d(8)) * 10 + d(9);
+        digits[0] = digits[1] = 2;
+        digits[2] = 4;
         parts = 3;
+        sc.pos += 10;
+    } else {
+        if (!sc.Number(v[0], digits[0]) || !sc.Char(fs.DateSeparator)) return false;
+        if (!sc.Number(v[1], digits[1])) return false;
+        if (sc.Char(fs.DateSeparator)) {
+            if (!sc.Number(v[2], digits[2])) return false;
+            parts = 3;
+        }
     }
     char order[3];
     DateOrder(fs, order);

@@ -157,6 +157,22 @@ TEST(Locale, DateTimeParsing) {
     EXPECT_FALSE(TryStrToDate("31.02.2026", v));
     EXPECT_FALSE(TryStrToDate("2026-12-07", v));
     EXPECT_FALSE(TryStrToDate("", v));
+    // around the two-two-four shape: more digits, other text after it, another order
+    EXPECT_FALSE(TryStrToDate("07.12.20261", v));
+    EXPECT_FALSE(TryStrToDate("07.12.2026x", v));
+    ASSERT_TRUE(TryStrToDate("07.12.2026  ", v));
+    EXPECT_EQ(v, EncodeDate(2026, 12, 7));
+    {
+        TFormatSettings saved = FormatSettings();
+        FormatSettings().ShortDateFormat = "mm/dd/yyyy";
+        FormatSettings().DateSeparator = '/';
+        const bool ok = TryStrToDate("12/07/2026", v);
+        FormatSettings() = saved;
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(v, EncodeDate(2026, 12, 7));
+    }
+    ASSERT_TRUE(TryStrToDate("07.12.2026", v));  // the order follows the format back
+    EXPECT_EQ(v, EncodeDate(2026, 12, 7));
     ASSERT_TRUE(TryStrToTime("4:05:54", v));
     EXPECT_DOUBLE_EQ(v, EncodeTime(4, 5, 54, 0));
     EXPECT_FALSE(TryStrToTime("25:00", v));
