@@ -7,8 +7,11 @@
 // in place under its record lock. Cancel writes nothing: no lock is held between Append/Edit
 // and Post.
 //
-// Every transfer is a positioned read or write, so an append costs one system call per step
-// (header read, file size, record write, header write) plus the lock calls of the protocol.
+// Every transfer is a positioned read or write. The header lies in the table file's mapped
+// first page, so its re-read under the lock and its write after the record are copies; an
+// append makes the file-size seek and the record write, plus the lock calls of the protocol:
+// header lock, record lock, and one call that releases both (record first, as the order of
+// release requires, since nothing can come between).
 // The cursor placement after an append keeps the read buffer in step with what was written
 // instead of reading a block again: the new record goes into the slot after the buffered
 // block when it follows it, the block moves down by half once it is full, and any other
