@@ -188,6 +188,8 @@ protected:
     char* AllocRecordBuffer() override;
     void FreeRecordBuffer(char*& buffer) override;
     void InternalInitRecord(char* buffer) override;
+    // The blank image of one record (record length bytes) for the given dialect.
+    void FillBlankRecord(std::uint8_t* rec, bool vfp) const;
     TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) override;
     int GetRecordSize() override { return RecLen_; }
     void InternalOpen() override;
@@ -370,6 +372,9 @@ private:
     TMemBlock SlotSave_;    // one record: slot 0 kept over a refill that may find nothing
     TMemBlock Scratch_, FilterBuf_, SetKeyBuf_, CryptBuf_;  // record buffers of the engine
     TMemBlock FreeCheckBuf_;  // FreeReplacedRuns: the record as the file holds it
+    TMemBlock BlankRecord_;   // the blank record image of this open (InternalInitRecord)
+    bool BlankValid_ = false;
+    bool BlankVfp_ = false;   // made for the Visual FoxPro dialect
     int R_ = 0;
     int L_ = 0;
     bool FilledBackwards_ = false;

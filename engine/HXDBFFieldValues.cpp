@@ -277,9 +277,26 @@ int THXSmartDBF::TranslateBuffer(const char* src, char* dst, int count, bool toO
 // ---------------------------------------------------------------------------------------
 
 void THXSmartDBF::InternalInitRecord(char* buffer) {
-    std::memset(buffer, ' ', static_cast<std::size_t>(RecLen_ + 6 + CalcFieldsSize()));
-    auto* rec = reinterpret_cast<std::uint8_t*>(buffer);
     const bool vfp = DbfVersion() == xVisualFoxPro;
+    if (BlankRecord_.Size() >= RecLen_ && RecLen_ > 0) {
+        // the blank image is made once per open (again if the dialect changes meanwhile)
+        if (!BlankValid_ || BlankVfp_ != vfp) {
+            FillBlankRecord(BlankRecord_.Bytes(), vfp);
+            BlankValid_ = true;
+            BlankVfp_ = vfp;
+        }
+        std::memcpy(buffer, BlankRecord_.Data(), static_cast<std::size_t>(RecLen_));
+    } else {
+        FillBlankRecord(reinterpret_cast<std::uint8_t*>(buffer), vfp);
+    }
+    std::memset(buffer + RecLen_, ' ', static_cast<std::size_t>(6 + CalcFieldsSize()));
+    PutLE32(reinterpret_cast<std::uint8_t*>(buffer) + RecLen_, 0);
+    buffer[RecLen_ + 4] = 2;
+    buffer[RecLen_ + 5] = bfInserted;
+}
+
+void THXSmartDBF::FillBlankRecord(std::uint8_t* rec, bool vfp) const {
+    std::memset(rec, ' ', static_cast<std::size_t>(RecLen_));
     for (const TDBFFieldStore& s : Stores_) {
         if (s.Offset + s.Size > RecLen_) continue;
         std::uint8_t* p = rec + s.Offset;
@@ -297,9 +314,6 @@ void THXSmartDBF::InternalInitRecord(char* buffer) {
             default: break;
         }
     }
-    PutLE32(rec + RecLen_, 0);
-    buffer[RecLen_ + 4] = 2;
-    buffer[RecLen_ + 5] = bfInserted;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -128,6 +128,8 @@ void THXSmartDBF::InternalOpen() {
         SetKeyBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         CryptBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         FreeCheckBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        BlankRecord_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
+        BlankValid_ = false;
         if (Filtered() && !Filter().empty()) CompileFilter();
         // 12.
         Bof_ = true;
@@ -152,6 +154,8 @@ void THXSmartDBF::FreeTableBuffers() {
     SetKeyBuf_.Reset();
     CryptBuf_.Reset();
     FreeCheckBuf_.Reset();
+    BlankRecord_.Reset();
+    BlankValid_ = false;
     R_ = 0;
     L_ = 0;
     FilledBackwards_ = false;
