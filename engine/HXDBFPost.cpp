@@ -50,29 +50,23 @@ private:
     bool Dismissed_ = false;
 };
 
-// The record and header locks of an append, released together when the scope ends.
-class TAppendLockGuard {
-public:
-    TAppendLockGuard(THXDBFLockState& locks, std::uint32_t n) : Locks_(locks), N_(n) {}
-    ~TAppendLockGuard() { Locks_.RecordAndHeaderUnlock(N_); }
-    TAppendLockGuard(const TAppendLockGuard&) = delete;
-    TAppendLockGuard& operator=(const TAppendLockGuard&) = delete;
-
-private:
-    THXDBFLockState& Locks_;
-    std::uint32_t N_;
-};
-
+// The record lock of n, released when the scope ends; for an append together with the header
+// lock (the record's first).
 class TRecordLockGuard {
 public:
-    TRecordLockGuard(THXDBFLockState& locks, std::uint32_t n) : Locks_(locks), N_(n) {}
-    ~TRecordLockGuard() { Locks_.RecordUnlock(N_); }
+    TRecordLockGuard(THXDBFLockState& locks, std::uint32_t n, bool withHeader = false)
+        : Locks_(locks), N_(n), WithHeader_(withHeader) {}
+    ~TRecordLockGuard() {
+        if (WithHeader_) Locks_.RecordAndHeaderUnlock(N_);
+        else Locks_.RecordUnlock(N_);
+    }
     TRecordLockGuard(const TRecordLockGuard&) = delete;
     TRecordLockGuard& operator=(const TRecordLockGuard&) = delete;
 
 private:
     THXDBFLockState& Locks_;
     std::uint32_t N_;
+    bool WithHeader_;
 };
 
 // Offsets of the autoincrement counter and step in the two descriptor forms.
@@ -161,7 +155,7 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
 
     if (!Locks_.RecordLock(n)) throw Exception(kAppendRecordLockMsg);
     headerGuard.Dismiss();  // from here both locks are released together, the record's first
-    TAppendLockGuard lockGuard(Locks_, n);
+    TRecordLockGuard lockGuard(Locks_, n, true);
 
     PutLE32(reinterpret_cast<std::uint8_t*>(buffer) + RecLen_, n);
     WriteRecordImage(buffer, n);

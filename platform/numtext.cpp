@@ -17,6 +17,16 @@ std::size_t PutText(char* out, const char* s) {
     return n;
 }
 
+// The separator and f as exactly digits digits (leading zeros kept); the length written.
+std::size_t PutFraction(char* out, char separator, std::uint64_t f, int digits) {
+    out[0] = separator;
+    for (int i = digits; i >= 1; --i) {
+        out[i] = static_cast<char>('0' + f % 10);
+        f /= 10;
+    }
+    return static_cast<std::size_t>(digits) + 1;
+}
+
 }  // namespace
 
 std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
@@ -50,14 +60,7 @@ std::size_t FormatFloatGeneral(double v, char decimalSeparator, char* out) {
                 if (v < 0) out[n++] = '-';
                 auto res = std::to_chars(out + n, out + n + 24, ip);
                 n = static_cast<std::size_t>(res.ptr - out);
-                if (kk > 0) {
-                    out[n++] = decimalSeparator;
-                    for (int i = kk - 1; i >= 0; --i) {
-                        out[n + static_cast<std::size_t>(i)] = static_cast<char>('0' + fp % 10);
-                        fp /= 10;
-                    }
-                    n += static_cast<std::size_t>(kk);
-                }
+                if (kk > 0) n += PutFraction(out + n, decimalSeparator, fp, kk);
                 return n;
             }
         }
@@ -136,15 +139,7 @@ std::size_t FormatFloatFixed(double v, int decimals, char decimalSeparator, char
                 std::size_t n = 0;
                 if (k < 0) out[n++] = '-';  // a value that rounds to zero has no sign
                 n += FormatInt64(static_cast<std::int64_t>(u / kIPow10[decimals]), out + n);
-                if (decimals > 0) {
-                    std::uint64_t f = u % kIPow10[decimals];
-                    out[n++] = decimalSeparator;
-                    for (int i = decimals - 1; i >= 0; --i) {
-                        out[n + static_cast<std::size_t>(i)] = static_cast<char>('0' + f % 10);
-                        f /= 10;
-                    }
-                    n += static_cast<std::size_t>(decimals);
-                }
+                if (decimals > 0) n += PutFraction(out + n, decimalSeparator, u % kIPow10[decimals], decimals);
                 return n;
             }
         }
