@@ -592,3 +592,30 @@ TEST(MemoFilePack, FailedDeleteAndRenameMessages) {
 
 }  // namespace
 }  // namespace zarbel
+
+namespace zarbel {
+namespace {
+
+// An entry is first read together with the start of its block: values that end inside that
+// first read, exactly at its end and one byte past it (the second read) all come back whole,
+// in both block layouts, also when the entry is the last thing in the file.
+TEST(MemoFileEntries, ValuesAroundTheFirstReadComeBackWhole) {
+    struct Layout { std::uint8_t version; xBaseVersion dialect; };
+    for (const Layout l : {Layout{0x8B, xBaseIV}, Layout{0xF5, xFoxPro}}) {
+        MemoFixture m;
+        m.Create();
+        ASSERT_TRUE(m.memo.CreateHeader(l.version, l.dialect, 512));
+        const TMemoFieldForm f = Form(l.dialect, 'M');
+        std::vector<std::pair<std::uint32_t, std::string>> saved;
+        for (std::size_t size : {1u, 503u, 504u, 505u, 1100u}) {
+            std::string value(size, static_cast<char>('a' + size % 26));
+            value.back() = 'Z';
+            saved.emplace_back(Save(m.memo, f, value), value);
+            EXPECT_EQ(Load(m.memo, f, saved.back().first), value) << size << " last in the file";
+        }
+        for (const auto& [number, value] : saved) EXPECT_EQ(Load(m.memo, f, number), value) << value.size();
+    }
+}
+
+}  // namespace
+}  // namespace zarbel
