@@ -31,7 +31,10 @@
 // copies from and to that view instead of system calls (the table and memo headers are read
 // under every lock and written after every append). The view is the file's own page cache,
 // so other programs' reads and writes see the same bytes. Cutting the file shrinks the
-// usable part of the view with it; writes that extend the file always go to the host.
+// usable part of the view with it; writes that extend the file always go to the host. (A
+// program that ignores the share mode and cuts the file to nothing while it is open here
+// would make the next header access fault: xBase programs never cut a table or memo file
+// below its header.)
 #pragma once
 #include <atomic>
 #include <cstdint>
