@@ -75,7 +75,7 @@ void THXDBFLockState::SetLobLockProtocol(LockProtocolType p, bool active) {
 }
 
 void THXDBFLockState::Reset() {
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     HeaderLocked_ = false;
     MemoLocked_ = false;
     LockedRecords_.clear();
@@ -125,12 +125,12 @@ bool THXDBFLockState::HeaderUnlock() {
 bool THXDBFLockState::RecordLock(std::uint32_t recNo) {
     std::lock_guard<std::mutex> cs(RecordLockCS_);
     {
-        std::lock_guard<std::mutex> g(StateLock_);
+        std::lock_guard<TSpinLock> g(StateLock_);
         if (std::find(LockedRecords_.begin(), LockedRecords_.end(), recNo) != LockedRecords_.end()) return true;
     }
     if (NoSharing()) return true;
     if (!TryLock(TableFile_, LockRangeFor(LockProtocol_, TLockTarget::Record, recNo))) return false;
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     LockedRecords_.push_back(recNo);
     return true;
 }
@@ -139,7 +139,7 @@ bool THXDBFLockState::RecordUnlock(std::uint32_t recNo) {
     std::lock_guard<std::mutex> cs(RecordUnlockCS_);
     if (NoSharing()) return true;
     if (!DoUnlock(TableFile_, LockRangeFor(LockProtocol_, TLockTarget::Record, recNo))) return false;
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     auto it = std::find(LockedRecords_.begin(), LockedRecords_.end(), recNo);
     if (it != LockedRecords_.end()) LockedRecords_.erase(it);
     return true;
@@ -148,13 +148,23 @@ bool THXDBFLockState::RecordUnlock(std::uint32_t recNo) {
 void THXDBFLockState::RecordAndHeaderUnlock(std::uint32_t recNo) {
     if (!NoSharing() && TableFile_ && TableFile_->ProxyStreamType() == pstFile &&
         LockRangeFor(LockProtocol_, TLockTarget::Header).kind == TLockRange::Byte) {
-        std::lock_guard<std::mutex> rcs(RecordUnlockCS_);
-        std::lock_guard<std::mutex> hcs(HeaderUnlockCS_);
-        std::lock_guard<std::mutex> g(StateLock_);
-        if (HeaderLocked_ && LockedRecords_.size() == 1 && LockedRecords_[0] == recNo && TableFile_->UnlockAll()) {
-            LockedRecords_.clear();
-            HeaderLocked_ = false;
-            return;
+        // No record lock may be in progress on another thread meanwhile (its lock would go
+        // with the others); if one is, the two are released one by one.
+        std::unique_lock<std::mutex> lcs(RecordLockCS_, std::try_to_lock);
+        if (lcs.owns_lock()) {
+            std::lock_guard<std::mutex> rcs(RecordUnlockCS_);
+            std::lock_guard<std::mutex> hcs(HeaderUnlockCS_);
+            bool alone;
+            {
+                std::lock_guard<TSpinLock> g(StateLock_);
+                alone = HeaderLocked_ && LockedRecords_.size() == 1 && LockedRecords_[0] == recNo;
+            }
+            if (alone && TableFile_->UnlockAll()) {
+                std::lock_guard<TSpinLock> g(StateLock_);
+                LockedRecords_.clear();
+                HeaderLocked_ = false;
+                return;
+            }
         }
     }
     RecordUnlock(recNo);
@@ -187,12 +197,12 @@ bool THXDBFLockState::IsHeaderLocked() const { return HeaderLocked_; }
 bool THXDBFLockState::IsMemoLocked() const { return MemoLocked_; }
 
 bool THXDBFLockState::IsRecordLocked(std::uint32_t recNo) const {
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     return std::find(LockedRecords_.begin(), LockedRecords_.end(), recNo) != LockedRecords_.end();
 }
 
 std::vector<std::uint32_t> THXDBFLockState::LockedRecords() const {
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     return LockedRecords_;
 }
 
@@ -202,14 +212,14 @@ std::vector<std::uint32_t> THXDBFLockState::LockedRecords() const {
 bool THXDBFIndexLockState::IndexLock(TProxyStream& indexFile, const THXDBFLockState& table) {
     std::lock_guard<std::mutex> cs(LockCS_);
     {
-        std::lock_guard<std::mutex> g(StateLock_);
+        std::lock_guard<TSpinLock> g(StateLock_);
         if (IndexLocked_ || table.NoSharing()) {
             IndexLocked_ = true;
             return true;
         }
     }
     bool ok = table.TryLock(&indexFile, LockRangeFor(table.LockProtocol(), TLockTarget::Index));
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     IndexLocked_ = ok;
     return ok;
 }
@@ -217,18 +227,18 @@ bool THXDBFIndexLockState::IndexLock(TProxyStream& indexFile, const THXDBFLockSt
 bool THXDBFIndexLockState::IndexUnlock(TProxyStream& indexFile, const THXDBFLockState& table) {
     std::lock_guard<std::mutex> cs(UnlockCS_);
     bool ok = table.NoSharing() || DoUnlock(&indexFile, LockRangeFor(table.LockProtocol(), TLockTarget::Index));
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     IndexLocked_ = !ok;
     return ok;
 }
 
 bool THXDBFIndexLockState::IsIndexLocked() const {
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     return IndexLocked_;
 }
 
 void THXDBFIndexLockState::Reset() {
-    std::lock_guard<std::mutex> g(StateLock_);
+    std::lock_guard<TSpinLock> g(StateLock_);
     IndexLocked_ = false;
 }
 

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/HXDBFFormat.h"
@@ -37,6 +38,19 @@ struct TLockRange {
 };
 // Record numbers are 1-based; the offset arithmetic wraps modulo 2^32.
 TLockRange LockRangeFor(LockProtocolType protocol, TLockTarget target, std::uint32_t recNo = 0);
+
+// A lock for state that is held only for a few instructions and never across a wait: the
+// flags and record list of a lock state (the operations' own mutexes are held while waiting).
+class TSpinLock {
+public:
+    void lock() {
+        while (Flag_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    }
+    void unlock() { Flag_.clear(std::memory_order_release); }
+
+private:
+    std::atomic_flag Flag_ = ATOMIC_FLAG_INIT;
+};
 
 class THXDBFLockState {
 public:
@@ -99,7 +113,7 @@ private:
     std::vector<std::uint32_t> LockedRecords_;
     // Guards the list against readers on other threads; taken briefly inside the operation
     // mutexes, never across a wait. The flags are atomic.
-    mutable std::mutex StateLock_;
+    mutable TSpinLock StateLock_;
     std::mutex RecordLockCS_, RecordUnlockCS_, HeaderLockCS_, HeaderUnlockCS_, MemoLockCS_, MemoUnlockCS_;
 };
 
@@ -114,7 +128,7 @@ public:
 
 private:
     bool IndexLocked_ = false;
-    mutable std::mutex StateLock_;
+    mutable TSpinLock StateLock_;
     std::mutex LockCS_, UnlockCS_;
 };
 
