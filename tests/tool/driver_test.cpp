@@ -148,12 +148,18 @@ TEST(Driver, NoFilesToLoad) {
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
 }
 
-TEST(Driver, ClockReadForTagStartLineAndEndLine) {
-    TempDir t;
+// One source of one record, and a clock that moves one second on every reading.
+MergeOptions OneRecordCountingClock(const TempDir& t, int& calls) {
     testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
     MergeOptions o = Options(t);
-    int calls = 0;
     o.clock = [&calls] { return kStart + EncodeTime(0, 0, calls++, 0); };
+    return o;
+}
+
+TEST(Driver, ClockReadForTagStartLineAndEndLine) {
+    TempDir t;
+    int calls = 0;
+    MergeOptions o = OneRecordCountingClock(t, calls);
     DriverRun r;
     RunDriver(r, {t / "src", t / "out.dbf"}, o);
     EXPECT_EQ(r.code, 0);
@@ -170,10 +176,8 @@ TEST(Driver, ClockReadForTagStartLineAndEndLine) {
 // remaining time) and the status line shows the counts and the estimate.
 TEST(Driver, ProgressOnATerminalReadsTheClockForTheEstimate) {
     TempDir t;
-    testutil::WriteFile(t / "src/a.dbf", testutil::SmallTable("x"));
-    MergeOptions o = Options(t);
     int calls = 0;
-    o.clock = [&calls] { return kStart + EncodeTime(0, 0, calls++, 0); };
+    MergeOptions o = OneRecordCountingClock(t, calls);
     DriverRun r;
     Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, true);
     r.code = RunMerge({t / "src", t / "out.dbf"}, console, o);
