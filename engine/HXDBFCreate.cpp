@@ -259,13 +259,7 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
 void THXSmartDBF::CreateTable() {
     // 1-3: a new, empty file (or storage)
     if (Active()) throw Exception(kCreateOpenMsg);
-    TableFile_.Close();
-    TableFile_.SetFileName(DBFFileName_);
-    TableFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
-    TableFile_.SetProxyStreamType(StorageType_);
-    TableFile_.SetOuterStream(OuterStream_);
-    TableFile_.OnLockEvent = OnOuterStreamLock;
-    TableFile_.OnUnlockEvent = OnOuterStreamUnlock;
+    SetUpTableFile(DBFFileName_);
     TableFile_.CreateProxyStream();
     if (!TableFile_.IsOpen()) throw Exception(kCreateErrorMsg);
 

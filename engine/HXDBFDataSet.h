@@ -188,6 +188,9 @@ protected:
     char* AllocRecordBuffer() override;
     void FreeRecordBuffer(char*& buffer) override;
     void InternalInitRecord(char* buffer) override;
+    // The table file's proxy closed and set up for name with the table's access mode, storage
+    // type, outer stream and lock events (before it is opened or created).
+    void SetUpTableFile(const std::string& name);
     // The blank image of one record (record length bytes) for the given dialect.
     void FillBlankRecord(std::uint8_t* rec, bool vfp) const;
     TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) override;

@@ -11,6 +11,7 @@
 //    store it.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -32,27 +33,23 @@ bool AllSpaces(const std::uint8_t* p, int n) {
     return true;
 }
 
-double ReadDouble(const std::uint8_t* p) {
-    std::uint64_t u = GetLE64(p);
-    double d;
-    std::memcpy(&d, &u, 8);
-    return d;
-}
-void WriteDouble(std::uint8_t* p, double d) {
-    std::uint64_t u;
-    std::memcpy(&u, &d, 8);
-    PutLE64(p, u);
-}
-float ReadSingle(const std::uint8_t* p) {
-    std::uint32_t u = GetLE32(p);
-    float f;
-    std::memcpy(&f, &u, 4);
-    return f;
-}
-void WriteSingle(std::uint8_t* p, float f) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, 4);
-    PutLE32(p, u);
+double ReadDouble(const std::uint8_t* p) { return std::bit_cast<double>(GetLE64(p)); }
+void WriteDouble(std::uint8_t* p, double d) { PutLE64(p, std::bit_cast<std::uint64_t>(d)); }
+float ReadSingle(const std::uint8_t* p) { return std::bit_cast<float>(GetLE32(p)); }
+void WriteSingle(std::uint8_t* p, float f) { PutLE32(p, std::bit_cast<std::uint32_t>(f)); }
+
+// A memo reference as the field holds it: a 4-byte block number (0: none), or the text form
+// (blanks: none), whose first 16 bytes at most are handed over.
+bool ReadMemoReference(const std::uint8_t* p, int n, void* buffer) {
+    if (n == 4) {
+        const std::uint32_t block = GetLE32(p);
+        if (block == 0) return false;
+        if (buffer) std::memcpy(buffer, &block, sizeof block);
+        return true;
+    }
+    if (AllSpaces(p, n)) return false;
+    if (buffer) std::memcpy(buffer, p, static_cast<std::size_t>(std::min(n, 16)));
+    return true;
 }
 
 // 48-bit real.
@@ -367,15 +364,7 @@ bool THXSmartDBF::ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* re
                 if (buffer) Put(buffer, ReadDouble(p));
                 return true;
             }
-            if (n == 4) {
-                std::uint32_t block = GetLE32(p);
-                if (block == 0) return false;
-                if (buffer) Put(buffer, block);
-                return true;
-            }
-            if (AllSpaces(p, n)) return false;
-            if (buffer) std::memcpy(buffer, p, static_cast<std::size_t>(std::min(n, 16)));
-            return true;
+            return ReadMemoReference(p, n, buffer);
         case 'T': {
             if (p[0] == ' ') return false;
             std::int64_t julian = GetLE32(p);
@@ -532,15 +521,7 @@ bool THXSmartDBF::ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* re
             return true;
         }
         case dbftClob: case dbftBlob: case dbftGraphic: case dbftFmtMemo: case dbftDBFDataSet:
-            if (n == 4) {
-                std::uint32_t block = GetLE32(p);
-                if (block == 0) return false;
-                if (buffer) Put(buffer, block);
-                return true;
-            }
-            if (AllSpaces(p, n)) return false;
-            if (buffer) std::memcpy(buffer, p, static_cast<std::size_t>(std::min(n, 16)));
-            return true;
+            return ReadMemoReference(p, n, buffer);
         case dbftClob_NB: case dbftBlob_NB: case dbftGraphic_NB: case dbftFmtMemo_NB: case dbftDBFDataSet_NB:
             if (buffer) Put(buffer, GetLE32(v));
             return true;

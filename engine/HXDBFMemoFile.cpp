@@ -178,18 +178,12 @@ THXMemoFile::THXMemoFile(TProxyStream& stream)
     std::memset(Header_.Data(), 0, kMemoHeaderSize);
 }
 
-bool THXMemoFile::ProbeEntry(std::int64_t pos, std::uint8_t head[8], TMemoryStream& out, bool& done,
-                             std::int64_t (*lengthOf)(const std::uint8_t*)) {
-    done = false;
-    const std::int64_t got = ReadSome(pos, Probe_.Data(), kProbeSize);
-    if (got < 8) return false;
-    std::memcpy(head, Probe_.Data(), 8);
-    const std::int64_t length = lengthOf(head);
-    if (length >= 0 && length <= got - 8) {
-        if (length > 0 && out.Write(Probe_.Bytes() + 8, length) != length) throw Exception(kReadBlockError);
-        done = true;
+void THXMemoFile::TakeEntryData(TMemoryStream& out, std::int64_t pos, std::int64_t got, std::int64_t length) {
+    if (length > got - 8) {
+        ReadDataInto(out, pos + 8, length);
+        return;
     }
-    return true;
+    if (length > 0 && out.Write(Probe_.Bytes() + 8, length) != length) throw Exception(kReadBlockError);
 }
 
 void THXMemoFile::RaiseIoError() const { throw Exception("THXSmartDBF: " + LastErrorText()); }
@@ -319,40 +313,24 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
     out.Clear();
     if (!form.Valid()) throw Exception(kCreateError);
     std::int64_t pos = 0;
-    std::uint8_t bh[8] = {};
     switch (Layout_) {
         case mlDBase4: {
             if (!RefreshHeader()) throw Exception(kReadBlockError);
             pos = static_cast<std::int64_t>(number) * BlockSize_;
-            bool done = false;
-            if (!ProbeEntry(pos, bh, out, done, [](const std::uint8_t* h) -> std::int64_t {
-                    return std::memcmp(h, kUsedRunMark, 4) == 0 ? static_cast<std::int64_t>(GetLE32(h + 4)) - 8 : -1;
-                }) ||
-                std::memcmp(bh, kUsedRunMark, 4) != 0) {
-                out.Clear();
-                throw Exception(kReadBlockError);
-            }
-            std::uint32_t total = GetLE32(bh + 4);
-            if (total < 8) {
-                out.Clear();
-                throw Exception(kReadBlockError);
-            }
-            if (!done) ReadDataInto(out, pos + 8, static_cast<std::int64_t>(total) - 8);
+            const std::int64_t got = ReadSome(pos, Probe_.Data(), kProbeSize);
+            const std::uint8_t* h = Probe_.Bytes();
+            if (got < 8 || std::memcmp(h, kUsedRunMark, 4) != 0 || GetLE32(h + 4) < 8) throw Exception(kReadBlockError);
+            TakeEntryData(out, pos, got, static_cast<std::int64_t>(GetLE32(h + 4)) - 8);
             break;
         }
         case mlFoxPro: {
             if (!RefreshHeader()) throw Exception(kReadBlockError);
             pos = static_cast<std::int64_t>(number) * BlockSize_;
-            bool done = false;
+            const std::int64_t got = ReadSome(pos, Probe_.Data(), kProbeSize);
+            const std::uint8_t* h = Probe_.Bytes();
             // 0 picture, 1 text, 2 object (what Visual FoxPro writes for General fields)
-            if (!ProbeEntry(pos, bh, out, done, [](const std::uint8_t* h) -> std::int64_t {
-                    return GetBE32(h) > 2 ? -1 : static_cast<std::int64_t>(GetBE32(h + 4));
-                }) ||
-                GetBE32(bh) > 2) {
-                out.Clear();
-                throw Exception(kReadBlockError);
-            }
-            if (!done) ReadDataInto(out, pos + 8, GetBE32(bh + 4));
+            if (got < 8 || GetBE32(h) > 2) throw Exception(kReadBlockError);
+            TakeEntryData(out, pos, got, GetBE32(h + 4));
             break;
         }
         case mlDBase3: {
@@ -361,7 +339,8 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
                                   : static_cast<std::int64_t>(number) * kDBase3BlockSize;
             if (form.Terminated) {
                 // 512-byte pieces until the first 0x1A or the end of the file
-                TMemBlock piece = TMemBlock::Tagged("THXMemoFile.ReadEntry", kDBase3BlockSize);
+                static_assert(kProbeSize >= kDBase3BlockSize, "the probe holds a piece");
+                TMemBlock& piece = Probe_;
                 std::int64_t at = pos;
                 for (;;) {
                     std::int64_t got = ReadSome(at, piece.Data(), kDBase3BlockSize);

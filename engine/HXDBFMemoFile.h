@@ -180,13 +180,11 @@ private:
     std::uint32_t BlockSize_ = 512;
     TMemBlock Header_;  // 512 bytes
     // An entry's head and the start of its data, read in one transfer (most entries are
-    // short enough to need no second one).
+    // short enough to need no second one); also the 512-byte pieces of dBase III texts.
     TMemBlock Probe_;
-    // Reads the 8-byte head of the entry at pos into head and, when the probe holds the whole
-    // entry of the length that the head gives (lengthOf), its data into out; false when the
-    // head cannot be read. done tells whether out has the data.
-    bool ProbeEntry(std::int64_t pos, std::uint8_t head[8], TMemoryStream& out, bool& done,
-                    std::int64_t (*lengthOf)(const std::uint8_t*));
+    // The length data bytes of the entry at pos whose first got bytes (head included) are in
+    // the probe: taken from there when it holds them all, read from the file otherwise.
+    void TakeEntryData(TMemoryStream& out, std::int64_t pos, std::int64_t got, std::int64_t length);
 };
 
 // Pack support. PackLobOpen creates the temporary memo file TempName (always a disk file, with

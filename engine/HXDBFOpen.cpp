@@ -59,12 +59,7 @@ void THXSmartDBF::SetSetDeleted(bool v) {
 // Open and close
 // ---------------------------------------------------------------------------------------
 
-void THXSmartDBF::InternalOpen() {
-    const std::string& name = DBFFileName_;
-    // 1. lock state and memo file
-    Locks_.Reset();
-    CloseMemoFile();
-    // 2. table file
+void THXSmartDBF::SetUpTableFile(const std::string& name) {
     TableFile_.Close();
     TableFile_.SetFileName(name);
     TableFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
@@ -72,6 +67,15 @@ void THXSmartDBF::InternalOpen() {
     TableFile_.SetOuterStream(OuterStream_);
     TableFile_.OnLockEvent = OnOuterStreamLock;
     TableFile_.OnUnlockEvent = OnOuterStreamUnlock;
+}
+
+void THXSmartDBF::InternalOpen() {
+    const std::string& name = DBFFileName_;
+    // 1. lock state and memo file
+    Locks_.Reset();
+    CloseMemoFile();
+    // 2. table file
+    SetUpTableFile(name);
     TableFile_.OpenProxyStream();
     if (!TableFile_.IsOpen()) throw Exception("THXSmartDBF.InternalOpen: Open error \"" + name + "\"");
     Locks_.Bind(&TableFile_, &TableFile_.AccessMode(), &Header_);

@@ -236,18 +236,20 @@ std::int64_t TProxyStream::PWrite2(std::int64_t pos, const void* a, std::int64_t
     return second < 0 ? (na > 0 ? na : -1) : na + second;
 }
 
+bool TProxyStream::AskOuterStream(const TLockEvent& event) {
+    if (!event) return true;
+    bool ok = false;
+    event(this, pstOuterStream, Outer_, ok);
+    return ok;
+}
+
 bool TProxyStream::Lock(std::uint32_t Offset, std::uint32_t Length) {
     switch (Type_) {
         case pstFile:
             ++PlatformLockCalls_;
             return FileLockRange(Handle_, Offset, Length, Writable_);
         case pstInnerStream: return true;
-        case pstOuterStream: {
-            if (!OnLockEvent) return true;
-            bool ok = false;
-            OnLockEvent(this, pstOuterStream, Outer_, ok);
-            return ok;
-        }
+        case pstOuterStream: return AskOuterStream(OnLockEvent);
         default: return false;
     }
 }
@@ -258,12 +260,7 @@ bool TProxyStream::Unlock(std::uint32_t Offset, std::uint32_t Length) {
             ++PlatformLockCalls_;
             return FileUnlockRange(Handle_, Offset, Length);
         case pstInnerStream: return true;
-        case pstOuterStream: {
-            if (!OnUnlockEvent) return true;
-            bool ok = false;
-            OnUnlockEvent(this, pstOuterStream, Outer_, ok);
-            return ok;
-        }
+        case pstOuterStream: return AskOuterStream(OnUnlockEvent);
         default: return false;
     }
 }
@@ -274,59 +271,41 @@ bool TProxyStream::UnlockAll() {
     return FileUnlockAll(Handle_);
 }
 
-bool TProxyStream::LoadFromFile(const std::string& fileName) {
-    switch (Type_) {
-        case pstFile: {
-            TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
-            const THandle src = guard.Get();
-            if (src == kInvalidHandle) return false;
-            HeadLen_ = 0;  // the file is cut to nothing first: the view serves nothing any more
-            bool ok = FileSeek(Handle_, 0, soBeginning) == 0 && FileTruncate(Handle_, 0);
-            if (ok) {
-                TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);
-                for (;;) {
-                    std::int64_t got = FileRead(src, buf.Data(), kLoadBufferSize);
-                    if (got < 0) {
-                        ok = false;
-                        break;
-                    }
-                    if (got == 0) break;
-                    if (FileWrite(Handle_, buf.Data(), got) != got) {
-                        ok = false;
-                        break;
-                    }
-                }
-            }
-            FileSeek(Handle_, 0, soBeginning);
-            return ok;
-        }
-        case pstInnerStream: return Inner_.LoadFromFile(fileName);
-        case pstOuterStream: {
-            if (!Outer_) return false;
-            TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
-            const THandle src = guard.Get();
-            if (src == kInvalidHandle) return false;
-            bool ok = Outer_->SetSize(0) && Outer_->Seek(0, soBeginning) == 0;
-            if (ok) {
-                TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);
-                for (;;) {
-                    std::int64_t got = FileRead(src, buf.Data(), kLoadBufferSize);
-                    if (got < 0) {
-                        ok = false;
-                        break;
-                    }
-                    if (got == 0) break;
-                    if (Outer_->Write(buf.Data(), got) != got) {
-                        ok = false;
-                        break;
-                    }
-                }
-            }
-            Outer_->Seek(0, soBeginning);
-            return ok;
-        }
-        default: return false;
+namespace {
+
+// Reads the whole of src in pieces of the load buffer and hands each to put(bytes, count);
+// false when a read fails or put does.
+template <typename Put>
+bool CopyWholeFile(THandle src, Put put) {
+    TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);
+    for (;;) {
+        const std::int64_t got = FileRead(src, buf.Data(), kLoadBufferSize);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        if (!put(buf.Data(), got)) return false;
     }
+}
+
+}  // namespace
+
+bool TProxyStream::LoadFromFile(const std::string& fileName) {
+    if (Type_ == pstInnerStream) return Inner_.LoadFromFile(fileName);
+    if (Type_ == pstOuterStream && !Outer_) return false;
+    if (Type_ != pstFile && Type_ != pstOuterStream) return false;
+    TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
+    const THandle src = guard.Get();
+    if (src == kInvalidHandle) return false;
+    if (Type_ == pstFile) {
+        HeadLen_ = 0;  // the file is cut to nothing first: the view serves nothing any more
+        bool ok = FileSeek(Handle_, 0, soBeginning) == 0 && FileTruncate(Handle_, 0) &&
+                  CopyWholeFile(src, [&](const void* p, std::int64_t n) { return FileWrite(Handle_, p, n) == n; });
+        FileSeek(Handle_, 0, soBeginning);
+        return ok;
+    }
+    bool ok = Outer_->SetSize(0) && Outer_->Seek(0, soBeginning) == 0 &&
+              CopyWholeFile(src, [&](const void* p, std::int64_t n) { return Outer_->Write(p, n) == n; });
+    Outer_->Seek(0, soBeginning);
+    return ok;
 }
 
 // ---------------------------------------------------------------------------------------

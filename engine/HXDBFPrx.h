@@ -168,6 +168,8 @@ public:
 
 private:
     TStream* MemoryStorage();
+    // An outer stream's lock or unlock: the handler decides (true when none is set).
+    bool AskOuterStream(const TLockEvent& event);
     void MapHead(TFileAccess access);
     void UnmapHead();
 

@@ -7,6 +7,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -75,12 +76,16 @@ void FileClose(THandle h) {
     if (h >= 0) ::close(h);
 }
 
-std::int64_t FileRead(THandle h, void* buffer, std::int64_t count) {
-    if (h < 0 || count < 0) return -1;
-    auto* p = static_cast<char*>(buffer);
+namespace {
+
+// Moves count bytes through repeated calls of op(done, bytes left) (the host call for the piece
+// at offset done, at most 1 GiB), resuming interrupted calls, until all is moved, op reports the
+// end (0) or fails. Bytes moved; -1 when a call failed, or when nothing could be written.
+template <typename Op>
+std::int64_t Transfer(std::int64_t count, bool writing, Op op) {
     std::int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
+        const ssize_t n = op(done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -88,57 +93,37 @@ std::int64_t FileRead(THandle h, void* buffer, std::int64_t count) {
         if (n == 0) break;
         done += n;
     }
-    return done;
+    return writing && done == 0 && count > 0 ? -1 : done;
+}
+
+}  // namespace
+
+std::int64_t FileRead(THandle h, void* buffer, std::int64_t count) {
+    if (h < 0 || count < 0) return -1;
+    auto* p = static_cast<char*>(buffer);
+    return Transfer(count, false, [&](std::int64_t done, std::size_t n) { return ::read(h, p + done, n); });
 }
 
 std::int64_t FileWrite(THandle h, const void* buffer, std::int64_t count) {
     if (h < 0 || count < 0) return -1;
     auto* p = static_cast<const char*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done == 0 && count > 0 ? -1 : done;
+    return Transfer(count, true, [&](std::int64_t done, std::size_t n) { return ::write(h, p + done, n); });
 }
 
 std::int64_t FileReadAt(THandle h, std::int64_t pos, void* buffer, std::int64_t count) {
     if (h < 0 || count < 0 || pos < 0) return -1;
     auto* p = static_cast<char*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)),
-                            static_cast<off_t>(pos + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
+    return Transfer(count, false, [&](std::int64_t done, std::size_t n) {
+        return ::pread(h, p + done, n, static_cast<off_t>(pos + done));
+    });
 }
 
 std::int64_t FileWriteAt(THandle h, std::int64_t pos, const void* buffer, std::int64_t count) {
     if (h < 0 || count < 0 || pos < 0) return -1;
     auto* p = static_cast<const char*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pwrite(h, p + done, static_cast<std::size_t>(std::min<std::int64_t>(count - done, 1 << 30)),
-                             static_cast<off_t>(pos + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done == 0 && count > 0 ? -1 : done;
+    return Transfer(count, true, [&](std::int64_t done, std::size_t n) {
+        return ::pwrite(h, p + done, n, static_cast<off_t>(pos + done));
+    });
 }
 
 std::int64_t FileWriteAt2(THandle h, std::int64_t pos, const void* a, std::int64_t na, const void* b,

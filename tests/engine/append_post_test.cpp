@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testutil/platform_helpers.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -63,14 +64,7 @@ struct Table {
     }
 };
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 TEST(AppendPost, NewRecordOverwritesTheEndMarkerWhichCloseRestoresOnce) {
     Table tb("ap_eof.dbf", Numbered(2));

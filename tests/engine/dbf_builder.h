@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+#include "testutil/temp_dir.h"
+
 namespace zarbel::test {
 
 struct FieldSpec {
@@ -84,14 +86,34 @@ inline std::string Record(const std::vector<FieldSpec>& fields, const std::vecto
     return r;
 }
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+// Little- and big-endian byte strings of 32-bit values.
+inline std::string LE32(std::uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+inline std::string BE32(std::uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(3 - i)] = static_cast<char>(v >> (8 * i));
+    return s;
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+// 512-byte memo file headers: dBase IV (first free block, block size) and FoxPro (next free
+// block, block size).
+inline std::string DB4MemoHeader(std::uint32_t firstFree, std::uint32_t blockSize) {
+    std::string h(512, '\0');
+    h.replace(0, 4, LE32(firstFree));
+    h.replace(20, 4, LE32(blockSize));
+    return h;
+}
+inline std::string FptMemoHeader(std::uint32_t nextFree, std::uint32_t blockSize) {
+    std::string h(512, '\0');
+    h.replace(0, 4, BE32(nextFree));
+    h.replace(4, 4, BE32(blockSize));
+    return h;
 }
 
 // A scratch file name unique to this process and test.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "testutil/platform_helpers.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -19,10 +20,7 @@ using test::Pad;
 using test::TempPath;
 using test::WriteFile;
 
-struct SettingsGuard {
-    TFormatSettings saved = FormatSettings();
-    ~SettingsGuard() { FormatSettings() = saved; }
-};
+using testutil::SettingsGuard;
 
 struct Tbl {
     std::string path;
@@ -45,14 +43,7 @@ struct Tbl {
     }
 };
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 TEST(FieldValues, NumbersReadWithPointOrCommaAndWriteRightAligned) {
     SettingsGuard guard;

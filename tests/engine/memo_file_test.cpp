@@ -9,10 +9,16 @@
 #include "engine/HXDBFMemoFile.h"
 #include "platform/exception.h"
 #include "platform/filesys.h"
+#include "dbf_builder.h"
 #include "test_util.h"
 
 namespace zarbel {
 namespace {
+
+using test::BE32;
+using test::DB4MemoHeader;
+using test::FptMemoHeader;
+using test::LE32;
 
 using test::ReadFile;
 using test::TempDir;
@@ -22,29 +28,6 @@ std::string Bytes(const TMemoryStream& s) {
     return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<std::size_t>(const_cast<TMemoryStream&>(s).Size()));
 }
 
-std::string LE32(std::uint32_t v) {
-    std::string s(4, '\0');
-    PutLE32(reinterpret_cast<std::uint8_t*>(s.data()), v);
-    return s;
-}
-std::string BE32(std::uint32_t v) {
-    std::string s(4, '\0');
-    PutBE32(reinterpret_cast<std::uint8_t*>(s.data()), v);
-    return s;
-}
-// A dBase IV header: first free block, block size.
-std::string DB4Header(std::uint32_t firstFree, std::uint32_t blockSize) {
-    std::string h(512, '\0');
-    h.replace(0, 4, LE32(firstFree));
-    h.replace(20, 4, LE32(blockSize));
-    return h;
-}
-std::string FptHeader(std::uint32_t nextFree, std::uint32_t blockSize) {
-    std::string h(512, '\0');
-    h.replace(0, 4, BE32(nextFree));
-    h.replace(4, 4, BE32(blockSize));
-    return h;
-}
 
 // A memo file opened read/write in a scratch directory.
 struct MemoFixture {
@@ -240,7 +223,7 @@ TEST(MemoFileDBase4, HeaderAndHundredByteEntry) {
     m.Create();
     ASSERT_TRUE(m.memo.CreateHeader(0x8B, xBaseIV, 512));
     std::string file = ReadFile(m.name);
-    EXPECT_EQ(file, DB4Header(1, 512));
+    EXPECT_EQ(file, DB4MemoHeader(1, 512));
     EXPECT_EQ(file[22], 0);
     std::string data(100, 'd');
     TMemoFieldForm f = Form(xBaseIV, 'M');
@@ -259,12 +242,12 @@ TEST(MemoFileDBase4, SmallBlockSizeCreatesWith512) {
         m.Create();
         ASSERT_TRUE(m.memo.CreateHeader(0x8C, xBaseVII, lob));
         EXPECT_EQ(m.memo.BlockSize(), 512u);
-        EXPECT_EQ(m.File(), DB4Header(1, 512)) << lob;
+        EXPECT_EQ(m.File(), DB4MemoHeader(1, 512)) << lob;
     }
     MemoFixture big;
     big.Create();
     ASSERT_TRUE(big.memo.CreateHeader(0x8B, xBaseIV, 1024));
-    EXPECT_EQ(big.File(), DB4Header(1, 1024));
+    EXPECT_EQ(big.File(), DB4MemoHeader(1, 1024));
 }
 
 TEST(MemoFileDBase4, ChangedValueFreesOldRunAndReusesIt) {
@@ -319,7 +302,7 @@ TEST(MemoFileDBase4, PackModeFreesNothingAndRewriteKeepsThePlace) {
 // ---------------------------------------------------------------------------------------
 TEST(MemoFileFoxPro, EntryAtNextFreeBlockAdvancesIt) {
     MemoFixture m("t.fpt");
-    m.OpenExisting(FptHeader(3, 512) + std::string(1024, '\0'), 0xF5, xFoxPro);
+    m.OpenExisting(FptMemoHeader(3, 512) + std::string(1024, '\0'), 0xF5, xFoxPro);
     EXPECT_EQ(m.memo.BlockSize(), 512u);
     TMemoFieldForm f = Form(xFoxPro, 'M');
     EXPECT_EQ(Save(m.memo, f, "0123456789"), 3u);
@@ -334,7 +317,7 @@ TEST(MemoFileFoxPro, CreationTypeWordsAndOldEntriesKept) {
     MemoFixture m("t.fpt");
     m.Create();
     ASSERT_TRUE(m.memo.CreateHeader(0x30, xVisualFoxPro, 512));
-    EXPECT_EQ(ReadFile(m.name), FptHeader(1, 512));
+    EXPECT_EQ(ReadFile(m.name), FptMemoHeader(1, 512));
     TMemoFieldForm text = Form(xVisualFoxPro, 'M');
     TMemoFieldForm bin = Form(xVisualFoxPro, 'M', 0, true);
     TMemoFieldForm gen = Form(xVisualFoxPro, 'G');
@@ -350,7 +333,7 @@ TEST(MemoFileFoxPro, CreationTypeWordsAndOldEntriesKept) {
 
 TEST(MemoFileFoxPro, OpeningTakesBlockSizeFromHeader) {
     MemoFixture m("t.fpt");
-    m.OpenExisting(FptHeader(9, 64) + std::string(64, '\0') + BE32(1) + BE32(3) + "abc", 0x30, xVisualFoxPro);
+    m.OpenExisting(FptMemoHeader(9, 64) + std::string(64, '\0') + BE32(1) + BE32(3) + "abc", 0x30, xVisualFoxPro);
     EXPECT_EQ(m.memo.BlockSize(), 64u);
     EXPECT_EQ(Load(m.memo, Form(xVisualFoxPro, 'M'), 9), "abc");
 }
@@ -361,14 +344,14 @@ TEST(MemoFileDamaged, BlockSizeZeroNeitherDividesNorHangs) {
     const std::string saveErr = "THXSmartDBF: Lob stream save error!";
     {
         MemoFixture m;
-        m.OpenExisting(DB4Header(1, 0) + std::string("\xFF\xFF\x08\x00", 4) + LE32(11) + "abc", 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(1, 0) + std::string("\xFF\xFF\x08\x00", 4) + LE32(11) + "abc", 0x8B, xBaseIV);
         EXPECT_EQ(m.memo.BlockSize(), 0u);
         ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 1); }, readErr);
         ExpectMessage([&] { Save(m.memo, Form(xBaseIV, 'M'), "x"); }, saveErr);
     }
     {
         MemoFixture m("t.fpt");
-        m.OpenExisting(FptHeader(1, 0), 0xF5, xFoxPro);
+        m.OpenExisting(FptMemoHeader(1, 0), 0xF5, xFoxPro);
         ExpectMessage([&] { Load(m.memo, Form(xFoxPro, 'M'), 1); }, readErr);
         ExpectMessage([&] { Save(m.memo, Form(xFoxPro, 'M'), "x"); }, saveErr);
     }
@@ -382,7 +365,7 @@ TEST(MemoFileDamaged, BlockSizeZeroNeitherDividesNorHangs) {
 TEST(MemoFileDamaged, InvalidBlockHeadersRaise) {
     const std::string readErr = "THXSmartDBF: Lob stream read block error!";
     MemoFixture m;
-    m.OpenExisting(DB4Header(3, 512) + LE32(7) + LE32(1) + std::string(504, '\0') + std::string("\xFF\xFF\x08\x00", 4) +
+    m.OpenExisting(DB4MemoHeader(3, 512) + LE32(7) + LE32(1) + std::string(504, '\0') + std::string("\xFF\xFF\x08\x00", 4) +
                        LE32(3),
                    0x8B, xBaseIV);
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 1); }, readErr);   // a free run
@@ -390,26 +373,26 @@ TEST(MemoFileDamaged, InvalidBlockHeadersRaise) {
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 40); }, readErr);  // past the end
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'P'), 1); }, "THXSmartDBF: Lob stream create error!");
     MemoFixture f("t.fpt");
-    f.OpenExisting(FptHeader(2, 512) + BE32(3) + BE32(1) + "z", 0xF5, xFoxPro);
+    f.OpenExisting(FptMemoHeader(2, 512) + BE32(3) + BE32(1) + "z", 0xF5, xFoxPro);
     ExpectMessage([&] { Load(f.memo, Form(xFoxPro, 'M'), 1); }, readErr);   // type 3
 }
 
 TEST(MemoFileFoxPro, ObjectBlocksOfGeneralFieldsRead) {
     // Visual FoxPro stores an OLE object of a General field in a block of type 2.
     MemoFixture f("t.fpt");
-    f.OpenExisting(FptHeader(9, 64) + BE32(2) + BE32(3) + "ole", 0x30, xVisualFoxPro);
+    f.OpenExisting(FptMemoHeader(9, 64) + BE32(2) + BE32(3) + "ole", 0x30, xVisualFoxPro);
     EXPECT_EQ(Load(f.memo, Form(xVisualFoxPro, 'G'), 8), "ole");
 }
 
 TEST(MemoFileDamaged, LengthsPastTheEndReadWhatIsThere) {
     {
         MemoFixture m;
-        m.OpenExisting(DB4Header(2, 512) + std::string("\xFF\xFF\x08\x00", 4) + LE32(0xFFFFFFF0u) + "partial", 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(2, 512) + std::string("\xFF\xFF\x08\x00", 4) + LE32(0xFFFFFFF0u) + "partial", 0x8B, xBaseIV);
         EXPECT_EQ(Load(m.memo, Form(xBaseIV, 'M'), 1), "partial");
     }
     {
         MemoFixture m("t.fpt");
-        m.OpenExisting(FptHeader(2, 512) + BE32(1) + BE32(0x7FFFFFFF) + "fox", 0xF5, xFoxPro);
+        m.OpenExisting(FptMemoHeader(2, 512) + BE32(1) + BE32(0x7FFFFFFF) + "fox", 0xF5, xFoxPro);
         EXPECT_EQ(Load(m.memo, Form(xFoxPro, 'M'), 1), "fox");
     }
     {
@@ -424,7 +407,7 @@ TEST(MemoFileDamaged, AllocationStopsAtTheEndOfTheFile) {
     TMemoFieldForm f = Form(xBaseIV, 'M');
     {   // a run pointing at itself (a loop) that is too small
         MemoFixture m;
-        m.OpenExisting(DB4Header(1, 512) + LE32(1) + LE32(1) + std::string(504, '\0'), 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(1, 512) + LE32(1) + LE32(1) + std::string(504, '\0'), 0x8B, xBaseIV);
         EXPECT_EQ(Save(m.memo, f, std::string(700, 'x')), 2u);
         EXPECT_EQ(Load(m.memo, f, 2), std::string(700, 'x'));
         std::string file = m.File();
@@ -432,14 +415,14 @@ TEST(MemoFileDamaged, AllocationStopsAtTheEndOfTheFile) {
     }
     {   // a loop of two runs
         MemoFixture m;
-        m.OpenExisting(DB4Header(1, 512) + LE32(2) + LE32(1) + std::string(504, '\0') + LE32(1) + LE32(1) +
+        m.OpenExisting(DB4MemoHeader(1, 512) + LE32(2) + LE32(1) + std::string(504, '\0') + LE32(1) + LE32(1) +
                            std::string(504, '\0'),
                        0x8B, xBaseIV);
         EXPECT_EQ(Save(m.memo, f, std::string(700, 'y')), 3u);
     }
     {   // a first free block far past the end (as in a header written with the wrong byte order)
         MemoFixture m;
-        m.OpenExisting(DB4Header(0x01000000, 512), 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(0x01000000, 512), 0x8B, xBaseIV);
         EXPECT_EQ(Save(m.memo, f, "z"), 1u);
         std::string file = m.File();
         EXPECT_EQ(file.size(), 512u + 9u);
@@ -447,13 +430,13 @@ TEST(MemoFileDamaged, AllocationStopsAtTheEndOfTheFile) {
     }
     {   // a chain pointing into the header, with a small block size
         MemoFixture m;
-        m.OpenExisting(DB4Header(1, 64) + std::string(64, 'u'), 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(1, 64) + std::string(64, 'u'), 0x8B, xBaseIV);
         EXPECT_EQ(Save(m.memo, f, "w"), 9u);  // block 8 is data of the file; 9 is its end
         EXPECT_EQ(Load(m.memo, f, 9), "w");
     }
     {   // a run whose length claims blocks past the end is not split beyond it
         MemoFixture m;
-        m.OpenExisting(DB4Header(1, 512) + LE32(0) + LE32(1000) + std::string(504, '\0'), 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(1, 512) + LE32(0) + LE32(1000) + std::string(504, '\0'), 0x8B, xBaseIV);
         EXPECT_EQ(Save(m.memo, f, std::string(600, 'v')), 2u);
         std::string file = m.File();
         EXPECT_EQ(file.size(), 1024u + 608u);
@@ -461,16 +444,16 @@ TEST(MemoFileDamaged, AllocationStopsAtTheEndOfTheFile) {
     }
     {   // FoxPro: next free inside the header or past the end goes to the end
         MemoFixture m("t.fpt");
-        m.OpenExisting(FptHeader(0, 512) + std::string(100, 'k'), 0xF5, xFoxPro);
+        m.OpenExisting(FptMemoHeader(0, 512) + std::string(100, 'k'), 0xF5, xFoxPro);
         EXPECT_EQ(Save(m.memo, Form(xFoxPro, 'M'), "n"), 2u);
         MemoFixture p("u.fpt");
-        p.OpenExisting(FptHeader(0x7FFFFFFF, 512), 0xF5, xFoxPro);
+        p.OpenExisting(FptMemoHeader(0x7FFFFFFF, 512), 0xF5, xFoxPro);
         EXPECT_EQ(Save(p.memo, Form(xFoxPro, 'M'), "n"), 1u);
         EXPECT_EQ(p.File().substr(0, 4), BE32(2));
     }
     {   // a used entry whose length claims the rest of the world frees only what the file has
         MemoFixture m;
-        m.OpenExisting(DB4Header(2, 512) + std::string("\xFF\xFF\x08\x00", 4) + LE32(0x7FFFFFFF) + "abc", 0x8B, xBaseIV);
+        m.OpenExisting(DB4MemoHeader(2, 512) + std::string("\xFF\xFF\x08\x00", 4) + LE32(0x7FFFFFFF) + "abc", 0x8B, xBaseIV);
         ASSERT_TRUE(m.memo.FreeEntry(1));
         EXPECT_EQ(ReadFile(m.name).substr(512, 8), LE32(2) + LE32(1));
     }
@@ -511,7 +494,7 @@ TEST(MemoFileCrypt, HooksGetEntryPositionAndSkipDBase3Text) {
 TEST(MemoFileCrypt, WriteFailureRaisesSystemMessage) {
     TempDir dir;
     std::string name = dir.File("r.dbt");
-    WriteFile(name, DB4Header(1, 512));
+    WriteFile(name, DB4MemoHeader(1, 512));
     TProxyStream proxy;
     proxy.SetFileName(name);
     proxy.AccessMode().SetAccessMode(0);  // read only: every write is refused
@@ -527,20 +510,20 @@ TEST(MemoFileCrypt, WriteFailureRaisesSystemMessage) {
         EXPECT_GT(e.Message().size(), 13u);
     }
     proxy.Close();
-    EXPECT_EQ(ReadFile(name), DB4Header(1, 512));
+    EXPECT_EQ(ReadFile(name), DB4MemoHeader(1, 512));
 }
 
 // ---------------------------------------------------------------------------------------
 TEST(MemoFilePack, SwapReplacesTheMemoFile) {
     TempDir dir;
     std::string memoName = dir.File("p.dbt");
-    WriteFile(memoName, DB4Header(9, 512) + std::string(4000, 'o'));
+    WriteFile(memoName, DB4MemoHeader(9, 512) + std::string(4000, 'o'));
     TProxyStream memo, temp;
     memo.SetFileName(memoName);
     memo.AccessMode().SetAccessMode(2);
     memo.OpenProxyStream();
     ASSERT_TRUE(memo.IsOpen());
-    std::string tempName = GetTempName(dir.Path());
+    std::string tempName = GetTempName(dir.path());
     ASSERT_FALSE(tempName.empty());
     ASSERT_TRUE(PackLobOpen(temp, tempName, 2, 0x8B, xBaseIV, 512));
     THXMemoFile t(temp);
@@ -562,7 +545,7 @@ TEST(MemoFilePack, MemoryStorageLoadsTheTemporaryFile) {
     memo.SetProxyStreamType(pstInnerStream);
     memo.CreateProxyStream();
     memo.Write("old", 3);
-    std::string tempName = GetTempName(dir.Path());
+    std::string tempName = GetTempName(dir.path());
     ASSERT_TRUE(PackLobOpen(temp, tempName, 2, 0x83, xBaseIII, 512));
     PackLobClose(temp, memo, "unused.dbt", tempName);
     EXPECT_FALSE(FileExists(tempName));
@@ -577,7 +560,7 @@ TEST(MemoFilePack, FailedDeleteAndRenameMessages) {
     TempDir dir;
     TProxyStream memo, temp;
     std::string missing = dir.File("missing.dbt");
-    std::string tempName = GetTempName(dir.Path());
+    std::string tempName = GetTempName(dir.path());
     ASSERT_TRUE(PackLobOpen(temp, tempName, 2, 0x83, xBaseIII, 512));
     ExpectMessage([&] { PackLobClose(temp, memo, missing, tempName); },
                   "THXSmartDBF.PackLobHandlerClose: Can not delete file \"" + missing + "\" !\r\n####> OS info\r\n"

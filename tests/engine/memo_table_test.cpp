@@ -20,28 +20,16 @@
 namespace zarbel {
 namespace {
 
+using test::BE32;
+using test::DB4MemoHeader;
+using test::LE32;
+
 using test::BuildDbf;
 using test::FieldSpec;
 using test::Pad;
 
-std::string LE32s(std::uint32_t v) {
-    std::string s(4, '\0');
-    PutLE32(reinterpret_cast<std::uint8_t*>(s.data()), v);
-    return s;
-}
-std::string BE32s(std::uint32_t v) {
-    std::string s(4, '\0');
-    PutBE32(reinterpret_cast<std::uint8_t*>(s.data()), v);
-    return s;
-}
-std::string DB4Header(std::uint32_t firstFree, std::uint32_t bs) {
-    std::string h(512, '\0');
-    h.replace(0, 4, LE32s(firstFree));
-    h.replace(20, 4, LE32s(bs));
-    return h;
-}
 std::string DB4Entry(const std::string& data) {
-    std::string e = std::string("\xFF\xFF\x08\x00", 4) + LE32s(static_cast<std::uint32_t>(data.size() + 8)) + data;
+    std::string e = std::string("\xFF\xFF\x08\x00", 4) + LE32(static_cast<std::uint32_t>(data.size() + 8)) + data;
     e.resize((e.size() + 511) / 512 * 512, '\0');
     return e;
 }
@@ -75,7 +63,7 @@ TEST(MemoTable, DBase3TextReadWithOemTranslation) {
 TEST(MemoTable, MemoFileWithUpperCaseExtensionIsFound) {
     MemoTable m;
     test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NOTE", 'M', 10}}, {" " + Pad("1", 10, true)}));
-    test::WriteFile(m.dir.File("m.DBT"), DB4Header(2, 512) + DB4Entry("upper"));
+    test::WriteFile(m.dir.File("m.DBT"), DB4MemoHeader(2, 512) + DB4Entry("upper"));
     m.t.Open();
     EXPECT_EQ(m.t.FieldByName("NOTE").AsString(), "upper");
 }
@@ -84,7 +72,7 @@ TEST(MemoTable, SavingIntoTheRecordReference) {
     MemoTable m;
     test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NOTE", 'M', 10}}, {" " + Pad("1", 10, true)}));
     std::string memo = m.dir.File("m.dbt");
-    test::WriteFile(memo, DB4Header(2, 512) + DB4Entry("old value"));
+    test::WriteFile(memo, DB4MemoHeader(2, 512) + DB4Entry("old value"));
     m.t.AccessMode().SetAccessMode(2);
     m.t.SetOEM(true);
     m.t.Open();
@@ -102,8 +90,8 @@ TEST(MemoTable, SavingIntoTheRecordReference) {
     EXPECT_EQ(f.AsString(), "\xCF\xF0\xE8");
     std::string file = test::ReadFile(memo);
     // a new run; the old one stays while the record in the file still references it
-    EXPECT_EQ(file.substr(1024, 11), std::string("\xFF\xFF\x08\x00", 4) + LE32s(11) + "\x8F\xE0\xA8");
-    EXPECT_EQ(file.substr(512, 17), std::string("\xFF\xFF\x08\x00", 4) + LE32s(17) + "old value");
+    EXPECT_EQ(file.substr(1024, 11), std::string("\xFF\xFF\x08\x00", 4) + LE32(11) + "\x8F\xE0\xA8");
+    EXPECT_EQ(file.substr(512, 17), std::string("\xFF\xFF\x08\x00", 4) + LE32(17) + "old value");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.t.ActiveRecord()) + 1, 10), Pad("2", 10, true));
     // an empty value clears the field
     f.SetAsString("");
@@ -119,7 +107,7 @@ TEST(MemoTable, SavingIntoTheRecordReference) {
     m.t.Cancel();
     EXPECT_EQ(f.AsString(), "old value");
     file = test::ReadFile(memo);
-    EXPECT_EQ(file.substr(512, 17), std::string("\xFF\xFF\x08\x00", 4) + LE32s(17) + "old value");
+    EXPECT_EQ(file.substr(512, 17), std::string("\xFF\xFF\x08\x00", 4) + LE32(17) + "old value");
     EXPECT_NE(file.substr(1024, 4), std::string("\xFF\xFF\x08\x00", 4));  // block 2 is free again
     EXPECT_NE(file.substr(1536, 4), std::string("\xFF\xFF\x08\x00", 4));  // block 3 too
     EXPECT_TRUE(GetLE32(reinterpret_cast<const std::uint8_t*>(file.data())) == 2 ||
@@ -139,7 +127,7 @@ TEST(MemoTable, InsertsFreeTheRunsTheirRecordDoesNotKeep) {
     MemoTable m;
     test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NOTE", 'M', 10}}, {}));
     std::string memo = m.dir.File("m.dbt");
-    test::WriteFile(memo, DB4Header(1, 512));
+    test::WriteFile(memo, DB4MemoHeader(1, 512));
     m.t.AccessMode().SetAccessMode(2);
     m.t.Open();
     TField& f = m.t.FieldByName("NOTE");
@@ -170,16 +158,16 @@ TEST(MemoTable, InsertsFreeTheRunsTheirRecordDoesNotKeep) {
 
 TEST(MemoTable, VisualFoxProBinaryColumnIsNotTranslated) {
     MemoTable m;
-    std::string rec = " " + LE32s(8) + LE32s(9);
+    std::string rec = " " + LE32(8) + LE32(9);
     test::WriteFile(m.dbf, BuildDbf(0x30, {{"T", 'M', 4}, {"B", 'M', 4, 0, 0x04}}, {rec}, true, 0x02));
     std::string fpt(512, '\0');
-    fpt.replace(0, 4, BE32s(10));
-    fpt.replace(4, 4, BE32s(64));
+    fpt.replace(0, 4, BE32(10));
+    fpt.replace(4, 4, BE32(64));
     fpt += std::string(0, '\0');
     fpt.resize(8 * 64, '\0');
-    fpt += BE32s(1) + BE32s(2) + "\x8F\xE0";
+    fpt += BE32(1) + BE32(2) + "\x8F\xE0";
     fpt.resize(9 * 64, '\0');
-    fpt += BE32s(0) + BE32s(2) + "\x8F\xE0";
+    fpt += BE32(0) + BE32(2) + "\x8F\xE0";
     test::WriteFile(m.dir.File("m.fpt"), fpt);
     m.t.SetOEM(true);
     m.t.Open();
@@ -205,14 +193,14 @@ TEST(MemoTable, CreateMemoFileForVersionByte) {
     EXPECT_EQ(test::ReadFile(dir.File("c.dbt")), "This is Lob!");
     t.SetLobBlockSize(1000);
     t.CreateMemoFile(0x8B, true);
-    EXPECT_EQ(test::ReadFile(dir.File("c.dbt")), DB4Header(1, 896));
+    EXPECT_EQ(test::ReadFile(dir.File("c.dbt")), DB4MemoHeader(1, 896));
     t.SetLobBlockSize(128);  // below 512: created with 512
     t.CreateMemoFile(0x8C, true);
-    EXPECT_EQ(test::ReadFile(dir.File("c.dbt")), DB4Header(1, 512));
+    EXPECT_EQ(test::ReadFile(dir.File("c.dbt")), DB4MemoHeader(1, 512));
     t.CreateMemoFile(0xF5, true);
     std::string fpt = test::ReadFile(dir.File("c.fpt"));
     ASSERT_EQ(fpt.size(), 512u);
-    EXPECT_EQ(fpt.substr(0, 8), BE32s(1) + BE32s(512));
+    EXPECT_EQ(fpt.substr(0, 8), BE32(1) + BE32(512));
     std::filesystem::remove(dir.File("c.fpt"));
     t.CreateMemoFile(0x30, true);  // memo dialect not Visual FoxPro: no memo file
     EXPECT_FALSE(std::filesystem::exists(dir.File("c.fpt")));
@@ -402,7 +390,7 @@ TEST(MemoTable, LockCallsOfAppendsAndMemoSaves) {
     MemoTable m;
     test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NAME", 'C', 5}, {"NOTE", 'M', 10}}, {}));
     std::string memo = m.dir.File("m.dbt");
-    test::WriteFile(memo, DB4Header(1, 512));
+    test::WriteFile(memo, DB4MemoHeader(1, 512));
     m.t.SetLockProtocol(lpClipperLock);
     m.t.SetLobLockProtocol(lpClipperLock);
     m.t.AccessMode().SetAccessMode(0x42);

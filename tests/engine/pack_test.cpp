@@ -23,21 +23,14 @@
 namespace zarbel {
 namespace {
 
+using test::BE32;
+using test::LE32;
+
 using test::BuildDbf;
 using test::Pad;
 using test::ReadFile;
 using test::WriteFile;
 
-std::string LE32s(std::uint32_t v) {
-    std::string s(4, '\0');
-    PutLE32(reinterpret_cast<std::uint8_t*>(s.data()), v);
-    return s;
-}
-std::string BE32s(std::uint32_t v) {
-    std::string s(4, '\0');
-    PutBE32(reinterpret_cast<std::uint8_t*>(s.data()), v);
-    return s;
-}
 
 // A table of five records (NAME C 4, NOTE M 10) with records 2 and 4 deleted; every record has
 // a memo "memo <n>" written in the memo layout of the version byte, each in its own block,
@@ -53,12 +46,12 @@ struct FiveRecords {
             file = std::string("This is Lob!") + std::string(500, '\0');
         } else if (v == 0x8B) {
             file = std::string(512, '\0');
-            file.replace(0, 4, LE32s(11));
-            file.replace(20, 4, LE32s(512));
+            file.replace(0, 4, LE32(11));
+            file.replace(20, 4, LE32(512));
         } else {
             file = std::string(512, '\0');
-            file.replace(0, 4, BE32s(11));
-            file.replace(4, 4, BE32s(512));
+            file.replace(0, 4, BE32(11));
+            file.replace(4, 4, BE32(512));
         }
         for (int i = 1; i <= 5; ++i) {
             std::string dead(512, 'x');
@@ -67,8 +60,8 @@ struct FiveRecords {
             std::string data = "memo " + std::to_string(i);
             std::string entry;
             if (v == 0x83) entry = data + "\x1A";
-            else if (v == 0x8B) entry = std::string("\xFF\xFF\x08\x00", 4) + LE32s(static_cast<std::uint32_t>(data.size() + 8)) + data;
-            else entry = BE32s(1) + BE32s(static_cast<std::uint32_t>(data.size())) + data;
+            else if (v == 0x8B) entry = std::string("\xFF\xFF\x08\x00", 4) + LE32(static_cast<std::uint32_t>(data.size() + 8)) + data;
+            else entry = BE32(1) + BE32(static_cast<std::uint32_t>(data.size())) + data;
             entry.resize(512, '\0');
             file += entry;
             std::string flag = (i == 2 || i == 4) ? "*" : " ";

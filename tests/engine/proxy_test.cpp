@@ -163,7 +163,7 @@ TEST(ProxyStream, InvalidModesAndMissingFilesLeaveItClosed) {
     EXPECT_EQ(p.Seek(0, soBeginning), -1);
     EXPECT_EQ(p.GetFileSize(), -1);
     EXPECT_FALSE(p.Lock(0, 1));
-    p.SetFileName(d.Path());  // a directory is not a table file
+    p.SetFileName(d.path());  // a directory is not a table file
     p.OpenProxyStream();
     EXPECT_FALSE(p.IsOpen());
     p.SetFileName(d.File("no/such/dir.dbf"));
@@ -311,12 +311,12 @@ TEST(ProxyStream, LoadFromFileForEveryStorage) {
 
 TEST(ProxyStream, TempNames) {
     TempDir d;
-    std::string a = GetTempName(d.Path());
-    std::string b = GetTempName(d.Path() + "/");
+    std::string a = GetTempName(d.path());
+    std::string b = GetTempName(d.path() + "/");
     ASSERT_FALSE(a.empty());
     ASSERT_FALSE(b.empty());
     EXPECT_NE(a, b);
-    EXPECT_EQ(a.rfind(d.Path() + "/HXT", 0), 0u) << a;
+    EXPECT_EQ(a.rfind(d.path() + "/HXT", 0), 0u) << a;
     struct stat st {};
     ASSERT_EQ(stat(a.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);

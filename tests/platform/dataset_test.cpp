@@ -1,6 +1,7 @@
 // The dataset framework: states, the order of engine calls, field text conversions and messages.
 #include <gtest/gtest.h>
 
+#include "testutil/platform_helpers.h"
 #include "memdataset.h"
 #include "platform/locale.h"
 #include "platform/numtext.h"
@@ -12,19 +13,9 @@ using test::Col;
 using test::TMemDataSet;
 
 // Restores the process-wide format settings after a test.
-struct SettingsGuard {
-    TFormatSettings saved = FormatSettings();
-    ~SettingsGuard() { FormatSettings() = saved; }
-};
+using testutil::SettingsGuard;
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 // A dataset with NAME C(10), QTY integer and n records QTY = 1..n.
 void MakeNumbered(TMemDataSet& ds, int n) {

@@ -11,16 +11,13 @@
 namespace zarbel {
 namespace {
 
+using test::LE32;
+
 using test::BuildDbf;
 using test::FieldSpec;
 using test::TempPath;
 using test::WriteFile;
 
-std::string LE32(std::uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
-    return s;
-}
 std::string LE64(std::uint64_t v) { return LE32(static_cast<std::uint32_t>(v)) + LE32(static_cast<std::uint32_t>(v >> 32)); }
 std::string DoubleBytes(double d) {
     std::uint64_t u;
