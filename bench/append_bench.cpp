@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 
 using namespace zarbel;
 

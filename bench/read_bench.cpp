@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 
 namespace {
 

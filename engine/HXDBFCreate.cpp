@@ -287,11 +287,11 @@ void THXSmartDBF::CreateTable() {
 
     // 15: a table with an index collection opens the new table once (which checks it the
     // way every later open will) and creates its index files meanwhile.
-    if (HasIndexCollection()) {
+    if (Index_) {
         Creating_ = true;
         try {
             Open();
-            CreateIndexFiles();
+            Index_->CreateFiles(*this);
             Close();
         } catch (...) {
             Creating_ = false;

@@ -1,5 +1,6 @@
-// The table classes: THXSmartDBF (a dataset over one .dbf file) and THXDBFNTX (the class callers
-// instantiate; it adds the NTX index collection and Clipper lock defaults).
+// The table class THXSmartDBF: a dataset over one .dbf file. Its collaborators (indexes, filter,
+// cipher) are installed by the layers above; see HXDBFCollaborators.h. THXDBFNTX, the class
+// callers instantiate, lives in the index layer (index/HXDBFNTX.h).
 //
 // The class spans several units, one per concern:
 //   HXDBFOpen.cpp         properties, open/close, the read buffer, navigation, record count,
@@ -10,7 +11,6 @@
 //   HXDBFPost.cpp         InternalAddRecord, InternalPost               (append and post)
 //   HXDBFMemo.cpp         memo file open/close, CreateBlobStream        (memo storage)
 //   HXDBFPack.cpp         Pack                                          (pack)
-// The last four hold placeholders until their layers are written.
 //
 // Record buffer layout (AllocRecordBuffer): the record image (record length bytes, deletion
 // flag first), the 4-byte record number (the bookmark, little-endian), a status byte (2 after a
@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/HXDBFCollaborators.h"
 #include "engine/HXDBFFieldDefs.h"
 #include "engine/HXDBFFlags.h"
 #include "engine/HXDBFFormat.h"
@@ -127,6 +128,14 @@ public:
     std::uint64_t TableLockCalls() const { return TableFile_.PlatformLockCalls(); }
     std::uint64_t MemoLockCalls() const { return MemoFile_.PlatformLockCalls(); }
 
+    // ---- Collaborators: set while closed; the table does not own them ----
+    TDBFIndexOrder* IndexOrder() const { return Index_; }
+    void SetIndexOrder(TDBFIndexOrder* v) { Index_ = v; }
+    TDBFRecordFilter* RecordFilter() const { return RecordFilter_; }
+    void SetRecordFilter(TDBFRecordFilter* v) { RecordFilter_ = v; }
+    TDBFCipher* Cipher() const { return Cipher_; }
+    void SetCipher(TDBFCipher* v) { Cipher_ = v; }
+
     // ---- Engine operations ----
     // Reads record n into the scratch buffer without moving the cursor and makes it the active
     // record buffer (FastPostRecord forced true); false when n cannot be read.
@@ -227,60 +236,20 @@ protected:
     // written (memo file not open, memo lock refused).
     bool StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data, THXMemoFile::TSaveMode mode,
                    bool translate = true);
-    // ---- Pack hooks: no-ops here; the index engine and nested tables override them ----
-    virtual void IndexPackBegin() {}
-    virtual void IndexPackAddKey(const std::uint8_t* /*rec*/, std::uint32_t /*newRecNo*/) {}
-    virtual void IndexPackEnd() {}
-    virtual void PackNestedField(const TDBFFieldStore& /*st*/, std::uint8_t* /*rec*/) {}
-    // ---- Memo data cipher hooks (context: the entry's byte position); no-ops here ----
-    virtual void EncryptMemoData(std::uint32_t /*context*/, void* /*data*/, std::int64_t /*size*/) {}
-    virtual void DecryptMemoData(std::uint32_t /*context*/, void* /*data*/, std::int64_t /*size*/) {}
-
     // ---- Memo layer hooks (HXDBFMemo.cpp) ----
-    virtual void OpenMemoFile();
-    virtual void CloseMemoFile();
+    void OpenMemoFile();
+    void CloseMemoFile();
 
-    // ---- Index hooks: no-ops here; the index engine overrides them (THXDBFNTX) ----
-    virtual bool IndexActive() const { return false; }
-    virtual void OpenIndexes() {}
-    virtual void CloseIndexes() {}
-    // Fill the read buffer and record-number table in key order; return the records loaded.
-    virtual int IndexReadFirst() { return 0; }
-    virtual int IndexReadLast() { return 0; }
-    virtual int IndexReadForward() { return 0; }
-    virtual int IndexReadBackward() { return 0; }
-    virtual int IndexReadAround(int) { return 0; }
-    // Edit snapshot of every index (edit began).
-    virtual void IndexEditSnapshot() {}
-    // Key maintenance of every index, in collection order, after record n was appended /
-    // updated in place (each index locked, updated and unlocked; lock failures raise the
-    // append / update messages). seekActive: the active order, when unique or with a FOR
-    // condition, seeks the new key. Returns the record the cursor is to show: n, another
-    // record (the order holds another one for that key), or 0 when the seek found nothing
-    // (the cursor goes to the first record).
-    virtual std::uint32_t IndexAfterAppend(std::uint32_t n, bool /*seekActive*/) { return n; }
-    virtual std::uint32_t IndexAfterUpdate(std::uint32_t n, bool /*seekActive*/) { return n; }
-    // True when the table has an index collection (THXDBFNTX): creation then opens and closes
-    // the new table once and creates the index files of DBFIndexDefs meanwhile.
-    virtual bool HasIndexCollection() const { return false; }
-    virtual void CreateIndexFiles() {}
-
-    // The active index's range test for a record image.
-    virtual bool IndexInRange(const std::uint8_t*) { return true; }
-
-    // ---- Encryption hooks: no-ops here; the cipher layer fills them in ----
-    // True while the table's cipher is active (records are then deciphered after every read
-    // and enciphered on their way to the file).
-    virtual bool CryptActive() const { return false; }
+    // ---- Collaborators (HXDBFCollaborators.h) ----
+    bool IndexActive() const { return Index_ && Index_->HasCurrentOrder(); }
+    bool CryptActive() const { return Cipher_ && Cipher_->Active(); }
     // Deciphers one record image read from the file, keyed by its record number.
-    virtual void DecryptRecord(std::uint8_t*, std::uint32_t) {}
+    void DecryptRecord(std::uint8_t* rec, std::uint32_t n) {
+        Cipher_->Decipher(n, rec, static_cast<std::size_t>(RecLen_));
+    }
     // The bytes to write for a record image: the image itself, or its enciphered copy in the
     // encryption scratch area (the caller's buffer is never enciphered in place).
-    virtual const char* RecordForWrite(const char* rec, std::uint32_t) { return rec; }
-
-    // ---- Filter hooks: compiling Filter and its value for the filter buffer (expression layer) ----
-    virtual void CompileFilter() {}
-    virtual bool EvaluateFilterExpression() { return true; }
+    const char* RecordForWrite(const char* rec, std::uint32_t n);
 
     // ---- Services for the other units ----
     // The record buffer the codecs work on, chosen by state (null when there is none).
@@ -334,6 +303,7 @@ protected:
     bool Creating_ = false;
 
 private:
+    friend class TDBFReadBlock;
     bool FetchNext();
     bool FetchPrior();
     void FillTarget(char* target, int slot);
@@ -348,6 +318,12 @@ private:
     bool ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* rec, void* buffer);
     void WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, const void* buffer);
     bool GetLookupValue(TField* field, void* buffer);
+
+    // collaborators
+    TDBFIndexOrder* Index_ = nullptr;
+    TDBFRecordFilter* RecordFilter_ = nullptr;
+    TDBFCipher* Cipher_ = nullptr;
+    TDBFReadBlock Block_{*this};
 
     // properties
     std::string DBFFileName_;
@@ -408,22 +384,6 @@ private:
     std::vector<TPendingFree> FreeingNow_;  // FreeReplacedRuns' list (capacities kept)
     void BindMemoHooks(THXMemoFile& memo);
     void FreeReplacedRuns();
-};
-
-// The class callers instantiate: NTX index collection (empty until the index engine plugs in)
-// and Clipper lock conventions by default.
-class THXDBFNTX : public THXSmartDBF {
-public:
-    THXDBFNTX();
-    ~THXDBFNTX() override;
-    const std::string& IndexName() const { return IndexName_; }
-    void SetIndexName(const std::string& name) { IndexName_ = name; }
-
-protected:
-    bool HasIndexCollection() const override { return true; }
-
-private:
-    std::string IndexName_;
 };
 
 }  // namespace zarbel

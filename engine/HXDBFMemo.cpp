@@ -9,8 +9,12 @@
 namespace zarbel {
 
 void THXSmartDBF::BindMemoHooks(THXMemoFile& memo) {
-    memo.OnEncryptEntry = [this](std::uint32_t ctx, void* data, std::int64_t size) { EncryptMemoData(ctx, data, size); };
-    memo.OnDecryptEntry = [this](std::uint32_t ctx, void* data, std::int64_t size) { DecryptMemoData(ctx, data, size); };
+    memo.OnEncryptEntry = [this](std::uint32_t ctx, void* data, std::int64_t size) {
+        if (CryptActive()) Cipher_->Encipher(ctx, data, static_cast<std::size_t>(size));
+    };
+    memo.OnDecryptEntry = [this](std::uint32_t ctx, void* data, std::int64_t size) {
+        if (CryptActive()) Cipher_->Decipher(ctx, data, static_cast<std::size_t>(size));
+    };
 }
 
 void THXSmartDBF::OpenMemoFile() {

@@ -37,7 +37,7 @@ void THXSmartDBF::SetFiltered(bool v) {
         return;
     }
     CheckBrowseMode();
-    if (v && !Filter().empty()) CompileFilter();
+    if (v && !Filter().empty() && RecordFilter_) RecordFilter_->Compile(Filter());
     if (v == Filtered()) return;
     TDataSet::SetFiltered(v);
     Refresh();
@@ -123,7 +123,7 @@ void THXSmartDBF::InternalOpen() {
             f.SetTag(s ? reinterpret_cast<std::intptr_t>(s->Def) : 0);
         }
         // 10. indexes
-        if (!Creating_) OpenIndexes();
+        if (!Creating_ && Index_) Index_->Open(*this);
         // 11. first block, the engine's record buffers
         ReadFirstBlock();
         std::int64_t rb = RecLen_ + kBufferTail + CalcFieldsSize();
@@ -134,14 +134,14 @@ void THXSmartDBF::InternalOpen() {
         FreeCheckBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         BlankRecord_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         BlankValid_ = false;
-        if (Filtered() && !Filter().empty()) CompileFilter();
+        if (Filtered() && !Filter().empty() && RecordFilter_) RecordFilter_->Compile(Filter());
         // 12.
         Bof_ = true;
         SetBookmarkSize(4);
         BlockReads_ = 0;
     } catch (...) {
         FreeTableBuffers();
-        CloseIndexes();
+        if (Index_) Index_->Close();
         CloseMemoFile();
         TableFile_.Close();
         throw;
@@ -169,7 +169,7 @@ void THXSmartDBF::FreeTableBuffers() {
 
 void THXSmartDBF::InternalClose() {
     try {
-        CloseIndexes();
+        if (Index_) Index_->Close();
         FreeTableBuffers();
         BindFields(false);
         if (DefaultFields()) DestroyFields();
@@ -301,7 +301,7 @@ void THXSmartDBF::ReadFirstBlock() {
     FilledBackwards_ = false;
     P_ = -1;
     if (IndexActive()) {
-        L_ = IndexReadFirst();
+        L_ = Index_->ReadFirst(Block_);
     } else {
         L_ = 0;
         if (TableFile_.Seek(Header_.HeaderLength(), soBeginning) >= 0) {
@@ -324,7 +324,7 @@ void THXSmartDBF::ReadLastBlock() {
     FilledBackwards_ = true;
     P_ = R_;
     if (IndexActive()) {
-        L_ = IndexReadLast();
+        L_ = Index_->ReadLast(Block_);
         if (L_ == 0) Bof_ = true;
         return;
     }
@@ -355,7 +355,7 @@ void THXSmartDBF::ReadLastBlock() {
 int THXSmartDBF::ReadBlockForward() {
     if (L_ <= 0) return 0;
     if (IndexActive()) {
-        int k = IndexReadForward();
+        int k = Index_->ReadForward(Block_);
         if (k > 0) {
             L_ = k;
             FilledBackwards_ = false;
@@ -389,7 +389,7 @@ int THXSmartDBF::ReadBlockForward() {
 int THXSmartDBF::ReadBlockBackward() {
     if (L_ < 1) return 0;
     if (IndexActive()) {
-        int k = IndexReadBackward();
+        int k = Index_->ReadBackward(Block_);
         if (k > 0) {
             L_ = k;
             FilledBackwards_ = true;
@@ -421,7 +421,7 @@ int THXSmartDBF::ReadBlockBackward() {
 
 void THXSmartDBF::ReadBlockAround(int n) {
     if (IndexActive()) {
-        L_ = IndexReadAround(n);
+        L_ = Index_->ReadAround(Block_, static_cast<std::uint32_t>(n));
         FilledBackwards_ = false;
         Bof_ = Eof_ = L_ == 0;
         P_ = 0;
@@ -510,7 +510,7 @@ bool THXSmartDBF::AcceptRecord(const std::uint8_t* rec) {
         TDataSetState old = SetTempState(dsFilter);
         try {
             if (OnFilterRecord) OnFilterRecord(*this, accept);
-            if (accept && !Filter().empty()) accept = EvaluateFilterExpression();
+            if (accept && !Filter().empty() && RecordFilter_) accept = RecordFilter_->Evaluate();
         } catch (...) {
             RestoreState(old);
             throw;
@@ -520,7 +520,7 @@ bool THXSmartDBF::AcceptRecord(const std::uint8_t* rec) {
     } else if (SetDeleted_ && rec[0] == kRecordDeleted) {
         accept = false;
     }
-    if (accept && IndexActive()) accept = IndexInRange(rec);
+    if (accept && IndexActive()) accept = Index_->InRange(rec);
     return accept;
 }
 
@@ -688,17 +688,42 @@ void THXSmartDBF::MarkDeleted(bool flag) {
 
 void THXSmartDBF::InternalDelete() { MarkDeleted(true); }
 
-void THXSmartDBF::InternalEdit() { IndexEditSnapshot(); }
-
-// ---------------------------------------------------------------------------------------
-// THXDBFNTX
-// ---------------------------------------------------------------------------------------
-
-THXDBFNTX::THXDBFNTX() {
-    Locks_.SetLockProtocol(lpClipperLock, false);
-    Locks_.SetLobLockProtocol(lpClipperLock, false);
+void THXSmartDBF::InternalEdit() {
+    if (Index_) {
+        const char* buf = ActiveRecordBuffer();
+        if (buf) Index_->EditBegins(reinterpret_cast<const std::uint8_t*>(buf));
+    }
 }
 
-THXDBFNTX::~THXDBFNTX() { DestroyingClose(); }
+const char* THXSmartDBF::RecordForWrite(const char* rec, std::uint32_t n) {
+    if (!CryptActive()) return rec;
+    char* out = CryptBuf_.Chars();
+    std::memcpy(out, rec, static_cast<std::size_t>(RecLen_));
+    Cipher_->Encipher(n, out, static_cast<std::size_t>(RecLen_));
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// The read block as the indexes see it
+// ---------------------------------------------------------------------------------------
+
+int TDBFReadBlock::Capacity() const { return T_.R_; }
+
+bool TDBFReadBlock::Load(int slot, std::uint32_t n) {
+    if (slot < 0 || slot >= T_.R_ || n == 0) return false;
+    std::uint8_t* dst = T_.Slot(slot);
+    const auto recLen = static_cast<std::int64_t>(T_.RecLen_);
+    ++T_.BlockReads_;
+    if (T_.TableFile_.PRead(RecordPosition(T_.Header_.HeaderLength(), static_cast<std::uint16_t>(T_.RecLen_), n),
+                            dst, recLen) != recLen)
+        return false;
+    if (T_.CryptActive()) T_.DecryptRecord(dst, n);
+    T_.RecNos()[slot] = n;
+    return true;
+}
+
+const std::uint8_t* TDBFReadBlock::Slot(int i) const { return T_.Slot(i); }
+
+std::uint32_t TDBFReadBlock::RecNo(int i) const { return T_.RecNos()[i]; }
 
 }  // namespace zarbel

@@ -44,7 +44,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
     std::string memoName, tempName;
     bool memoSwap = false;  // the memo fields go to the temporary memo file
     bool tempLive = false;  // the temporary memo file is ours to delete
-    std::vector<const TDBFFieldStore*> memoFields, nestedFields;
+    std::vector<const TDBFFieldStore*> memoFields;
     TMemBlock buffer;
     std::exception_ptr failure;
     try {
@@ -58,12 +58,13 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
             memoSwap = true;
             for (const TDBFFieldStore& st : Stores_) {
                 TMemoFieldForm form = MemoForm(st);
-                if (!form.Valid()) continue;
-                (form.Nested ? nestedFields : memoFields).push_back(&st);
+                // Nested tables' entries are not moved here: their references are left as
+                // they were (the nested-table layer has yet to carry them over).
+                if (form.Valid() && !form.Nested) memoFields.push_back(&st);
             }
         }
         // 5. the indexes empty themselves
-        IndexPackBegin();
+        if (Index_) Index_->PackBegin();
         try {
             // 6. chunk of whole records
             Packing_ = true;
@@ -100,11 +101,10 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
                             }
                             StoreBlob(rec, *st, value, THXMemoFile::smPack, false);
                         }
-                        for (const TDBFFieldStore* st : nestedFields) PackNestedField(*st, rec);
                     }
                     std::uint8_t* to = buffer.Bytes() + static_cast<std::int64_t>(keptHere) * RecLen_;
                     if (to != rec) std::memmove(to, rec, static_cast<std::size_t>(RecLen_));
-                    IndexPackAddKey(to, kept + 1);
+                    if (Index_) Index_->PackAdd(to, kept + 1);
                     if (CryptActive()) {
                         const char* enc = RecordForWrite(reinterpret_cast<const char*>(to), kept + 1);
                         if (enc != reinterpret_cast<const char*>(to)) std::memcpy(to, enc, static_cast<std::size_t>(RecLen_));
@@ -142,7 +142,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
         // 10. the indexes write themselves; the packing mark goes
         Packing_ = false;
         try {
-            IndexPackEnd();
+            if (Index_) Index_->PackEnd();
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }

@@ -164,7 +164,8 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     errno = 0;
     if (TableFile_.PWrite(0, Header_.Bytes(), kHeaderSize) != kHeaderSize) RaiseWriteError();
 
-    const std::uint32_t show = IndexAfterAppend(n, !FastPostRecord_);
+    const std::uint32_t show =
+        Index_ ? Index_->Appended(n, reinterpret_cast<const std::uint8_t*>(buffer), !FastPostRecord_) : n;
     if (!FastPostRecord_) ShowAfterAppend(show, buffer);
 }
 
@@ -231,7 +232,8 @@ void THXSmartDBF::InternalPost() {
     TRecordLockGuard recordGuard(Locks_, r);
     WriteRecordImage(buf, r);
     UpdateReadBufferSlot(r, reinterpret_cast<const std::uint8_t*>(buf));
-    const std::uint32_t show = IndexAfterUpdate(r, !FastPostRecord_);
+    const std::uint32_t show =
+        Index_ ? Index_->Updated(r, reinterpret_cast<const std::uint8_t*>(buf), !FastPostRecord_) : r;
     if (FastPostRecord_) return;
     if (show == 0) {
         ReadFirstBlock();

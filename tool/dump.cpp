@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "platform/exception.h"
 #include "platform/fileio.h"

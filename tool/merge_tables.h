@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "tool/zarbel.h"
 
 namespace zarbel {

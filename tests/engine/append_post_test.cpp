@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "clipper_table.h"
 #include "testutil/platform_helpers.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
@@ -44,7 +45,7 @@ std::uint32_t Count(const std::string& b) {
 
 struct Table {
     std::string path;
-    THXDBFNTX t;
+    test::TClipperDBF t;
     Table(const std::string& name, const std::string& bytes, std::uint32_t mode = kReadWrite, int bufferSize = 4096)
         : path(TempPath(name)) {
         WriteFile(path, bytes);
@@ -137,7 +138,7 @@ TEST(AppendPost, CancelLeavesTheFileByteIdenticalAndEditWritesInPlace) {
 TEST(AppendPost, TwoAutoincrementFieldsWithStepsOneAndFive) {
     const std::string path = TempPath("ap_auto.dbf");
     {
-        THXDBFNTX c;
+        test::TClipperDBF c;
         c.SetDBFFileName(path);
         c.SetDbfVersion(xVisualFoxPro);
         for (const char* n : {"A", "B"}) {
@@ -187,7 +188,7 @@ TEST(AppendPost, AutoincrementKeepsTheOemTableFieldNames) {
     const std::string path = TempPath("ap_auto_oem.dbf");
     const std::string name = "\xCD\xCE\xCC";  // CP1251 capitals; stored in CP866
     {
-        THXDBFNTX c;
+        test::TClipperDBF c;
         c.SetDBFFileName(path);
         c.SetDbfVersion(xVisualFoxPro);
         c.SetOEM(true);
@@ -342,32 +343,32 @@ TEST(AppendPost, LockAndWriteFailuresKeepTheInsertState) {
     EXPECT_EQ(ReadFile(ro.path), Numbered(1));
 }
 
-// A cipher that flips every byte after the deletion flag, in the scratch area.
-class TFlipDBF : public THXDBFNTX {
-protected:
-    const char* RecordForWrite(const char* rec, std::uint32_t recNo) override {
-        LastContext = recNo;
-        char* out = CryptBuffer();
-        out[0] = rec[0];
-        for (int i = 1; i < RecordLength(); ++i) out[i] = static_cast<char>(~rec[i]);
-        return out;
-    }
-
+// A cipher that flips every byte after the deletion flag.
+class TFlipCipher : public TDBFCipher {
 public:
+    bool Active() const override { return true; }
+    void Encipher(std::uint32_t context, void* data, std::size_t size) override {
+        LastContext = context;
+        auto* b = static_cast<std::uint8_t*>(data);
+        for (std::size_t i = 1; i < size; ++i) b[i] = static_cast<std::uint8_t>(~b[i]);
+    }
+    void Decipher(std::uint32_t context, void* data, std::size_t size) override { Encipher(context, data, size); }
     std::uint32_t LastContext = 0;
 };
 
 TEST(AppendPost, EncryptionWorksOnTheScratchAreaKeyedByRecordNumber) {
     const std::string path = TempPath("ap_crypt.dbf");
     WriteFile(path, Numbered(1));
-    TFlipDBF t;
+    TFlipCipher cipher;
+    test::TClipperDBF t;
+    t.SetCipher(&cipher);
     t.SetDBFFileName(path);
     t.AccessMode().SetAccessMode(kReadWrite);
     t.Open();
     t.Append();
     t.FieldByName("NAME").SetAsString("plain");
     t.Post();
-    EXPECT_EQ(t.LastContext, 2u);
+    EXPECT_EQ(cipher.LastContext, 2u);
     EXPECT_EQ(t.FieldByName("NAME").AsString(), "plain    ");  // the caller's record stays plain
     const std::string b = ReadFile(path);
     EXPECT_EQ(b[65 + 10], ' ');

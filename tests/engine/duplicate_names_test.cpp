@@ -2,6 +2,7 @@
 // column.
 #include <gtest/gtest.h>
 
+#include "clipper_table.h"
 #include "engine/HXDBFDataSet.h"
 #include "engine/dbf_builder.h"
 #include "testutil/temp_dir.h"
@@ -13,7 +14,7 @@ TEST(DuplicateFieldNames, EachFieldReadsItsOwnColumn) {
     testutil::TempDir t;
     const std::vector<test::FieldSpec> f = {{"Code", 'C', 4}, {"CODE", 'C', 6}, {"code", 'N', 3}};
     testutil::WriteFile(t / "d.dbf", test::BuildDbf(0x03, f, {test::Record(f, {"ab", "cdef", "7"})}));
-    THXDBFNTX table;
+    test::TClipperDBF table;
     table.SetDBFFileName(t / "d.dbf");
     table.AccessMode().SetAccessMode(0);
     table.Open();

@@ -2,6 +2,7 @@
 // bits, nested descriptor lists and names from OEM.
 #include <gtest/gtest.h>
 
+#include "clipper_table.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -16,7 +17,7 @@ using test::WriteFile;
 
 struct Opened {
     std::string path;
-    THXDBFNTX t;
+    test::TClipperDBF t;
     explicit Opened(const std::string& name, const std::string& bytes, bool oem = false) : path(TempPath(name)) {
         WriteFile(path, bytes);
         t.SetDBFFileName(path);

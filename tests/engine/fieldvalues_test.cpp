@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "clipper_table.h"
 #include "testutil/platform_helpers.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
@@ -24,7 +25,7 @@ using testutil::SettingsGuard;
 
 struct Tbl {
     std::string path;
-    THXDBFNTX t;
+    test::TClipperDBF t;
     Tbl(const std::string& name, const std::string& bytes, bool oem = false) : path(TempPath(name)) {
         WriteFile(path, bytes);
         t.SetDBFFileName(path);
@@ -370,7 +371,7 @@ namespace zarbel {
 namespace {
 
 // A lookup source answering Lookup from a fixed map (CODE -> TITLE).
-class TTitles : public THXDBFNTX {
+class TTitles : public test::TClipperDBF {
 public:
     std::vector<std::string> asked;
     TVariant Lookup(std::string_view keyFields, const TVariant& keyValues, std::string_view resultFields) override {
@@ -389,7 +390,7 @@ TEST(FieldValues, LookupAndCalculatedFieldsOfATable) {
 
     std::string path = TempPath("withlookup.dbf");
     WriteFile(path, BuildDbf(0x03, {{"CODE", 'N', 2}}, {"  7", "  8", "   "}));
-    THXDBFNTX t;
+    test::TClipperDBF t;
     t.SetDBFFileName(path);
     auto code = CreateFieldOfType(ftInteger, 0);
     code->SetFieldName("CODE");

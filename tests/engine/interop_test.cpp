@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "clipper_table.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -137,7 +138,7 @@ public:
         t.Close();
         Remove();
     }
-    void Row(const std::function<void(THXDBFNTX&)>& fill) {
+    void Row(const std::function<void(test::TClipperDBF&)>& fill) {
         t.Append();
         fill(t);
         t.Post();
@@ -149,7 +150,7 @@ public:
         return Lines(r.output);
     }
     void Set(const char* field, const std::string& text) { t.FieldByName(field).SetAsString(text); }
-    THXDBFNTX t;
+    test::TClipperDBF t;
 
 private:
     void Remove() {
@@ -170,14 +171,14 @@ TEST(Interop, DBaseIIITablesReadByDbfread) {
     {
         EngineTable e("io_db3.dbf", xBaseIII,
                       {{"NAME", 'C', 10, 0}, {"QTY", 'N', 8, 2}, {"CNT", 'N', 5, 0}, {"BORN", 'D', 8, 0}, {"OK", 'L', 1, 0}});
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "\xC8\xE2\xE0\xED");  // CP1251 text
             e.Set("QTY", "12,5");
             e.Set("CNT", "-42");
             e.Set("BORN", "05.03.2024");
             e.Set("OK", "True");
         });
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "Bob");
             e.Set("QTY", "");
             e.Set("OK", "False");
@@ -190,12 +191,12 @@ TEST(Interop, DBaseIIITablesReadByDbfread) {
     }
     {
         EngineTable e("io_db3m.dbf", xBaseIII, {{"NAME", 'C', 6, 0}, {"NOTE", 'M', 10, 0}});
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "a");
             e.Set("NOTE", "first memo text");
         });
-        e.Row([&](THXDBFNTX&) { e.Set("NAME", "b"); });
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) { e.Set("NAME", "b"); });
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "c");
             e.Set("NOTE", std::string(700, 'x'));  // more than one block
         });
@@ -212,12 +213,12 @@ TEST(Interop, DBaseIVAndFoxProMemoTablesReadByDbfread) {
     REQUIRE_MODULE("dbfread");
     {
         EngineTable e("io_db4.dbf", xBaseIV, {{"NAME", 'C', 8, 0}, {"RATE", 'F', 10, 3}, {"NOTE", 'M', 10, 0}});
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "one");
             e.Set("RATE", "3,25");
             e.Set("NOTE", "dBase IV memo");
         });
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "two");
             e.Set("RATE", "-0,5");
             e.Set("NOTE", "\xEF\xF0\xE8\xEC\xE5\xF7\xE0\xED\xE8\xE5");  // CP1251
@@ -231,12 +232,12 @@ TEST(Interop, DBaseIVAndFoxProMemoTablesReadByDbfread) {
     }
     {
         EngineTable e("io_fox.dbf", xFoxPro, {{"NAME", 'C', 8, 0}, {"NOTE", 'M', 10, 0}, {"DAY", 'D', 8, 0}});
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "fox");
             e.Set("NOTE", "FoxPro memo");
             e.Set("DAY", "31.12.1999");
         });
-        e.Row([&](THXDBFNTX&) {
+        e.Row([&](test::TClipperDBF&) {
             e.Set("NAME", "den");
             e.Set("NOTE", std::string(600, 'y'));
         });
@@ -258,7 +259,7 @@ TEST(Interop, VisualFoxProTableReadByDbfread) {
                    {"WHEN", 'T', 8, 0},
                    {"RATIO", 'B', 8, 0},
                    {"NOTE", 'M', 4, 0}});
-    e.Row([&](THXDBFNTX&) {
+    e.Row([&](test::TClipperDBF&) {
         e.Set("NAME", "Zed");
         e.Set("QTY", "42");
         e.Set("PRICE", "12,3456");
@@ -266,7 +267,7 @@ TEST(Interop, VisualFoxProTableReadByDbfread) {
         e.Set("RATIO", "2,5");
         e.Set("NOTE", "vfp memo");
     });
-    e.Row([&](THXDBFNTX&) {
+    e.Row([&](test::TClipperDBF&) {
         e.Set("NAME", "");  // no value: the null bit
         e.t.FieldByName("NAME").Clear();
         e.t.FieldByName("QTY").Clear();
@@ -288,12 +289,12 @@ TEST(Interop, TablesWrittenByPythonDbfReadByTheEngine) {
     std::filesystem::create_directories(dir);
     RunResult r = RunPython(kWriteScript, dir);
     ASSERT_EQ(r.status, 0) << r.output;
-    auto open = [&](THXDBFNTX& t, const char* name) {
+    auto open = [&](test::TClipperDBF& t, const char* name) {
         t.SetDBFFileName(dir + "/" + name);
         t.Open();
     };
     {
-        THXDBFNTX t;
+        test::TClipperDBF t;
         open(t, "db3.dbf");
         ASSERT_EQ(t.RecordCount(), 2);
         EXPECT_EQ(t.FieldByName("NAME").AsString(), "\xC8\xE2\xE0\xED      ");
@@ -309,7 +310,7 @@ TEST(Interop, TablesWrittenByPythonDbfReadByTheEngine) {
         EXPECT_EQ(t.FieldByName("NOTE").AsString(), "second memo");
     }
     {
-        THXDBFNTX t;
+        test::TClipperDBF t;
         open(t, "fp.dbf");
         ASSERT_EQ(t.RecordCount(), 1);
         EXPECT_EQ(t.FieldByName("NAME").AsString(), "Ann       ");
@@ -320,7 +321,7 @@ TEST(Interop, TablesWrittenByPythonDbfReadByTheEngine) {
         EXPECT_EQ(t.FieldByName("NOTE").AsString(), "fox memo");
     }
     {
-        THXDBFNTX t;
+        test::TClipperDBF t;
         open(t, "vfp.dbf");
         ASSERT_EQ(t.RecordCount(), 2);
         EXPECT_EQ(t.FieldByName("NAME").AsString(), "Zed       ");

@@ -12,6 +12,7 @@
 
 #include <stdlib.h>
 
+#include "clipper_table.h"
 #include "engine/HXDBFBlob.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -71,7 +72,7 @@ bool HaveDbfread() {
            std::system("/usr/bin/python3 -c 'import dbfread' >/dev/null 2>&1") == 0;
 }
 
-void Create(THXDBFNTX& t, const std::string& path, xBaseVersion v) {
+void Create(test::TClipperDBF& t, const std::string& path, xBaseVersion v) {
     t.SetDBFFileName(path);
     t.SetDbfVersion(v);
     THXDBFFieldDef& a = t.DBFFieldDefs().Add();
@@ -87,7 +88,7 @@ void Create(THXDBFNTX& t, const std::string& path, xBaseVersion v) {
     t.Open();
 }
 
-void Add(THXDBFNTX& t, const std::string& name, const std::string& note) {
+void Add(test::TClipperDBF& t, const std::string& name, const std::string& note) {
     t.Append();
     t.FieldByName("NAME").SetAsString(name);
     if (!note.empty()) t.FieldByName("NOTE").SetAsString(note);
@@ -108,7 +109,7 @@ TEST(MemoRoundTrip, ChangedValuesDeletedRecordsPackAndAnIndependentReader) {
         std::string path = dir.File("r.dbf");
         std::string memoPath = dir.File(v == xFoxPro ? "r.fpt" : "r.dbt");
         {
-            THXDBFNTX t;
+            test::TClipperDBF t;
             Create(t, path, v);
             Add(t, "one", "first");
             Add(t, "two", std::string(700, 'b'));
@@ -150,7 +151,7 @@ TEST(MemoRoundTrip, ChangedValuesDeletedRecordsPackAndAnIndependentReader) {
             t.Close();
         }
         {
-            THXDBFNTX t;
+            test::TClipperDBF t;
             t.SetDBFFileName(path);
             t.Open();
             EXPECT_EQ(Walk(t), (std::vector<std::string>{"one   |FIRST, changed", "three |", "four  |"}));
@@ -164,7 +165,7 @@ TEST(MemoRoundTrip, ChangedValuesDeletedRecordsPackAndAnIndependentReader) {
 TEST(MemoRoundTrip, NestedTableEntriesReadRawAndRewriteInPlace) {
     testutil::TempDir dir;
     std::string path = dir.File("n.dbf");
-    THXDBFNTX t;
+    test::TClipperDBF t;
     t.SetDBFFileName(path);
     t.SetDbfVersion(xBaseIV);
     THXDBFFieldDef& a = t.DBFFieldDefs().Add();
@@ -218,7 +219,7 @@ TEST(MemoRoundTrip, NestedTableEntriesReadRawAndRewriteInPlace) {
 TEST(MemoRoundTrip, FailedSaveInsideTheStreamIsRaisedByPost) {
     testutil::TempDir dir;
     std::string path = dir.File("f.dbf");
-    THXDBFNTX t;
+    test::TClipperDBF t;
     Create(t, path, xBaseIV);
     Add(t, "one", "first");
     // the memo file's block size damaged behind the table's back: the next save cannot work

@@ -2,6 +2,7 @@
 // a record, deleted records, end-of-file bytes, and the open failures.
 #include <gtest/gtest.h>
 
+#include "clipper_table.h"
 #include "dbf_builder.h"
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
@@ -39,7 +40,7 @@ std::string Numbered(int n, const std::vector<int>& deleted = {}, bool eof = tru
 
 struct Table {
     std::string path;
-    THXDBFNTX t;
+    test::TClipperDBF t;
     Table(const std::string& name, const std::string& bytes, int bufferSize) : path(TempPath(name)) {
         WriteFile(path, bytes);
         t.SetDBFFileName(path);
@@ -165,7 +166,7 @@ TEST(Navigation, SetDeletedHidesDeletedRecordsBothWays) {
     EXPECT_EQ(tb.t.RecNo(), 2);
 
     tb.t.Close();
-    THXDBFNTX other;  // set before opening
+    test::TClipperDBF other;  // set before opening
     other.SetSetDeleted(true);
     other.SetDBFFileName(tb.path);
     other.Open();
@@ -234,7 +235,7 @@ TEST(OpenClose, ReadWriteCloseRestoresTheEndOfFileByte) {
 }
 
 TEST(OpenClose, FailuresNameTheFile) {
-    THXDBFNTX t;
+    test::TClipperDBF t;
     t.SetDBFFileName(TempPath("missing.dbf"));
     EXPECT_EQ(OpenMessage(t), "THXSmartDBF.InternalOpen: Open error \"" + TempPath("missing.dbf") + "\"");
 
@@ -323,7 +324,7 @@ TEST(Properties, DefaultsAndLockProtocolSetters) {
     s.SetDbfVersion(xBaseVII);
     EXPECT_EQ(s.DBFFieldDefs().Dialect(), xBaseVII);
 
-    THXDBFNTX n;
+    test::TClipperDBF n;
     EXPECT_EQ(n.LockProtocol(), lpClipperLock);
     EXPECT_EQ(n.LobLockProtocol(), lpClipperLock);
 

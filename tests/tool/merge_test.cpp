@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <map>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "testutil/capture.h"
