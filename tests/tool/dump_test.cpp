@@ -118,7 +118,8 @@ TEST(Dump, ATableThatDoesNotOpenGivesTheEngineMessageAndStatusOneTheOthersAreDum
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "THXSmartDBF.InternalOpen: File \"" + bad + "\" is not DBF file\n"
                      "THXSmartDBF.HiddenInitFieldDefs: DBF Version must be xVisualFoxPro or greater for field type \"T\"!\n"
-                     "THXSmartDBF.InternalOpen: Open error \"" + TempPath("dump_missing.dbf") + "\"\n");
+                     "THXSmartDBF.InternalOpen: Open error \"" + TempPath("dump_missing.dbf") +
+                         "\" (No such file or directory)\n");
     EXPECT_NE(r.out.find("{\"recno\":1,\"deleted\":false,\"values\":[\"x\"]}"), std::string::npos) << r.out;
     for (const std::string& p : {good, bad, dialect}) std::remove(p.c_str());
 }
