@@ -261,7 +261,7 @@ void THXSmartDBF::CreateTable() {
     if (Active()) throw Exception(kCreateOpenMsg);
     SetUpTableFile(DBFFileName_);
     TableFile_.CreateProxyStream();
-    if (!TableFile_.IsOpen()) throw Exception(kCreateErrorMsg);
+    if (!TableFile_.IsOpen()) throw Exception(kCreateErrorMsg + TableFile_.OpenFailureNote());
 
     // 4-13: header, descriptors, terminator, trailer
     TTableCreateSettings settings;

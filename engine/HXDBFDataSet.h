@@ -276,6 +276,14 @@ protected:
     // Raises "THXSmartDBF: " + the system's text for the last error.
     [[noreturn]] void RaiseWriteError() const;
     std::uint32_t RecordCountFromFile();
+    // The end of the record area in a file of `size` bytes: the size, less a final end-of-file
+    // byte that would otherwise pass for a one-byte record.
+    std::int64_t RecordAreaEnd(std::int64_t size);
+    // Bytes a block read of `records` records asks for (one more for one-byte records, to
+    // tell a final end-of-file byte from a record), and the whole records among `got` bytes
+    // read into block when `want` were the records' bytes.
+    std::int64_t BlockReadSize(std::int64_t records) const;
+    int RecordsRead(const std::uint8_t* block, std::int64_t got, std::int64_t want) const;
     // Deciphers the slots first .. first + count - 1 of the read buffer when the cipher is on.
     void DecryptSlots(int first, int count);
     // The engine's record buffers (each record length + 6 + calculated fields bytes).
@@ -313,6 +321,9 @@ private:
     std::uint8_t* Slot(int i) const { return ReadBuf_.Bytes() + static_cast<std::size_t>(i) * static_cast<std::size_t>(RecLen_); }
     std::uint32_t* RecNos() const { return static_cast<std::uint32_t*>(RecNos_.Data()); }
     void FreeTableBuffers();
+    // Refuses a table whose fields run past the record length while its size disagrees with
+    // the header's record count.
+    void CheckRecordLength(int fieldsEnd);
     // Descriptor walk into DBFFieldDefs, FieldDefs and Stores_.
     void BuildFieldDefs();
     bool ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* rec, void* buffer);

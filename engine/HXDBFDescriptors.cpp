@@ -9,6 +9,17 @@
 
 namespace zarbel {
 
+namespace {
+
+// A descriptor that starts inside the header but would end past it. The last byte of a header
+// is the terminator's place, whatever byte a writer put there (0x0D, 0x00, 0x0A are all seen):
+// a header that ends one byte after the last whole descriptor is not cut.
+bool IsCut(std::int64_t pos, int descriptorSize, std::uint16_t headerLength) {
+    return pos + descriptorSize > headerLength && headerLength - pos > 1;
+}
+
+}  // namespace
+
 TDescriptorWalk WalkDescriptors(const std::uint8_t* data, std::int64_t size, xBaseVersion dialect,
                                 std::uint16_t headerLength) {
     TDescriptorWalk w;
@@ -27,12 +38,18 @@ TDescriptorWalk WalkDescriptors(const std::uint8_t* data, std::int64_t size, xBa
                 break;
             }
             // A nested list's terminator is a whole block.
-            if (pos + dsize > limit) break;
+            if (pos + dsize > limit) {
+                w.Cut = IsCut(pos, dsize, headerLength);
+                break;
+            }
             pos += dsize;
             --depth;
             continue;
         }
-        if (pos + dsize > limit) break;
+        if (pos + dsize > limit) {
+            w.Cut = IsCut(pos, dsize, headerLength);
+            break;
+        }
         TRawDescriptor d;
         d.FileOffset = pos;
         d.Depth = depth;

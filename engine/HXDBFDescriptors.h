@@ -29,6 +29,10 @@ struct TDescriptorWalk {
     // True when the top-level 0x0D was found inside the limit; false when the walk ran into
     // the header length or the end of the file first (or a nested list was left open).
     bool Terminated = false;
+    // True when a descriptor starts inside the header length but does not end inside it: the
+    // header is too short for its descriptors (a header that ends where a descriptor would
+    // start, or one byte later, without a 0x0D terminator, is not cut).
+    bool Cut = false;
     // Position just after the top-level terminator byte, or where the walk stopped.
     std::int64_t EndOffset = 0;
 };

@@ -165,9 +165,28 @@ void THXSmartDBF::InternalInitFieldDefs() {
     BuildFieldDefs();
 }
 
+void THXSmartDBF::CheckRecordLength(int fieldsEnd) {
+    // Fields longer than the record are tolerated while the file's size agrees with the header
+    // (such a field merely gets no dataset field). When the size disagrees too, the record
+    // length itself is in doubt, and reading by it would invent or lose records.
+    if (fieldsEnd <= RecLen_) return;
+    const std::int64_t size = RecordAreaEnd(TableFile_.GetFileSize());
+    const std::int64_t count = Header_.RecordCount();
+    const std::int64_t expected = Header_.HeaderLength() + count * RecLen_;
+    if (size >= expected && size - expected < RecLen_) return;
+    throw Exception("THXSmartDBF.InternalOpen: File \"" + DBFFileName_ + "\" has fields (" +
+                    std::to_string(fieldsEnd) + " bytes) longer than its record length (" + std::to_string(RecLen_) +
+                    ") and a size (" + std::to_string(size) + ") that disagrees with its header (" +
+                    std::to_string(count) + " records)");
+}
+
 void THXSmartDBF::BuildFieldDefs() {
     const xBaseVersion dialect = DbfVersion_;
     TDescriptorWalk walk = ReadDescriptors(TableFile_, dialect, Header_.HeaderLength());
+    if (walk.Cut)
+        throw Exception("THXSmartDBF.InternalOpen: File \"" + DBFFileName_ +
+                        "\" has field descriptors cut by its header length (" +
+                        std::to_string(Header_.HeaderLength()) + ")");
     Stores_.clear();
     StoreOfFieldNo_.clear();
 
@@ -177,6 +196,7 @@ void THXSmartDBF::BuildFieldDefs() {
         int NullCounter;
     };
     std::vector<TLevel> levels{{&DBFFieldDefs_, 1, 0}};
+    int recordEnd = 1;  // where the top-level fields end
     for (const TRawDescriptor& d : walk.Descriptors) {
         if (d.Depth < 0 || static_cast<std::size_t>(d.Depth) >= levels.size()) continue;
         levels.resize(static_cast<std::size_t>(d.Depth) + 1);
@@ -207,6 +227,7 @@ void THXSmartDBF::BuildFieldDefs() {
         if (m.Type == ftAutoInc) lvl.List->SetAutoIncPresent(true);
 
         if (d.Depth == 0) {
+            recordEnd = lvl.Offset + m.Bytes;
             TDBFFieldStore s;
             s.Def = &def;
             s.Offset = lvl.Offset;
@@ -245,6 +266,7 @@ void THXSmartDBF::BuildFieldDefs() {
         if (letter == 'E' && IsNestedDataSetType(extByte))
             levels.push_back({&def.DBFFieldDefs(), offsetHere + m.Bytes, 0});
     }
+    CheckRecordLength(recordEnd);
     // The null bitmap must lie inside the record too.
     if (DBFFieldDefs_.NullFlagsOffset() > 0 &&
         DBFFieldDefs_.NullFlagsOffset() + DBFFieldDefs_.NullFlagsSize() > RecLen_)

@@ -240,9 +240,16 @@ inline bool ReadDate(const std::uint8_t* p, void* buffer) {
     return true;
 }
 
+// L: the letters dBase and FoxPro write (T/t/Y/y true, F/f/N/n false); a blank, "?" or
+// anything else has no value.
 inline bool ReadLogical(const std::uint8_t* p, void* buffer) {
-    if (p[0] != 'T' && p[0] != 'F') return false;
-    if (buffer) Put(buffer, static_cast<std::int16_t>(p[0] == 'T' ? -1 : 0));
+    bool value;
+    switch (p[0]) {
+        case 'T': case 't': case 'Y': case 'y': value = true; break;
+        case 'F': case 'f': case 'N': case 'n': value = false; break;
+        default: return false;
+    }
+    if (buffer) Put(buffer, static_cast<std::int16_t>(value ? -1 : 0));
     return true;
 }
 

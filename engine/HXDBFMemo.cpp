@@ -27,8 +27,14 @@ void THXSmartDBF::OpenMemoFile() {
     MemoFile_.SetOuterStream(OuterMemoStream_);
     MemoFile_.OpenProxyStream();
     // A memo file that does not open leaves the table open: its memo fields read as empty and
-    // cannot be saved.
-    if (!MemoFile_.IsOpen()) return;
+    // cannot be saved. A memo name that is not a regular file (a FIFO, a directory) is refused
+    // outright: it is no memo file, and the table's memo values would be silently lost.
+    if (!MemoFile_.IsOpen()) {
+        if (MemoFile_.OpenError() == kFileNotRegular)
+            throw Exception("THXSmartDBF.InternalOpen: Open error \"" + MemoFile_.FileName() + "\"" +
+                            MemoFile_.OpenFailureNote());
+        return;
+    }
     Memo_.ReadHeader(version, MemoDialect_);
     BindMemoHooks(Memo_);
     if (Memo_.Layout() != mlDBase3) LobBlockSize_ = static_cast<int>(Memo_.BlockSize() & 0xFFFF);

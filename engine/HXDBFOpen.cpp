@@ -77,7 +77,8 @@ void THXSmartDBF::InternalOpen() {
     // 2. table file
     SetUpTableFile(name);
     TableFile_.OpenProxyStream();
-    if (!TableFile_.IsOpen()) throw Exception("THXSmartDBF.InternalOpen: Open error \"" + name + "\"");
+    if (!TableFile_.IsOpen())
+        throw Exception("THXSmartDBF.InternalOpen: Open error \"" + name + "\"" + TableFile_.OpenFailureNote());
     Locks_.Bind(&TableFile_, &TableFile_.AccessMode(), &Header_);
     try {
         // 3. header
@@ -201,9 +202,32 @@ bool THXSmartDBF::IsCursorOpen() const { return TableFile_.IsOpen(); }
 // Record count, record buffers, bookmarks
 // ---------------------------------------------------------------------------------------
 
+std::int64_t THXSmartDBF::RecordAreaEnd(std::int64_t size) {
+    // A longer record never mistakes the lone byte for a whole record; a one-byte record
+    // (a table without fields) would.
+    if (RecLen_ == 1 && size > Header_.HeaderLength()) {
+        std::uint8_t last = 0;
+        if (TableFile_.PRead(size - 1, &last, 1) == 1 && last == kEndOfFileMarker) --size;
+    }
+    return size;
+}
+
+int THXSmartDBF::RecordsRead(const std::uint8_t* block, std::int64_t got, std::int64_t want) const {
+    if (got <= 0) return 0;
+    if (RecLen_ == 1) {
+        if (got > want) return static_cast<int>(want);  // the byte after the block exists: no end byte
+        if (block[got - 1] == kEndOfFileMarker) --got;
+    }
+    return static_cast<int>(got / RecLen_);
+}
+
+std::int64_t THXSmartDBF::BlockReadSize(std::int64_t records) const {
+    return records * RecLen_ + (RecLen_ == 1 ? 1 : 0);
+}
+
 std::uint32_t THXSmartDBF::RecordCountFromFile() {
     std::uint32_t count = 0;
-    RecordCountFromFileSize(TableFile_.GetFileSize(), Header_.HeaderLength(),
+    RecordCountFromFileSize(RecordAreaEnd(TableFile_.GetFileSize()), Header_.HeaderLength(),
                             static_cast<std::uint16_t>(RecLen_), count);
     Header_.SetRecordCount(count);
     return count;
@@ -306,8 +330,8 @@ void THXSmartDBF::ReadFirstBlock() {
         L_ = 0;
         if (TableFile_.Seek(Header_.HeaderLength(), soBeginning) >= 0) {
             ++BlockReads_;
-            std::int64_t got = TableFile_.Read(ReadBuf_.Data(), static_cast<std::int64_t>(R_) * RecLen_);
-            L_ = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+            std::int64_t got = TableFile_.Read(ReadBuf_.Data(), BlockReadSize(R_));
+            L_ = RecordsRead(ReadBuf_.Bytes(), got, static_cast<std::int64_t>(R_) * RecLen_);
         }
         for (int i = 0; i < L_; ++i) RecNos()[i] = static_cast<std::uint32_t>(i + 1);
         DecryptSlots(0, L_);
@@ -371,9 +395,9 @@ int THXSmartDBF::ReadBlockForward() {
     if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), m + 1),
                         soBeginning) >= 0) {
         ++BlockReads_;
-        got = TableFile_.Read(ReadBuf_.Data(), static_cast<std::int64_t>(R_) * RecLen_);
+        got = TableFile_.Read(ReadBuf_.Data(), BlockReadSize(R_));
     }
-    int k = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+    int k = RecordsRead(ReadBuf_.Bytes(), got, static_cast<std::int64_t>(R_) * RecLen_);
     if (k <= 0) {
         std::memcpy(Slot(0), SlotSave_.Data(), static_cast<std::size_t>(RecLen_));
         return 0;
@@ -434,8 +458,8 @@ void THXSmartDBF::ReadBlockAround(int n) {
     if (TableFile_.Seek(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), first),
                         soBeginning) >= 0) {
         ++BlockReads_;
-        std::int64_t got = TableFile_.Read(ReadBuf_.Data(), static_cast<std::int64_t>(R_) * RecLen_);
-        L_ = got > 0 ? static_cast<int>(got / RecLen_) : 0;
+        std::int64_t got = TableFile_.Read(ReadBuf_.Data(), BlockReadSize(R_));
+        L_ = RecordsRead(ReadBuf_.Bytes(), got, static_cast<std::int64_t>(R_) * RecLen_);
     }
     for (int i = 0; i < L_; ++i) RecNos()[i] = static_cast<std::uint32_t>(first + i);
     DecryptSlots(0, L_);

@@ -147,7 +147,8 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     const std::int64_t size = TableFile_.Seek(0, soEnd);
     if (size < 0) RaiseWriteError();
     std::uint32_t count = 0;
-    if (!RecordCountFromFileSize(size, Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), count) ||
+    if (!RecordCountFromFileSize(RecordAreaEnd(size), Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_),
+                                 count) ||
         count >= static_cast<std::uint32_t>(kMaxRecordCount))
         throw Exception(kTableFullMsg);
     Header_.SetRecordCount(count);

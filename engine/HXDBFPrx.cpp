@@ -1,6 +1,7 @@
 #include "engine/HXDBFPrx.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "engine/HXDBFMemMgr.h"
@@ -48,7 +49,11 @@ bool MapAccessMode(std::uint32_t value, TFileAccess& access, TShareLock& share) 
     switch (value & 0xF0) {
         case 0x00:
         case 0x10:
-        case 0x20: share = TShareLock::Exclusive; break;
+        case 0x20:
+            // A reader takes a shared lock: readers never keep each other out, while a
+            // writer's exclusive open and a reader still exclude each other.
+            share = access == faRead ? TShareLock::Shared : TShareLock::Exclusive;
+            break;
         case 0x30:
         case 0x40: share = TShareLock::Shared; break;
         default: return false;
@@ -91,8 +96,12 @@ void TProxyStream::OpenProxyStream() {
             Close();
             TFileAccess access;
             TShareLock share;
-            if (!MapAccessMode(AccessMode_.AccessMode(), access, share)) return;
-            Handle_ = FileOpen(FileName_, access, share);
+            OpenError_ = 0;
+            if (!MapAccessMode(AccessMode_.AccessMode(), access, share)) {
+                OpenError_ = EINVAL;
+                return;
+            }
+            Handle_ = FileOpen(FileName_, access, share, &OpenError_);
             Writable_ = access != faRead;
             MapHead(access);
             break;
@@ -113,7 +122,8 @@ void TProxyStream::CreateProxyStream() {
     switch (Type_) {
         case pstFile:
             Close();
-            Handle_ = FileCreate(FileName_, TShareLock::Exclusive);
+            OpenError_ = 0;
+            Handle_ = FileCreate(FileName_, TShareLock::Exclusive, &OpenError_);
             Writable_ = true;
             break;
         case pstInnerStream:
@@ -140,6 +150,11 @@ void TProxyStream::Close() {
         case pstInnerStream: InnerOpen_ = false; break;
         case pstOuterStream: OuterOpen_ = false; break;
     }
+}
+
+std::string TProxyStream::OpenFailureNote() const {
+    if (Type_ != pstFile || Handle_ != kInvalidHandle || OpenError_ == 0) return "";
+    return " (" + FileErrorText(OpenError_) + ")";
 }
 
 bool TProxyStream::IsOpen() const {

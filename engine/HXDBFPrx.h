@@ -117,6 +117,11 @@ public:
     // Disk file: closes the handle. Memory storages: only the open flag (the bytes stay).
     void Close();
     bool IsOpen() const;
+    // Why the last open or create of the disk file failed: " (<reason>)", or "" when it did
+    // not fail or there is no disk file. Ready to follow a failure message.
+    std::string OpenFailureNote() const;
+    // The reason itself: an errno value, kFileLockedElsewhere, kFileNotRegular or 0.
+    int OpenError() const { return OpenError_; }
 
     std::int64_t Read(void* buffer, std::int64_t count);
     std::int64_t Write(const void* buffer, std::int64_t count);
@@ -179,6 +184,7 @@ private:
     bool HeadWritable_ = false;
 
     THandle Handle_ = kInvalidHandle;
+    int OpenError_ = 0;  // why the last disk-file open or create failed (0: it did not)
     bool Writable_ = false;
     TAccessMode AccessMode_;
     std::string FileName_;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -44,28 +45,64 @@ bool RangeLock(int fd, short type, std::uint64_t offset, std::uint64_t length) {
 
 }  // namespace
 
-THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share) {
+namespace {
+
+// The handle of a fresh open when it is a regular file that takes the share lock; otherwise
+// closes it and reports why.
+THandle CheckedHandle(int fd, TShareLock share, int* error) {
+    auto fail = [&](int why) {
+        ::close(fd);
+        if (error) *error = why;
+        return kInvalidHandle;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    if (!S_ISREG(st.st_mode)) return fail(kFileNotRegular);
+    // Opened without blocking so that a FIFO could not hang the open; a regular file's reads
+    // and writes are the same either way, but the flag goes back off all the same.
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return fail(errno);
+    if (!TakeShareLock(fd, share)) return fail(errno == EWOULDBLOCK ? kFileLockedElsewhere : errno);
+    return fd;
+}
+
+}  // namespace
+
+std::string FileErrorText(int error) {
+    switch (error) {
+        case kFileLockedElsewhere: return "locked by another process";
+        case kFileNotRegular: return "not a regular file";
+        default: return std::strerror(error);
+    }
+}
+
+THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share, int* error) {
     int flags;
     switch (access) {
         case faRead: flags = O_RDONLY; break;
         case faWrite: flags = O_WRONLY; break;
         case faReadWrite: flags = O_RDWR; break;
-        default: return kInvalidHandle;
+        default:
+            if (error) *error = EINVAL;
+            return kInvalidHandle;
     }
-    int fd = ::open(name.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return kInvalidHandle;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || !TakeShareLock(fd, share)) {
-        ::close(fd);
+    int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (error) *error = errno;
         return kInvalidHandle;
     }
-    return fd;
+    return CheckedHandle(fd, share, error);
 }
 
-THandle FileCreate(const std::string& name, TShareLock share) {
-    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return kInvalidHandle;
-    if (!TakeShareLock(fd, share) || ::ftruncate(fd, 0) != 0) {
+THandle FileCreate(const std::string& name, TShareLock share, int* error) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0) {
+        if (error) *error = errno;
+        return kInvalidHandle;
+    }
+    fd = CheckedHandle(fd, share, error);
+    if (fd != kInvalidHandle && ::ftruncate(fd, 0) != 0) {
+        if (error) *error = errno;
         ::close(fd);
         return kInvalidHandle;
     }

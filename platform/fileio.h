@@ -26,12 +26,21 @@ inline constexpr THandle kInvalidHandle = -1;
 enum TFileAccess : int { faRead = 0, faWrite = 1, faReadWrite = 2 };
 enum class TShareLock { None, Shared, Exclusive };
 
-// Opens an existing file. kInvalidHandle when the file cannot be opened or the share lock
-// conflicts with another open.
-THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share);
-// Creates the file or opens and empties an existing one, for reading and writing. The share
-// lock is taken before anything is cut, so a file that another open holds is left intact.
-THandle FileCreate(const std::string& name, TShareLock share);
+// Why an open or create failed: an errno value, or one of these two.
+inline constexpr int kFileLockedElsewhere = -1;  // the share lock conflicts with another open
+inline constexpr int kFileNotRegular = -2;       // a directory, FIFO, device or socket
+// The reason as a short text: "locked by another process", "not a regular file", or the
+// host's description of the errno value.
+std::string FileErrorText(int error);
+
+// Opens an existing regular file. kInvalidHandle when the file cannot be opened, is not a
+// regular file or the share lock conflicts with another open; error (when given) says why.
+// The open never waits: a FIFO without a writer or a device is refused, not waited for.
+THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share, int* error = nullptr);
+// Creates the file or opens and empties an existing regular one, for reading and writing. The
+// share lock is taken before anything is cut, so a file that another open holds is left
+// intact. error (when given) says why it failed.
+THandle FileCreate(const std::string& name, TShareLock share, int* error = nullptr);
 void FileClose(THandle h);
 
 // Closes its handle when it goes out of scope.

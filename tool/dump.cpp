@@ -68,7 +68,11 @@ std::string AnsiForConsole(std::string_view ansi, ConsoleEncoding enc) {
     return enc == ConsoleEncoding::Utf8 ? AnsiToUtf8(ansi) : AnsiToOem(ansi);
 }
 
+// A JSON string of UTF-8 text. Bytes that do not form UTF-8 (a type byte of 0x80 or more,
+// say) are written as the code points of the same numbers: the document stays valid UTF-8
+// whatever the table holds.
 void JsonString(std::string& out, std::string_view utf8) {
+    const bool valid = IsValidUtf8(utf8);
     out.push_back('"');
     for (unsigned char c : utf8) {
         switch (c) {
@@ -78,7 +82,7 @@ void JsonString(std::string& out, std::string_view utf8) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || (c >= 0x80 && !valid)) {
                     char b[8];
                     std::snprintf(b, sizeof b, "\\u%04x", c);
                     out += b;
@@ -416,6 +420,7 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     t.SetDBFFileName(fileName);
     t.SetOEM(oem);
     t.SetBufferSize(kDumpBufferSize);
+    t.AccessMode().SetAccessMode(0);  // reading only: a shared lock, beside any other reader
     t.Open();
 
     const std::vector<TDumpColumn> cols = Columns(t);

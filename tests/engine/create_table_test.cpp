@@ -1,6 +1,8 @@
 // CreateTable and CreateNow on the table classes: the files written and the failures before
 // anything is written.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -99,7 +101,27 @@ TEST(CreateTable, FailuresBeforeAndAfterTheFileIsWritten) {
     test::TClipperDBF n;
     n.SetDBFFileName(TempPath("no_such_dir/x.dbf"));
     AddField(n, "A", 'C', 5);
-    EXPECT_EQ(CreateMessage(n), "THXSmartDBF.CreateTable: Create error");
+    EXPECT_EQ(CreateMessage(n), "THXSmartDBF.CreateTable: Create error (No such file or directory)");
+    // a path that is a directory, and one that is a FIFO (refused without waiting)
+    const std::string dir = TempPath("ct_dir.dbf");
+    ::mkdir(dir.c_str(), 0700);
+    n.SetDBFFileName(dir);
+    EXPECT_EQ(CreateMessage(n), "THXSmartDBF.CreateTable: Create error (Is a directory)");
+    ::rmdir(dir.c_str());
+    const std::string fifo = TempPath("ct_fifo.dbf");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    n.SetDBFFileName(fifo);
+    EXPECT_EQ(CreateMessage(n), "THXSmartDBF.CreateTable: Create error (not a regular file)");
+    std::remove(fifo.c_str());
+    // a read-only directory (root writes everywhere: checked only for other users)
+    if (::geteuid() != 0) {
+        const std::string ro = TempPath("ct_ro");
+        ::mkdir(ro.c_str(), 0500);
+        n.SetDBFFileName(ro + "/x.dbf");
+        EXPECT_EQ(CreateMessage(n), "THXSmartDBF.CreateTable: Create error (Permission denied)");
+        ::rmdir(ro.c_str());
+    }
 
     // a record longer than BufferSize: both files are written, then the opening check fails
     Scratch g("ct_small.dbf");

@@ -87,12 +87,31 @@ TEST(FieldValues, NumbersReadWithPointOrCommaAndWriteRightAligned) {
     tb.t.Cancel();
 }
 
+// Every letter that dBase and FoxPro write into an L field; writing stays T and F.
+TEST(FieldValues, LogicalLettersOfRealFiles) {
+    const std::string letters = "TtYyFfNn ?x";
+    std::vector<std::string> recs;
+    for (char c : letters) recs.push_back(std::string(" ") + c);
+    Tbl tb("logicals.dbf", BuildDbf(0x03, {{"L", 'L', 1}}, recs));
+    std::string texts;
+    for (tb.t.First(); !tb.t.Eof(); tb.t.Next()) texts += (tb.F("L").IsNull() ? "-" : tb.F("L").AsString()) + " ";
+    EXPECT_EQ(texts, "True True True True False False False False - - - ");
+    tb.t.First();
+    tb.t.Edit();
+    tb.F("L").SetAsBoolean(false);
+    EXPECT_EQ(tb.Bytes("L"), "F");
+    tb.F("L").SetAsString("True");
+    EXPECT_EQ(tb.Bytes("L"), "T");
+    tb.t.Cancel();
+}
+
 TEST(FieldValues, DatesLogicalsAndCharacters) {
     std::vector<FieldSpec> f = {{"D", 'D', 8}, {"L", 'L', 1}, {"C", 'C', 5}};
     std::vector<std::string> recs = {" 20240230Yab   ", " 20240301T     ", " 2024O301?ab cd", "         abcde"};
     Tbl tb("dlc.dbf", BuildDbf(0x03, f, recs));
     EXPECT_TRUE(tb.F("D").IsNull());  // 30 February
-    EXPECT_TRUE(tb.F("L").IsNull());  // Y
+    EXPECT_FALSE(tb.F("L").IsNull());  // Y: true, as dBase and FoxPro write it
+    EXPECT_TRUE(tb.F("L").AsBoolean());
     EXPECT_EQ(tb.F("C").AsString(), "ab   ");
     tb.t.SetTrimCType(true);
     EXPECT_EQ(tb.F("C").AsString(), "ab");

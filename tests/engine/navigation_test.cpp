@@ -1,6 +1,8 @@
 // Opening, closing and moving over tables: the read buffer of R records and its refills, going to
 // a record, deleted records, end-of-file bytes, and the open failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "clipper_table.h"
 #include "dbf_builder.h"
@@ -234,10 +236,116 @@ TEST(OpenClose, ReadWriteCloseRestoresTheEndOfFileByte) {
     EXPECT_EQ(ReadFile(tb.path), bytes + "\x1A");
 }
 
+// Only regular files open, without waiting, and every failure says why.
+TEST(OpenClose, OnlyRegularFilesOpenAndFailuresSayWhy) {
+    // A FIFO (no writer: opening it the ordinary way would wait for ever) and a directory.
+    const std::string fifo = TempPath("open_fifo.dbf");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    THXDBFNTX f;
+    f.SetDBFFileName(fifo);
+    EXPECT_EQ(OpenMessage(f), "THXSmartDBF.InternalOpen: Open error \"" + fifo + "\" (not a regular file)");
+    std::remove(fifo.c_str());
+    const std::string dir = TempPath("open_dir.dbf");
+    ::mkdir(dir.c_str(), 0700);
+    THXDBFNTX d;
+    d.SetDBFFileName(dir);
+    EXPECT_EQ(OpenMessage(d), "THXSmartDBF.InternalOpen: Open error \"" + dir + "\" (not a regular file)");
+    ::rmdir(dir.c_str());
+
+    // A memo file that is a FIFO refuses the table: its memo values would be lost.
+    Table memo("open_fifomemo.dbf", BuildDbf(0x83, {{"M", 'M', 10}}, {" " + std::string(10, ' ')}), 4096);
+    const std::string dbt = TempPath("open_fifomemo.dbt");
+    std::remove(dbt.c_str());
+    ASSERT_EQ(::mkfifo(dbt.c_str(), 0600), 0);
+    EXPECT_EQ(OpenMessage(memo.t), "THXSmartDBF.InternalOpen: Open error \"" + dbt + "\" (not a regular file)");
+    EXPECT_FALSE(memo.t.Active());
+    std::remove(dbt.c_str());
+
+    // A table that a writer holds exclusively.
+    Table held("open_held.dbf", Numbered(1), 4096);
+    THXDBFNTX writer;
+    writer.SetDBFFileName(held.path);
+    writer.AccessMode().SetAccessMode(2);
+    writer.Open();
+    EXPECT_EQ(OpenMessage(held.t),
+              "THXSmartDBF.InternalOpen: Open error \"" + held.path + "\" (locked by another process)");
+    writer.Close();
+
+    // Without the permission (root reads everything: checked only for other users).
+    if (::geteuid() != 0) {
+        Table denied("open_denied.dbf", Numbered(1), 4096);
+        ::chmod(denied.path.c_str(), 0);
+        EXPECT_EQ(OpenMessage(denied.t),
+                  "THXSmartDBF.InternalOpen: Open error \"" + denied.path + "\" (Permission denied)");
+    }
+}
+
+// Headers whose lengths contradict the descriptors and the file refuse to open instead of
+// inventing or losing records; the near misses that real files show still open.
+TEST(OpenClose, InconsistentHeadersAreRefusedNearMissesOpen) {
+    const std::vector<FieldSpec> fields{{"NAME", 'C', 9}, {"CODE", 'C', 5}};
+    const std::vector<std::string> recs{" first    one  ", " second   two  "};
+    // header length cutting the second descriptor: today 0 fields, the records lost
+    std::string bytes = BuildDbf(0x03, fields, recs);
+    bytes[8] = 80;  // 32 + 32 + 16
+    Table cut("hdr_cut.dbf", bytes, 4096);
+    EXPECT_EQ(OpenMessage(cut.t), "THXSmartDBF.InternalOpen: File \"" + cut.path +
+                                      "\" has field descriptors cut by its header length (80)");
+
+    // record length 2 for 15 bytes of fields, size disagreeing with the header (2 records would
+    // read as 2 + 15)
+    bytes = BuildDbf(0x03, fields, recs, true, 0, 2);
+    Table shortRec("hdr_short.dbf", bytes, 4096);
+    EXPECT_EQ(OpenMessage(shortRec.t), "THXSmartDBF.InternalOpen: File \"" + shortRec.path +
+                                           "\" has fields (15 bytes) longer than its record length (2) and a size "
+                                           "(128) that disagrees with its header (2 records)");
+    // the same with 1 record
+    bytes = BuildDbf(0x03, fields, {recs[0]}, true, 0, 2);
+    Table shortOne("hdr_short1.dbf", bytes, 4096);
+    EXPECT_NE(OpenMessage(shortOne.t).find("longer than its record length (2)"), std::string::npos);
+
+    // a field past the record, but the size agrees: opens, the field gets no dataset field
+    bytes = BuildDbf(0x03, fields, {" first    ", " second   "}, true, 0, 10);
+    Table past("hdr_past.dbf", bytes, 4096);
+    ASSERT_EQ(OpenMessage(past.t), "(opened)");
+    EXPECT_EQ(past.t.RecordCount(), 2);
+    EXPECT_EQ(past.t.FindField("CODE"), nullptr);
+    past.t.Close();
+
+    // a header ending without a terminator where a descriptor would start, or one byte later
+    for (int extra : {0, 1}) {
+        bytes = BuildDbf(0x03, {{"NAME", 'C', 9}}, {" first    "}, false);
+        bytes.erase(64, 1);  // no 0x0D
+        if (extra) bytes.insert(64, 1, '\0');
+        bytes[8] = static_cast<char>(64 + extra);
+        Table open("hdr_noterm.dbf", bytes, 4096);
+        ASSERT_EQ(OpenMessage(open.t), "(opened)") << extra;
+        EXPECT_EQ(open.t.RecordCount(), 1);
+        EXPECT_EQ(open.t.FieldByName("NAME").AsString(), "first    ");
+    }
+
+    // no fields: the end-of-file byte is no record; a real one-byte record is
+    Table none("hdr_nofields.dbf", BuildDbf(0x03, {}, {}), 4096);
+    ASSERT_EQ(OpenMessage(none.t), "(opened)");
+    EXPECT_EQ(none.t.RecordCount(), 0);
+    EXPECT_TRUE(none.t.Eof());
+    none.t.Close();
+    Table one("hdr_onerec.dbf", BuildDbf(0x03, {}, {" "}, true), 4096);
+    ASSERT_EQ(OpenMessage(one.t), "(opened)");
+    EXPECT_EQ(one.t.RecordCount(), 1);
+    int seen = 0;
+    for (one.t.First(); !one.t.Eof(); one.t.Next()) ++seen;
+    EXPECT_EQ(seen, 1);
+    one.t.Last();
+    EXPECT_EQ(one.t.RecNo(), 1);
+}
+
 TEST(OpenClose, FailuresNameTheFile) {
     test::TClipperDBF t;
     t.SetDBFFileName(TempPath("missing.dbf"));
-    EXPECT_EQ(OpenMessage(t), "THXSmartDBF.InternalOpen: Open error \"" + TempPath("missing.dbf") + "\"");
+    EXPECT_EQ(OpenMessage(t),
+              "THXSmartDBF.InternalOpen: Open error \"" + TempPath("missing.dbf") + "\" (No such file or directory)");
 
     std::string bytes = Numbered(2);
     bytes[0] = 0x02;

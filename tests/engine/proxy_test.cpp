@@ -204,9 +204,39 @@ TEST(ProxyStream, SecondExclusiveOpenFailsAtOnce) {
     EXPECT_TRUE(b.IsOpen());
     TProxyStream c;
     c.SetFileName(d.File("t.dbf"));
-    c.AccessMode().SetAccessMode(0x10);
+    c.AccessMode().SetAccessMode(0x12);  // a writer that excludes others
     c.OpenProxyStream();
     EXPECT_FALSE(c.IsOpen());
+}
+
+TEST(ProxyStream, ReadersShareAndAWriterExcludesThemWithTheReasonGiven) {
+    TempDir d;
+    zarbel::test::WriteFile(d.File("t.dbf"), "table bytes");
+    // Read-only opens with share bits 0x00, 0x10 and 0x20 (0x00 is how the merge opens its
+    // sources) all coexist.
+    TProxyStream r0, r1, r2, w;
+    for (TProxyStream* p : {&r0, &r1, &r2, &w}) p->SetFileName(d.File("t.dbf"));
+    r0.AccessMode().SetAccessMode(0x00);
+    r1.AccessMode().SetAccessMode(0x10);
+    r2.AccessMode().SetAccessMode(0x20);
+    for (TProxyStream* p : {&r0, &r1, &r2}) {
+        p->OpenProxyStream();
+        EXPECT_TRUE(p->IsOpen());
+    }
+    // A writer's exclusive open is kept out while they read, and says why.
+    w.AccessMode().SetAccessMode(0x02);
+    w.OpenProxyStream();
+    EXPECT_FALSE(w.IsOpen());
+    EXPECT_EQ(w.OpenError(), kFileLockedElsewhere);
+    EXPECT_EQ(w.OpenFailureNote(), " (locked by another process)");
+    for (TProxyStream* p : {&r0, &r1, &r2}) p->Close();
+    w.OpenProxyStream();
+    ASSERT_TRUE(w.IsOpen());
+    EXPECT_EQ(w.OpenFailureNote(), "");
+    // ...and keeps them out in turn.
+    r0.OpenProxyStream();
+    EXPECT_FALSE(r0.IsOpen());
+    EXPECT_EQ(r0.OpenFailureNote(), " (locked by another process)");
 }
 
 TEST(ProxyStream, ByteRangeLocksConflictBetweenHandlesOfOneProcess) {

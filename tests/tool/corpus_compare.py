@@ -19,8 +19,9 @@ Deliberate differences (engine behaviour that differs from dbfread on purpose):
   nullflags   The _NULLFLAGS field itself (type 0) answers no value; dbfread shows its bytes.
   flagbyte    A record whose flag byte is neither space nor "*" (e.g. 0x00) is a record for the
               engine (shown with its flag byte, not deleted); dbfread skips it silently.
-  logical     An L byte other than T or F (Y, N, t, f, ?) has no value for the engine (its
-              codec knows only T and F); dbfread also maps TtYy / FfNn.
+  logical     An L byte other than the letters T, t, Y, y (true) and F, f, N, n (false) has
+              no value for the engine, whatever dbfread makes of it (blank and "?" are
+              None there too).
   numeric     N/F text that the engine's number parse refuses (NUL or "*" padding, a
               fraction in an N(x,0) field that the engine reads as an integer, text after
               the digits) reads as no value; dbfread strips and converts more freely.
@@ -364,7 +365,7 @@ class Compare:
             return
         if ftype == 'L':
             if ov != ev:
-                if ov is None and raw not in (b'T', b'F'):
+                if ov is None and raw not in (b'T', b't', b'Y', b'y', b'F', b'f', b'N', b'n'):
                     self.rule('logical')
                     return
                 self.fail('%s: %r, expected %r (raw %r)' % (where, ov, ev, raw))

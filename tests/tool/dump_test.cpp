@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "engine/dbf_builder.h"
+#include "engine/HXDBFDataSet.h"
+#include "platform/codepage.h"
 #include "tool/dump.h"
 
 namespace zarbel {
@@ -107,6 +109,25 @@ TEST(Dump, PlainTextShowsCyrillicInTheConsoleEncodingAndTheCodePageChoice) {
     std::remove(path.c_str());
 }
 
+// The JSON is valid UTF-8 whatever bytes the table holds (a type byte of 0x80 or more), and
+// the dump reads beside another reader of the table.
+TEST(Dump, JsonIsValidUtf8ForAnyTypeByteAndTheDumpSharesWithReaders) {
+    const std::string path = TempPath("dump_typebyte.dbf");
+    std::string t = BuildDbf(0x03, {{"A", 'C', 1}, {"B", 'C', 1}}, {" xy"});
+    t[32 + 32 + 11] = static_cast<char>(0x80);  // B's type byte
+    WriteFile(path, t);
+    THXDBFNTX reader;  // another reader holds the table open meanwhile
+    reader.SetDBFFileName(path);
+    reader.AccessMode().SetAccessMode(0);
+    reader.Open();
+    DumpRun r = Dump({"--json", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(IsValidUtf8(r.out));
+    EXPECT_NE(r.out.find("\"type\":\"\\u0080\""), std::string::npos) << r.out;
+    reader.Close();
+    std::remove(path.c_str());
+}
+
 TEST(Dump, ATableThatDoesNotOpenGivesTheEngineMessageAndStatusOneTheOthersAreDumped) {
     const std::string good = TempPath("dump_good.dbf");
     const std::string bad = TempPath("dump_bad.dbf");
@@ -118,7 +139,8 @@ TEST(Dump, ATableThatDoesNotOpenGivesTheEngineMessageAndStatusOneTheOthersAreDum
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "THXSmartDBF.InternalOpen: File \"" + bad + "\" is not DBF file\n"
                      "THXSmartDBF.HiddenInitFieldDefs: DBF Version must be xVisualFoxPro or greater for field type \"T\"!\n"
-                     "THXSmartDBF.InternalOpen: Open error \"" + TempPath("dump_missing.dbf") + "\"\n");
+                     "THXSmartDBF.InternalOpen: Open error \"" + TempPath("dump_missing.dbf") +
+                         "\" (No such file or directory)\n");
     EXPECT_NE(r.out.find("{\"recno\":1,\"deleted\":false,\"values\":[\"x\"]}"), std::string::npos) << r.out;
     for (const std::string& p : {good, bad, dialect}) std::remove(p.c_str());
 }

@@ -349,7 +349,8 @@ TEST(Merge, SourceFailingToOpenInTheTransferPhase) {
     EXPECT_EQ(r.code, 1);
     std::vector<std::string> lines = LogLines(t);
     EXPECT_TRUE(Contains(lines, "Ошибка открытия файла: " + gone +
-                                    " / THXSmartDBF.InternalOpen: Open error \"" + gone + "\""));
+                                    " / THXSmartDBF.InternalOpen: Open error \"" + gone +
+                                    "\" (No such file or directory)"));
     // No summary lines for it, and its console text has no line break.
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("   Загружено: ", 0) == 0; }), 1);
