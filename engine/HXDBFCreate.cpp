@@ -2,7 +2,7 @@
 // descriptors, terminator, trailer).
 #include "engine/HXDBFCreate.h"
 
-#include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -17,16 +17,14 @@ namespace {
 
 constexpr int kMaxLength16 = 0xFFFF;
 
-[[noreturn]] void RaiseCreateWriteError() {
-    int e = errno;
-    std::string text = e != 0 ? std::strerror(e) : "write error";
+[[noreturn]] void RaiseCreateWriteError(const TProxyStream& file) {
+    std::string text = file.Env().LastErrorText();
     if (text.size() > 500) text.resize(500);
     throw Exception("THXSmartDBF: " + text);
 }
 
 void WriteAll(TProxyStream& file, const void* data, std::int64_t count) {
-    errno = 0;
-    if (count > 0 && file.Write(data, count) != count) RaiseCreateWriteError();
+    if (count > 0 && file.Write(data, count) != count) RaiseCreateWriteError(file);
 }
 
 // The length and decimal bytes a definition is written with.
@@ -202,7 +200,7 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
     TDBFHeader header;
     header.SetVersion(v == xBaseV || v == xBaseVII ? 0x04 : (v == xVisualFoxPro ? 0x30 : 0x03));
     int year = 0, month = 0, day = 0;
-    DecodeDate(Date(), year, month, day);
+    DecodeDate(std::trunc(file.Env().Now()), year, month, day);
     header.SetDate(year, month, day);
     header.SetRecordCount(0);
     header.SetHeaderLength(1);
@@ -213,8 +211,7 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
     result.HeaderLength = 1;
     result.RecordLength = 1;
     // 5: written once now, again when the lengths are known
-    errno = 0;
-    if (file.Seek(0, soBeginning) != 0) RaiseCreateWriteError();
+    if (file.Seek(0, soBeginning) != 0) RaiseCreateWriteError(file);
     WriteAll(file, header.Bytes(), kHeaderSize);
     result.HeaderLength += kHeaderSize;
     // 6: dBase VII header extension
@@ -241,14 +238,12 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
     }
     if (result.HeaderLength > kMaxLength16) throw Exception(kCreateHeaderTooLongMsg);
     // 11: nothing after the structure
-    errno = 0;
-    if (!file.SetEndOfFile()) RaiseCreateWriteError();
+    if (!file.SetEndOfFile()) RaiseCreateWriteError(file);
     // 12: the final header
     header.SetHeaderLength(static_cast<std::uint16_t>(result.HeaderLength));
     header.SetRecordLength(static_cast<std::uint16_t>(result.RecordLength));
     header.SetTableFlags(foxTableFlag.TableFlag());
-    errno = 0;
-    if (file.Seek(0, soBeginning) != 0) RaiseCreateWriteError();
+    if (file.Seek(0, soBeginning) != 0) RaiseCreateWriteError(file);
     WriteAll(file, header.Bytes(), kHeaderSize);
 }
 

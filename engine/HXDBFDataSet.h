@@ -128,6 +128,11 @@ public:
     std::uint64_t TableLockCalls() const { return TableFile_.PlatformLockCalls(); }
     std::uint64_t MemoLockCalls() const { return MemoFile_.PlatformLockCalls(); }
 
+    // The host environment of the table's files, its clock and its waits (TEnv::Default()
+    // unless set; set while closed, and it must outlive the table).
+    TEnv& Env() const { return *Env_; }
+    void SetEnv(TEnv& env);
+
     // ---- Collaborators: set while closed; the table does not own them ----
     TDBFIndexOrder* IndexOrder() const { return Index_; }
     void SetIndexOrder(TDBFIndexOrder* v) { Index_ = v; }
@@ -330,6 +335,7 @@ private:
     void WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, const void* buffer);
     bool GetLookupValue(TField* field, void* buffer);
 
+    TEnv* Env_ = &TEnv::Default();
     // collaborators
     TDBFIndexOrder* Index_ = nullptr;
     TDBFRecordFilter* RecordFilter_ = nullptr;

@@ -1,8 +1,6 @@
 #include "engine/HXDBFLocks.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "engine/HXDBFPrx.h"
 #include "platform/exception.h"
@@ -56,7 +54,7 @@ bool DoUnlock(TProxyStream* file, const TLockRange& range) {
     }
 }
 
-void WaitBetweenAttempts() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void WaitBetweenAttempts(const TProxyStream* file) { (file ? file->Env() : TEnv::Default()).Sleep(1); }
 
 }  // namespace
 
@@ -87,7 +85,7 @@ bool THXDBFLockState::TryLock(TProxyStream* file, const TLockRange& range) const
     const int attempts = std::max(1, WaitBusyRes_);
     for (int i = 0; i < attempts; ++i) {
         if (AttemptLock(file, range)) return true;
-        WaitBetweenAttempts();
+        WaitBetweenAttempts(file);
     }
     return false;
 }
@@ -99,7 +97,7 @@ bool THXDBFLockState::HeaderLock() {
     bool ok = false;
     for (int i = 0; i < attempts && !ok; ++i) {
         ok = HeaderLocked_ || NoSharing() || AttemptLock(TableFile_, range);
-        if (!ok) WaitBetweenAttempts();
+        if (!ok) WaitBetweenAttempts(TableFile_);
     }
     if (!ok) {
         HeaderLocked_ = false;
@@ -178,7 +176,7 @@ bool THXDBFLockState::MemoLock(TProxyStream& memoFile) {
     bool ok = false;
     for (int i = 0; i < attempts && !ok; ++i) {
         ok = MemoLocked_ || NoSharing() || AttemptLock(&memoFile, range);
-        if (!ok) WaitBetweenAttempts();
+        if (!ok) WaitBetweenAttempts(&memoFile);
     }
     MemoLocked_ = ok;
     return ok;

@@ -1,10 +1,8 @@
 // THXSmartDBF: the memo file of the table: opening and closing with the table, creation for
 // CreateTable, and the temporary memo file of Pack.
-#include <cerrno>
 
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
-#include "platform/filesys.h"
 
 namespace zarbel {
 
@@ -21,7 +19,7 @@ void THXSmartDBF::OpenMemoFile() {
     MemoFile_.Close();
     std::uint8_t version = Header_.Version();
     if (!VersionHasMemoFile(version, MemoDialect_)) return;
-    MemoFile_.SetFileName(LocateMemoFile(MemoFileNameFor(DBFFileName_, version, MemoDialect_)));
+    MemoFile_.SetFileName(LocateMemoFile(*Env_, MemoFileNameFor(DBFFileName_, version, MemoDialect_)));
     MemoFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
     MemoFile_.SetProxyStreamType(StorageType_);
     MemoFile_.SetOuterStream(OuterMemoStream_);
@@ -51,23 +49,17 @@ void THXSmartDBF::CreateMemoFile(std::uint8_t versionByte, bool hasMemoFields) {
     std::string name = MemoFileNameFor(DBFFileName_, versionByte, MemoDialect_);
     if (name.empty()) return;
     MemoFile_.SetFileName(name);
-    errno = 0;
     MemoFile_.CreateProxyStream();
-    bool ok = MemoFile_.IsOpen() && Memo_.CreateHeader(versionByte, MemoDialect_, LobBlockSize_);
-    int code = errno ? errno : EIO;
+    const bool ok = MemoFile_.IsOpen() && Memo_.CreateHeader(versionByte, MemoDialect_, LobBlockSize_);
+    const std::string why = ok ? std::string() : Env_->LastErrorText();
     MemoFile_.Close();
-    if (!ok) {
-        errno = code;
-        throw Exception("THXSmartDBF: " + LastErrorText());
-    }
+    if (!ok) throw Exception("THXSmartDBF: " + why);
 }
 
 void THXSmartDBF::PackLobHandlerOpen(const std::string& TempName) {
-    errno = 0;
     if (!PackLobOpen(PackMemoFile_, TempName, AccessMode_.AccessMode(), Header_.Version(), MemoDialect_,
                      LobBlockSize_)) {
-        if (errno == 0) errno = EIO;
-        std::string text = LastErrorText();
+        std::string text = Env_->LastErrorText();
         PackMemoFile_.Close();
         throw Exception("THXSmartDBF: " + text);
     }

@@ -3,10 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/exception.h"
-#include "platform/filesys.h"
 
 namespace zarbel {
 
@@ -45,7 +43,7 @@ std::string ReplaceExtension(const std::string& name, const std::string& ext) {
 
 std::string OsInfo(int code) {
     return std::string("\r\n####> OS info\r\nError code: ") + std::to_string(code) + "\r\nError message: " +
-           std::strerror(code);
+           TEnv::ErrorText(code);
 }
 
 }  // namespace
@@ -146,8 +144,8 @@ std::string MemoFileNameFor(const std::string& dbfFileName, std::uint8_t version
     return ReplaceExtension(dbfFileName, IsFptVersion(versionByte, memoDialect) ? ".fpt" : ".dbt");
 }
 
-std::string LocateMemoFile(const std::string& memoFileName) {
-    if (memoFileName.empty() || FileExists(memoFileName)) return memoFileName;
+std::string LocateMemoFile(TEnv& env, const std::string& memoFileName) {
+    if (memoFileName.empty() || env.FileExists(memoFileName)) return memoFileName;
     std::size_t dot = memoFileName.find_last_of('.');
     std::size_t slash = memoFileName.find_last_of("/\\");
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return memoFileName;
@@ -157,8 +155,8 @@ std::string LocateMemoFile(const std::string& memoFileName) {
         upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
         lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
     }
-    if (FileExists(upper)) return upper;
-    if (FileExists(lower)) return lower;
+    if (env.FileExists(upper)) return upper;
+    if (env.FileExists(lower)) return lower;
     return memoFileName;
 }
 
@@ -186,7 +184,7 @@ void THXMemoFile::TakeEntryData(TMemoryStream& out, std::int64_t pos, std::int64
     if (length > 0 && out.Write(Probe_.Bytes() + 8, length) != length) throw Exception(kReadBlockError);
 }
 
-void THXMemoFile::RaiseIoError() const { throw Exception("THXSmartDBF: " + LastErrorText()); }
+void THXMemoFile::RaiseIoError() const { throw Exception("THXSmartDBF: " + Stream_.Env().LastErrorText()); }
 
 std::int64_t THXMemoFile::FileSize() {
     std::int64_t n = Stream_.GetFileSize();
@@ -196,11 +194,7 @@ std::int64_t THXMemoFile::FileSize() {
 
 void THXMemoFile::WriteRaw2(std::int64_t pos, const void* head, std::int64_t headLen, const void* data,
                             std::int64_t count) {
-    errno = 0;
-    if (pos < 0 || Stream_.PWrite2(pos, head, headLen, data, count) != headLen + count) {
-        if (errno == 0) errno = EIO;
-        RaiseIoError();
-    }
+    if (pos < 0 || Stream_.PWrite2(pos, head, headLen, data, count) != headLen + count) RaiseIoError();
 }
 
 // Positioned transfers: one system call each on a disk file (no seek before it).
@@ -211,11 +205,7 @@ std::int64_t THXMemoFile::ReadSome(std::int64_t pos, void* buffer, std::int64_t 
 }
 
 void THXMemoFile::WriteRaw(std::int64_t pos, const void* buffer, std::int64_t count) {
-    errno = 0;
-    if (pos < 0 || Stream_.PWrite(pos, buffer, count) != count) {
-        if (errno == 0) errno = EIO;
-        RaiseIoError();
-    }
+    if (pos < 0 || Stream_.PWrite(pos, buffer, count) != count) RaiseIoError();
 }
 
 std::uint32_t THXMemoFile::EndBlock(std::int64_t fileSize) const {
@@ -553,37 +543,33 @@ bool PackLobOpen(TProxyStream& temp, const std::string& tempName, std::uint32_t 
 void PackLobClose(TProxyStream& temp, TProxyStream& memo, const std::string& memoName, const std::string& tempName) {
     temp.Close();
     memo.Close();
+    TEnv& env = memo.Env();
     if (memo.ProxyStreamType() == pstFile) {
-        errno = 0;
-        if (!DeleteFile(memoName)) {
-            int code = errno;
+        if (!env.DeleteFile(memoName)) {
+            int code = env.LastError();
             throw Exception("THXSmartDBF.PackLobHandlerClose: Can not delete file \"" + memoName + "\" !" +
                             OsInfo(code));
         }
-        errno = 0;
-        if (!RenameFile(tempName, memoName)) {
-            int code = errno;
+        if (!env.RenameFile(tempName, memoName)) {
+            int code = env.LastError();
             // The system's temporary directory may lie on another file system, which a rename
             // cannot cross: the file is copied there instead.
-            std::error_code ec;
-            if (code == EXDEV && std::filesystem::copy_file(tempName, memoName, ec) && !ec) {
-                DeleteFile(tempName);
+            if (code == EXDEV && env.CopyFile(tempName, memoName)) {
+                env.DeleteFile(tempName);
             } else {
-                if (ec) code = ec.value();
+                if (code == EXDEV) code = env.LastError();
                 throw Exception("THXSmartDBF.PackLobHandlerClose: Can not rename file \"" + tempName + "\" to \"" +
                                 memoName + "\" !" + OsInfo(code));
             }
         }
     } else {
-        errno = 0;
         if (!memo.LoadFromFile(tempName)) {
-            int code = errno ? errno : EIO;
+            int code = env.LastError() != 0 ? env.LastError() : EIO;
             throw Exception("THXSmartDBF.PackLobHandlerClose: Can not load file \"" + tempName + "\" !" +
                             OsInfo(code));
         }
-        errno = 0;
-        if (!DeleteFile(tempName)) {
-            int code = errno;
+        if (!env.DeleteFile(tempName)) {
+            int code = env.LastError();
             throw Exception("THXSmartDBF.PackLobHandlerClose: Can not delete file \"" + tempName + "\" !" +
                             OsInfo(code));
         }

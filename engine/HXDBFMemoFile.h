@@ -89,7 +89,7 @@ std::string MemoFileNameFor(const std::string& dbfFileName, std::uint8_t version
 // extension, else the name with a lower-case extension (file names are case-sensitive here,
 // and tables copied from other systems often carry "X.DBT" beside "x.dbf"). The name itself
 // when none exists.
-std::string LocateMemoFile(const std::string& memoFileName);
+std::string LocateMemoFile(TEnv& env, const std::string& memoFileName);
 // Does this version byte (with this memo dialect) come with a memo file of its own layout?
 bool VersionHasMemoFile(std::uint8_t versionByte, xBaseVersion memoDialect);
 

@@ -1,6 +1,5 @@
 // THXSmartDBF: properties, open and close, the read buffer of R records, navigation, record
 // count, bookmarks, ReadRecordDirect, MarkDeleted and SetDeleted.
-#include <cerrno>
 #include <cstring>
 
 #include "engine/HXDBFDataSet.h"
@@ -675,7 +674,7 @@ void THXSmartDBF::PlaceCursorOn(std::uint32_t n) {
 }
 
 void THXSmartDBF::RaiseWriteError() const {
-    std::string text = std::strerror(errno);
+    std::string text = Env_->LastErrorText();
     if (text.size() > 500) text.resize(500);
     throw Exception("THXSmartDBF: " + text);
 }
@@ -711,6 +710,14 @@ void THXSmartDBF::MarkDeleted(bool flag) {
 }
 
 void THXSmartDBF::InternalDelete() { MarkDeleted(true); }
+
+void THXSmartDBF::SetEnv(TEnv& env) {
+    CheckInactive();
+    Env_ = &env;
+    TableFile_.SetEnv(env);
+    MemoFile_.SetEnv(env);
+    PackMemoFile_.SetEnv(env);
+}
 
 void THXSmartDBF::InternalEdit() {
     if (Index_) {

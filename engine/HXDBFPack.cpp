@@ -9,13 +9,11 @@
 // match the table's). What happens in memory still happens: the header copy counts the kept
 // records. On a writable table every write and the cut are checked; a failure raises
 // "THXSmartDBF: " + the system's message.
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
-#include "platform/filesys.h"
 
 namespace zarbel {
 
@@ -26,10 +24,7 @@ std::string DirectoryOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-[[noreturn]] void RaiseSystemError() {
-    if (errno == 0) errno = EIO;
-    throw Exception("THXSmartDBF: " + LastErrorText());
-}
+[[noreturn]] void RaiseSystemError(const TEnv& env) { throw Exception("THXSmartDBF: " + env.LastErrorText()); }
 
 }  // namespace
 
@@ -51,8 +46,8 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
         // 3-4. the memo swap: a temporary memo file and the lists of memo and nested fields
         if (writable && MemoFile_.IsOpen()) {
             memoName = MemoFile_.FileName();
-            tempName = GetTempName(TempBesideTable ? DirectoryOf(DBFFileName_) : std::string("SYSTEM_TMP_PATH"));
-            if (tempName.empty()) RaiseSystemError();
+            tempName = GetTempName(*Env_, TempBesideTable ? DirectoryOf(DBFFileName_) : std::string("SYSTEM_TMP_PATH"));
+            if (tempName.empty()) RaiseSystemError(*Env_);
             tempLive = true;
             PackLobHandlerOpen(tempName);
             memoSwap = true;
@@ -114,8 +109,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
                 }
                 if (keptHere > 0 && writable) {
                     std::int64_t bytes = static_cast<std::int64_t>(keptHere) * RecLen_;
-                    errno = 0;
-                    if (!TableFile_.WriteAt(writePos, buffer.Data(), bytes)) RaiseSystemError();
+                    if (!TableFile_.WriteAt(writePos, buffer.Data(), bytes)) RaiseSystemError(*Env_);
                     writePos += bytes;
                 }
                 if (n == 0) break;
@@ -123,11 +117,9 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
             // 8. header copy, header, cut
             Header_.SetRecordCount(kept);
             if (writable) {
-                errno = 0;
-                if (!TableFile_.WriteAt(0, Header_.Bytes(), kHeaderSize)) RaiseSystemError();
-                errno = 0;
+                if (!TableFile_.WriteAt(0, Header_.Bytes(), kHeaderSize)) RaiseSystemError(*Env_);
                 if (TableFile_.Seek(writePos, soBeginning) != writePos || !TableFile_.SetEndOfFile())
-                    RaiseSystemError();
+                    RaiseSystemError(*Env_);
             }
             // 9. the rebuilt memo file replaces the old one
             if (memoSwap) {
@@ -152,7 +144,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
     // 11. the temporary memo file of a pack that did not finish, the header lock, the refresh
     Packing_ = false;
     PackMemoFile_.Close();
-    if (tempLive) DeleteFile(tempName);
+    if (tempLive) Env_->DeleteFile(tempName);
     buffer.Reset();
     Locks_.HeaderUnlock();
     if (failure) {

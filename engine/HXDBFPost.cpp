@@ -18,7 +18,6 @@
 // buffer is replaced by the new record alone. What navigation shows afterwards is the same
 // as after reading the block around the new record: its neighbours before it come from the
 // buffer or from the backward refill, and nothing follows it.
-#include <cerrno>
 #include <cstring>
 
 #include "engine/HXDBFDataSet.h"
@@ -83,7 +82,6 @@ void THXSmartDBF::WriteRecordImage(const char* buffer, std::uint32_t n) {
     // record number); the caller's buffer stays plain.
     const char* image = RecordForWrite(buffer, n);
     const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
-    errno = 0;
     if (TableFile_.PWrite(pos, image, RecLen_) != RecLen_) RaiseWriteError();
 }
 
@@ -94,7 +92,6 @@ std::uint32_t THXSmartDBF::NextAutoIncValue(THXDBFFieldDef& def) {
     FIELD_REC& rec = def.FieldRec();
     const int size = rec.DescriptorSize();
     std::uint8_t desc[kLongDescriptorSize];
-    errno = 0;
     if (def.OffsetHD() <= 0 || TableFile_.PRead(def.OffsetHD(), desc, size) != size) RaiseWriteError();
     std::uint32_t next;
     std::uint32_t step;
@@ -106,7 +103,6 @@ std::uint32_t THXSmartDBF::NextAutoIncValue(THXDBFFieldDef& def) {
         step = desc[kShortStepAt];
     }
     PutLE32(desc + (rec.IsLong() ? kLongNextAt : kShortNextAt), next + step);
-    errno = 0;
     if (TableFile_.PWrite(def.OffsetHD(), desc, size) != size) RaiseWriteError();
     rec.SetNativeNextAutoInc(next + step);
     return next;
@@ -143,7 +139,6 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
 
     // The record count comes from the file, never from the header: the size is the position
     // of the end (every transfer here is positioned, so moving the position costs nothing).
-    errno = 0;
     const std::int64_t size = TableFile_.Seek(0, soEnd);
     if (size < 0) RaiseWriteError();
     std::uint32_t count = 0;
@@ -162,7 +157,6 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     WriteRecordImage(buffer, n);
 
     Header_.SetRecordCount(n);
-    errno = 0;
     if (TableFile_.PWrite(0, Header_.Bytes(), kHeaderSize) != kHeaderSize) RaiseWriteError();
 
     const std::uint32_t show =

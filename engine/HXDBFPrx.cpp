@@ -74,16 +74,16 @@ TStream* TProxyStream::MemoryStorage() {
 void TProxyStream::MapHead(TFileAccess access) {
     UnmapHead();
     if (Handle_ == kInvalidHandle || access == faWrite) return;  // a write-only handle cannot be mapped
-    const std::int64_t size = FileSizeOf(Handle_);
+    const std::int64_t size = Env_->SizeOf(Handle_);
     if (size <= 0) return;
-    Head_ = FileMapHead(Handle_, access == faReadWrite, HeadMapLen_);
+    Head_ = Env_->MapHead(Handle_, access == faReadWrite, HeadMapLen_);
     if (!Head_) return;
     HeadLen_ = std::min<std::int64_t>(size, static_cast<std::int64_t>(HeadMapLen_));
     HeadWritable_ = access == faReadWrite;
 }
 
 void TProxyStream::UnmapHead() {
-    FileUnmapHead(Head_, HeadMapLen_);
+    if (Head_) Env_->UnmapHead(Head_, HeadMapLen_);
     Head_ = nullptr;
     HeadMapLen_ = 0;
     HeadLen_ = 0;
@@ -101,7 +101,7 @@ void TProxyStream::OpenProxyStream() {
                 OpenError_ = EINVAL;
                 return;
             }
-            Handle_ = FileOpen(FileName_, access, share, &OpenError_);
+            Handle_ = Env_->Open(FileName_, access, share, &OpenError_);
             Writable_ = access != faRead;
             MapHead(access);
             break;
@@ -123,7 +123,7 @@ void TProxyStream::CreateProxyStream() {
         case pstFile:
             Close();
             OpenError_ = 0;
-            Handle_ = FileCreate(FileName_, TShareLock::Exclusive, &OpenError_);
+            Handle_ = Env_->Create(FileName_, TShareLock::Exclusive, &OpenError_);
             Writable_ = true;
             break;
         case pstInnerStream:
@@ -143,7 +143,7 @@ void TProxyStream::Close() {
     switch (Type_) {
         case pstFile:
             if (Handle_ != kInvalidHandle) {
-                FileClose(Handle_);
+                Env_->Close(Handle_);
                 Handle_ = kInvalidHandle;
             }
             break;
@@ -154,7 +154,7 @@ void TProxyStream::Close() {
 
 std::string TProxyStream::OpenFailureNote() const {
     if (Type_ != pstFile || Handle_ != kInvalidHandle || OpenError_ == 0) return "";
-    return " (" + FileErrorText(OpenError_) + ")";
+    return " (" + TEnv::ErrorText(OpenError_) + ")";
 }
 
 bool TProxyStream::IsOpen() const {
@@ -167,19 +167,19 @@ bool TProxyStream::IsOpen() const {
 }
 
 std::int64_t TProxyStream::Read(void* buffer, std::int64_t count) {
-    if (Type_ == pstFile) return FileRead(Handle_, buffer, count);
+    if (Type_ == pstFile) return Env_->Read(Handle_, buffer, count);
     TStream* s = MemoryStorage();
     return s ? s->Read(buffer, count) : -1;
 }
 
 std::int64_t TProxyStream::Write(const void* buffer, std::int64_t count) {
-    if (Type_ == pstFile) return FileWrite(Handle_, buffer, count);
+    if (Type_ == pstFile) return Env_->Write(Handle_, buffer, count);
     TStream* s = MemoryStorage();
     return s ? s->Write(buffer, count) : -1;
 }
 
 std::int64_t TProxyStream::Seek(std::int64_t offset, int origin) {
-    if (Type_ == pstFile) return FileSeek(Handle_, offset, origin);
+    if (Type_ == pstFile) return Env_->Seek(Handle_, offset, origin);
     TStream* s = MemoryStorage();
     return s ? s->Seek(offset, origin) : -1;
 }
@@ -189,14 +189,14 @@ bool TProxyStream::SetEndOfFile() {
     if (pos < 0) return false;
     if (Type_ == pstFile) {
         if (pos < HeadLen_) HeadLen_ = pos;  // the view never reaches past the end
-        return FileTruncate(Handle_, pos);
+        return Env_->Truncate(Handle_, pos);
     }
     TStream* s = MemoryStorage();
     return s && s->SetSize(pos);
 }
 
 std::int64_t TProxyStream::GetFileSize() {
-    if (Type_ == pstFile) return FileSizeOf(Handle_);
+    if (Type_ == pstFile) return Env_->SizeOf(Handle_);
     TStream* s = MemoryStorage();
     return s ? s->Size() : -1;
 }
@@ -215,7 +215,7 @@ std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t co
             std::memcpy(buffer, static_cast<const char*>(Head_) + pos, static_cast<std::size_t>(count));
             return count;
         }
-        return FileReadAt(Handle_, pos, buffer, count);
+        return Env_->ReadAt(Handle_, pos, buffer, count);
     }
     TStream* s = MemoryStorage();
     if (!s || pos < 0) return -1;
@@ -231,7 +231,7 @@ std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int
             std::memcpy(static_cast<char*>(Head_) + pos, buffer, static_cast<std::size_t>(count));
             return count;
         }
-        return FileWriteAt(Handle_, pos, buffer, count);
+        return Env_->WriteAt(Handle_, pos, buffer, count);
     }
     TStream* s = MemoryStorage();
     if (!s || pos < 0) return -1;
@@ -244,7 +244,7 @@ std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int
 std::int64_t TProxyStream::PWrite2(std::int64_t pos, const void* a, std::int64_t na, const void* b,
                                    std::int64_t nb) {
     if (Type_ == pstFile && !(HeadWritable_ && pos >= 0 && na >= 0 && nb >= 0 && pos + na + nb <= HeadLen_))
-        return FileWriteAt2(Handle_, pos, a, na, b, nb);
+        return Env_->WriteAt2(Handle_, pos, a, na, b, nb);
     const std::int64_t first = PWrite(pos, a, na);
     if (first != na) return first;
     const std::int64_t second = PWrite(pos + na, b, nb);
@@ -262,7 +262,7 @@ bool TProxyStream::Lock(std::uint32_t Offset, std::uint32_t Length) {
     switch (Type_) {
         case pstFile:
             ++PlatformLockCalls_;
-            return FileLockRange(Handle_, Offset, Length, Writable_);
+            return Env_->LockRange(Handle_, Offset, Length, Writable_);
         case pstInnerStream: return true;
         case pstOuterStream: return AskOuterStream(OnLockEvent);
         default: return false;
@@ -273,7 +273,7 @@ bool TProxyStream::Unlock(std::uint32_t Offset, std::uint32_t Length) {
     switch (Type_) {
         case pstFile:
             ++PlatformLockCalls_;
-            return FileUnlockRange(Handle_, Offset, Length);
+            return Env_->UnlockRange(Handle_, Offset, Length);
         case pstInnerStream: return true;
         case pstOuterStream: return AskOuterStream(OnUnlockEvent);
         default: return false;
@@ -283,7 +283,7 @@ bool TProxyStream::Unlock(std::uint32_t Offset, std::uint32_t Length) {
 bool TProxyStream::UnlockAll() {
     if (Type_ != pstFile) return false;
     ++PlatformLockCalls_;
-    return FileUnlockAll(Handle_);
+    return Env_->UnlockAll(Handle_);
 }
 
 namespace {
@@ -291,10 +291,10 @@ namespace {
 // Reads the whole of src in pieces of the load buffer and hands each to put(bytes, count);
 // false when a read fails or put does.
 template <typename Put>
-bool CopyWholeFile(THandle src, Put put) {
+bool CopyWholeFile(TEnv& env, THandle src, Put put) {
     TMemBlock buf = TMemBlock::Tagged("TProxyStream.LoadFromFile", kLoadBufferSize);
     for (;;) {
-        const std::int64_t got = FileRead(src, buf.Data(), kLoadBufferSize);
+        const std::int64_t got = env.Read(src, buf.Data(), kLoadBufferSize);
         if (got < 0) return false;
         if (got == 0) return true;
         if (!put(buf.Data(), got)) return false;
@@ -307,18 +307,18 @@ bool TProxyStream::LoadFromFile(const std::string& fileName) {
     if (Type_ == pstInnerStream) return Inner_.LoadFromFile(fileName);
     if (Type_ == pstOuterStream && !Outer_) return false;
     if (Type_ != pstFile && Type_ != pstOuterStream) return false;
-    TFileGuard guard(FileOpen(fileName, faRead, TShareLock::Shared));
+    TEnvHandle guard(*Env_, Env_->Open(fileName, faRead, TShareLock::Shared));
     const THandle src = guard.Get();
     if (src == kInvalidHandle) return false;
     if (Type_ == pstFile) {
         HeadLen_ = 0;  // the file is cut to nothing first: the view serves nothing any more
-        bool ok = FileSeek(Handle_, 0, soBeginning) == 0 && FileTruncate(Handle_, 0) &&
-                  CopyWholeFile(src, [&](const void* p, std::int64_t n) { return FileWrite(Handle_, p, n) == n; });
-        FileSeek(Handle_, 0, soBeginning);
+        bool ok = Env_->Seek(Handle_, 0, soBeginning) == 0 && Env_->Truncate(Handle_, 0) &&
+                  CopyWholeFile(*Env_, src, [&](const void* p, std::int64_t n) { return Env_->Write(Handle_, p, n) == n; });
+        Env_->Seek(Handle_, 0, soBeginning);
         return ok;
     }
     bool ok = Outer_->SetSize(0) && Outer_->Seek(0, soBeginning) == 0 &&
-              CopyWholeFile(src, [&](const void* p, std::int64_t n) { return Outer_->Write(p, n) == n; });
+              CopyWholeFile(*Env_, src, [&](const void* p, std::int64_t n) { return Outer_->Write(p, n) == n; });
     Outer_->Seek(0, soBeginning);
     return ok;
 }
@@ -326,14 +326,14 @@ bool TProxyStream::LoadFromFile(const std::string& fileName) {
 // ---------------------------------------------------------------------------------------
 // GetTempName
 // ---------------------------------------------------------------------------------------
-std::string GetTempName(const std::string& Directory) {
+std::string GetTempName(TEnv& env, const std::string& Directory) {
     std::string dir;
     if (Directory == "SYSTEM_TMP_PATH")
-        dir = HostTempDirectory();
+        dir = env.TempDirectory();
     else
-        dir = Directory.empty() ? HostCurrentDirectory() : Directory;
+        dir = Directory.empty() ? env.CurrentDirectory() : Directory;
     if (dir.back() != '/') dir += '/';
-    return CreateUniqueFile(dir, "HXT");
+    return env.CreateUniqueFile(dir, "HXT");
 }
 
 }  // namespace zarbel

@@ -42,7 +42,7 @@
 #include <string>
 
 #include "engine/HXDBFFlags.h"
-#include "platform/fileio.h"
+#include "platform/env.h"
 #include "platform/streams.h"
 
 namespace zarbel {
@@ -103,7 +103,7 @@ public:
     // Closes whatever is open, also a disk file left open under another storage type.
     ~TProxyStream() {
         UnmapHead();
-        FileClose(Handle_);
+        if (Handle_ != kInvalidHandle) Env_->Close(Handle_);
     }
     TProxyStream(const TProxyStream&) = delete;
     TProxyStream& operator=(const TProxyStream&) = delete;
@@ -162,6 +162,9 @@ public:
     TStream* OuterStream() const { return Outer_; }
     void SetOuterStream(TStream* s) { Outer_ = s; }
     THandle Handle() const { return Handle_; }
+    // The host environment the disk file goes through (TEnv::Default() unless set).
+    TEnv& Env() const { return *Env_; }
+    void SetEnv(TEnv& env) { Env_ = &env; }
 
     TLockEvent OnLockEvent;
     TUnlockEvent OnUnlockEvent;
@@ -183,6 +186,7 @@ private:
     std::int64_t HeadLen_ = 0;    // the part of it that is inside the file
     bool HeadWritable_ = false;
 
+    TEnv* Env_ = &TEnv::Default();
     THandle Handle_ = kInvalidHandle;
     int OpenError_ = 0;  // why the last disk-file open or create failed (0: it did not)
     bool Writable_ = false;
@@ -199,6 +203,6 @@ private:
 // A new, empty, uniquely named file "HXT......" in Directory (the current directory when
 // empty; the system temporary directory for "SYSTEM_TMP_PATH"); its full name, or "" when
 // it cannot be created.
-std::string GetTempName(const std::string& Directory);
+std::string GetTempName(TEnv& env, const std::string& Directory);
 
 }  // namespace zarbel

@@ -68,14 +68,6 @@ THandle CheckedHandle(int fd, TShareLock share, int* error) {
 
 }  // namespace
 
-std::string FileErrorText(int error) {
-    switch (error) {
-        case kFileLockedElsewhere: return "locked by another process";
-        case kFileNotRegular: return "not a regular file";
-        default: return std::strerror(error);
-    }
-}
-
 THandle FileOpen(const std::string& name, TFileAccess access, TShareLock share, int* error) {
     int flags;
     switch (access) {
@@ -252,25 +244,6 @@ void* FileMapHead(THandle h, bool writable, std::size_t& length) {
 
 void FileUnmapHead(void* address, std::size_t length) {
     if (address && length > 0) ::munmap(address, length);
-}
-
-std::string HostTempDirectory() {
-    const char* t = std::getenv("TMPDIR");
-    std::string d = (t && *t) ? t : "/tmp";
-    if (d.back() != '/') d += '/';
-    return d;
-}
-
-std::string HostCurrentDirectory() {
-    std::vector<char> buf(4096);
-    for (;;) {
-        if (::getcwd(buf.data(), buf.size())) break;
-        if (errno != ERANGE || buf.size() > (1u << 20)) return "./";
-        buf.resize(buf.size() * 2);
-    }
-    std::string d(buf.data());
-    if (d.empty() || d.back() != '/') d += '/';
-    return d;
 }
 
 std::string CreateUniqueFile(const std::string& directory, const std::string& prefix) {

@@ -18,20 +18,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+
 namespace zarbel {
-
-using THandle = int;
-inline constexpr THandle kInvalidHandle = -1;
-
-enum TFileAccess : int { faRead = 0, faWrite = 1, faReadWrite = 2 };
-enum class TShareLock { None, Shared, Exclusive };
-
-// Why an open or create failed: an errno value, or one of these two.
-inline constexpr int kFileLockedElsewhere = -1;  // the share lock conflicts with another open
-inline constexpr int kFileNotRegular = -2;       // a directory, FIFO, device or socket
-// The reason as a short text: "locked by another process", "not a regular file", or the
-// host's description of the errno value.
-std::string FileErrorText(int error);
 
 // Opens an existing regular file. kInvalidHandle when the file cannot be opened, is not a
 // regular file or the share lock conflicts with another open; error (when given) says why.
@@ -88,10 +77,6 @@ bool FileUnlockAll(THandle h);
 void* FileMapHead(THandle h, bool writable, std::size_t& length);
 void FileUnmapHead(void* address, std::size_t length);
 
-// The system temporary directory ($TMPDIR, else /tmp), ending in '/'.
-std::string HostTempDirectory();
-// The current directory, ending in '/'.
-std::string HostCurrentDirectory();
 // Creates a new empty file named directory + prefix + 6 unique characters (directory must
 // end with '/') and returns its name; "" when it cannot be created.
 std::string CreateUniqueFile(const std::string& directory, const std::string& prefix);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace zarbel {
 
 bool DirectoryExists(const std::string& path);  // follows symbolic links
@@ -25,21 +27,6 @@ std::string CurrentDirectory();
 // Text of the last failed call's errno, as the host describes it.
 std::string LastErrorText();
 
-struct DirEntry {
-    std::string name;          // the name's bytes
-    bool isDirectory = false;  // a directory, or a symbolic link to one
-    bool isSymlink = false;
-};
-
-// Identity of a directory (device and inode), to recognise one reached a second time.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-    bool operator<(const FileIdentity& o) const {
-        return device != o.device ? device < o.device : inode < o.inode;
-    }
-};
 bool GetFileIdentity(const std::string& path, FileIdentity& out);
 
 // Every entry of a directory ("" means the current one), hidden ones included, in NTFS

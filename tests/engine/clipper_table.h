@@ -1,7 +1,8 @@
 // The engine's table set up as the tables callers use: Clipper's lock conventions and an index
-// collaborator with no index open, as the index layer's THXDBFNTX has with an empty collection
+// collaborator with no index open, as the index layer's test::TClipperDBF has with an empty collection
 // (creation then opens the new table once, as every later open will).
 #pragma once
+#include "clipper_table.h"
 #include "engine/HXDBFCollaborators.h"
 #include "engine/HXDBFDataSet.h"
 

@@ -161,8 +161,8 @@ TEST(Descriptors, HeaderReadAndEndOfFileMarkerOnClose) {
 }
 
 TEST(Descriptors, ProxyDestructorClosesAFileLeftOpenUnderAnotherStorageType) {
-    std::string dir = HostTempDirectory();
-    std::string name = CreateUniqueFile(dir, "zarbel_prx_");
+    std::string dir = TEnv::Default().TempDirectory();
+    std::string name = TEnv::Default().CreateUniqueFile(dir, "zarbel_prx_");
     ASSERT_FALSE(name.empty());
     {
         TProxyStream p;

@@ -163,8 +163,8 @@ TEST(MemoFileForms, NamesAndBlockSizes) {
 
     TempDir dir;
     WriteFile(dir.File("T.DBT"), "x");
-    EXPECT_EQ(LocateMemoFile(dir.File("T.dbt")), dir.File("T.DBT"));
-    EXPECT_EQ(LocateMemoFile(dir.File("U.dbt")), dir.File("U.dbt"));
+    EXPECT_EQ(LocateMemoFile(TEnv::Default(), dir.File("T.dbt")), dir.File("T.DBT"));
+    EXPECT_EQ(LocateMemoFile(TEnv::Default(), dir.File("U.dbt")), dir.File("U.dbt"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -523,7 +523,7 @@ TEST(MemoFilePack, SwapReplacesTheMemoFile) {
     memo.AccessMode().SetAccessMode(2);
     memo.OpenProxyStream();
     ASSERT_TRUE(memo.IsOpen());
-    std::string tempName = GetTempName(dir.path());
+    std::string tempName = GetTempName(TEnv::Default(), dir.path());
     ASSERT_FALSE(tempName.empty());
     ASSERT_TRUE(PackLobOpen(temp, tempName, 2, 0x8B, xBaseIV, 512));
     THXMemoFile t(temp);
@@ -545,7 +545,7 @@ TEST(MemoFilePack, MemoryStorageLoadsTheTemporaryFile) {
     memo.SetProxyStreamType(pstInnerStream);
     memo.CreateProxyStream();
     memo.Write("old", 3);
-    std::string tempName = GetTempName(dir.path());
+    std::string tempName = GetTempName(TEnv::Default(), dir.path());
     ASSERT_TRUE(PackLobOpen(temp, tempName, 2, 0x83, xBaseIII, 512));
     PackLobClose(temp, memo, "unused.dbt", tempName);
     EXPECT_FALSE(FileExists(tempName));
@@ -560,7 +560,7 @@ TEST(MemoFilePack, FailedDeleteAndRenameMessages) {
     TempDir dir;
     TProxyStream memo, temp;
     std::string missing = dir.File("missing.dbt");
-    std::string tempName = GetTempName(dir.path());
+    std::string tempName = GetTempName(TEnv::Default(), dir.path());
     ASSERT_TRUE(PackLobOpen(temp, tempName, 2, 0x83, xBaseIII, 512));
     ExpectMessage([&] { PackLobClose(temp, memo, missing, tempName); },
                   "THXSmartDBF.PackLobHandlerClose: Can not delete file \"" + missing + "\" !\r\n####> OS info\r\n"

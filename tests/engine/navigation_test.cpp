@@ -242,13 +242,13 @@ TEST(OpenClose, OnlyRegularFilesOpenAndFailuresSayWhy) {
     const std::string fifo = TempPath("open_fifo.dbf");
     std::remove(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    THXDBFNTX f;
+    test::TClipperDBF f;
     f.SetDBFFileName(fifo);
     EXPECT_EQ(OpenMessage(f), "THXSmartDBF.InternalOpen: Open error \"" + fifo + "\" (not a regular file)");
     std::remove(fifo.c_str());
     const std::string dir = TempPath("open_dir.dbf");
     ::mkdir(dir.c_str(), 0700);
-    THXDBFNTX d;
+    test::TClipperDBF d;
     d.SetDBFFileName(dir);
     EXPECT_EQ(OpenMessage(d), "THXSmartDBF.InternalOpen: Open error \"" + dir + "\" (not a regular file)");
     ::rmdir(dir.c_str());
@@ -264,7 +264,7 @@ TEST(OpenClose, OnlyRegularFilesOpenAndFailuresSayWhy) {
 
     // A table that a writer holds exclusively.
     Table held("open_held.dbf", Numbered(1), 4096);
-    THXDBFNTX writer;
+    test::TClipperDBF writer;
     writer.SetDBFFileName(held.path);
     writer.AccessMode().SetAccessMode(2);
     writer.Open();

@@ -341,8 +341,8 @@ TEST(ProxyStream, LoadFromFileForEveryStorage) {
 
 TEST(ProxyStream, TempNames) {
     TempDir d;
-    std::string a = GetTempName(d.path());
-    std::string b = GetTempName(d.path() + "/");
+    std::string a = GetTempName(TEnv::Default(), d.path());
+    std::string b = GetTempName(TEnv::Default(), d.path() + "/");
     ASSERT_FALSE(a.empty());
     ASSERT_FALSE(b.empty());
     EXPECT_NE(a, b);
@@ -350,11 +350,11 @@ TEST(ProxyStream, TempNames) {
     struct stat st {};
     ASSERT_EQ(stat(a.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
-    std::string s = GetTempName("SYSTEM_TMP_PATH");
+    std::string s = GetTempName(TEnv::Default(), "SYSTEM_TMP_PATH");
     ASSERT_FALSE(s.empty());
-    EXPECT_EQ(s.rfind(HostTempDirectory() + "HXT", 0), 0u) << s;
+    EXPECT_EQ(s.rfind(TEnv::Default().TempDirectory() + "HXT", 0), 0u) << s;
     std::remove(s.c_str());
-    EXPECT_EQ(GetTempName(d.File("missing")), "");
+    EXPECT_EQ(GetTempName(TEnv::Default(), d.File("missing")), "");
 }
 
 TEST(MemoryStream, SeekPastEndWriteFillsWithZerosAndSetSizeClampsPosition) {

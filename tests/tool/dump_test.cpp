@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "engine/dbf_builder.h"
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "tool/dump.h"
 
