@@ -229,6 +229,11 @@ protected:
     int GetRecNo() override;
     bool GetFieldData(TField* field, void* buffer) override;
     void SetFieldData(TField* field, const void* buffer) override;
+    // N and F values with more significant digits than a double carries (and N(x,0) integers
+    // beyond 64 bits) as the text of their digits, read and written as they stand.
+    bool GetFieldText(const TField* field, std::string& out) override;
+    bool TakesFieldText(const TField* field, std::string_view text) override;
+    void SetFieldText(TField* field, std::string_view text) override;
     void ClearCalcFields(char* buffer) override;
     // ---- Blob values in a record image (HXDBFBlob.cpp) ----
     friend class THXDBTStream;
@@ -332,6 +337,9 @@ private:
     // Descriptor walk into DBFFieldDefs, FieldDefs and Stores_.
     void BuildFieldDefs();
     bool ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* rec, void* buffer);
+    // The store of a data field of letter N or F wide enough for a number that GetFieldText
+    // and SetFieldText handle, or null.
+    const TDBFFieldStore* LongNumberStore(const TField* field) const;
     void WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, const void* buffer);
     bool GetLookupValue(TField* field, void* buffer);
 

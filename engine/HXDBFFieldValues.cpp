@@ -18,6 +18,7 @@
 #include "engine/HXDBFDataSet.h"
 #include "platform/codepage.h"
 #include "platform/exception.h"
+#include "platform/locale.h"
 #include "platform/numtext.h"
 
 namespace zarbel {
@@ -253,7 +254,129 @@ inline bool ReadLogical(const std::uint8_t* p, void* buffer) {
     return true;
 }
 
+// Significant digits a double carries exactly: numbers with more go as text.
+constexpr int kDoubleDigits = 15;
+
+// A number's text split as it stands: blanks, a sign, digits, a separator and digits.
+struct TNumberParts {
+    std::string_view Sign, Whole, Decimals;
+    bool Separator = false;
+    int Significant = 0;  // from the first to the last non-zero digit
+};
+
+// Splits text of the form [blanks][sign]digits[separator digits] (at least one digit, nothing
+// after the digits); separator is one of sep1, sep2.
+bool SplitNumber(std::string_view t, char sep1, char sep2, TNumberParts& n) {
+    std::size_t i = 0;
+    while (i < t.size() && t[i] == ' ') ++i;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) n.Sign = t.substr(i++, 1);
+    const std::size_t w = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    n.Whole = t.substr(w, i - w);
+    if (i < t.size() && (t[i] == sep1 || t[i] == sep2)) {
+        n.Separator = true;
+        const std::size_t d = ++i;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+        n.Decimals = t.substr(d, i - d);
+    }
+    if (i != t.size() || n.Whole.size() + n.Decimals.size() == 0) return false;
+    int first = -1, last = -1, at = 0;
+    for (std::string_view part : {n.Whole, n.Decimals})
+        for (char c : part) {
+            if (c != '0') {
+                if (first < 0) first = at;
+                last = at;
+            }
+            ++at;
+        }
+    n.Significant = first < 0 ? 0 : last - first + 1;
+    return true;
+}
+
+// Whether a number's parts go as text in a field of this dataset type: more digits than a
+// double carries in a floating field, an integer beyond 64 bits in an integer field.
+bool NeedsText(const TNumberParts& n, TFieldType type) {
+    if (type == ftFloat) return n.Significant > kDoubleDigits;
+    if (n.Separator) return false;
+    std::int64_t v;  // the sign stands right before the digits
+    return !ParseInt64(std::string_view(n.Whole.data() - n.Sign.size(), n.Sign.size() + n.Whole.size()), v);
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Numbers beyond a double
+// ---------------------------------------------------------------------------------------
+
+const TDBFFieldStore* THXSmartDBF::LongNumberStore(const TField* field) const {
+    if (field->FieldKind() != fkData) return nullptr;
+    const TDBFFieldStore* s = FieldStore(field);
+    if (!s || s->Size <= kDoubleDigits || (s->Letter != 'N' && s->Letter != 'F')) return nullptr;
+    return s->DataType == ftFloat || s->DataType == ftLargeint ? s : nullptr;
+}
+
+bool THXSmartDBF::GetFieldText(const TField* field, std::string& out) {
+    const TDBFFieldStore* s = LongNumberStore(field);
+    if (!s) return false;
+    const auto* rec = reinterpret_cast<const std::uint8_t*>(ActiveRecordBuffer());
+    if (!rec) return false;
+    if (s->Nullable) {
+        const int nf = DBFFieldDefs_.NullFlagsOffset();
+        if (nf > 0 && s->NullByte < DBFFieldDefs_.NullFlagsSize() && (rec[nf + s->NullByte] & s->NullMask))
+            return false;
+    }
+    TNumberParts n;
+    if (!SplitNumber(std::string_view(reinterpret_cast<const char*>(rec + s->Offset), static_cast<std::size_t>(s->Size)),
+                     '.', ',', n) ||
+        !NeedsText(n, s->DataType))
+        return false;
+    out.assign(n.Sign);
+    out += n.Whole;
+    if (n.Separator) {
+        out.push_back(FormatSettings().DecimalSeparator);
+        out += n.Decimals;
+    }
+    return true;
+}
+
+bool THXSmartDBF::TakesFieldText(const TField* field, std::string_view text) {
+    const TDBFFieldStore* s = LongNumberStore(field);
+    TNumberParts n;
+    const char sep = FormatSettings().DecimalSeparator;
+    if (!s || !SplitNumber(text, sep, sep, n) || !NeedsText(n, s->DataType)) return false;
+    // Only where the field holds every digit: no more decimals than it has, and the whole
+    // part (without leading zeros) in the width that is left.
+    if (n.Decimals.size() > s->Dec) return false;
+    std::size_t whole = n.Whole.find_first_not_of('0');
+    whole = whole == std::string_view::npos ? 1 : n.Whole.size() - whole;
+    const std::size_t width = (n.Sign == "-" ? 1 : 0) + whole + (s->Dec > 0 ? 1u + s->Dec : 0u);
+    return width <= static_cast<std::size_t>(s->Size);
+}
+
+void THXSmartDBF::SetFieldText(TField* field, std::string_view text) {
+    const TDBFFieldStore* s = LongNumberStore(field);
+    auto* rec = reinterpret_cast<std::uint8_t*>(ActiveRecordBuffer());
+    TNumberParts n;
+    const char sep = FormatSettings().DecimalSeparator;
+    if (!s || !rec || !SplitNumber(text, sep, sep, n)) return;
+    if (DbfVersion() == xVisualFoxPro && s->Nullable) {
+        const int nf = DBFFieldDefs_.NullFlagsOffset();
+        if (nf > 0 && s->NullByte < DBFFieldDefs_.NullFlagsSize())
+            rec[nf + s->NullByte] &= static_cast<std::uint8_t>(~s->NullMask);
+    }
+    // Fixed point as every number is written: the digits, "." and exactly dec decimals,
+    // right-aligned (TakesFieldText made sure they fit).
+    std::string_view whole = n.Whole.substr(std::min(n.Whole.find_first_not_of('0'), n.Whole.size()));
+    std::string t(n.Sign == "-" ? "-" : "");
+    t += whole.empty() ? std::string_view("0") : whole;
+    if (s->Dec > 0) {
+        t.push_back('.');
+        t += n.Decimals;
+        t.append(s->Dec - n.Decimals.size(), '0');
+    }
+    PutRightAligned(rec + s->Offset, s->Size, t.data(), t.size(), *s);
+    if (State() != dsCalcFields && State() != dsFilter) DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(field));
+}
 
 // ---------------------------------------------------------------------------------------
 // Code pages

@@ -148,6 +148,16 @@ std::string AnsiToOem(std::string_view ansi) {
     return out;
 }
 
+std::string AnsiToOemShown(std::string_view ansi) {
+    std::string out = AnsiToOem(ansi);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const unsigned char o = static_cast<unsigned char>(out[i]);
+        if (cptables::kOemToUnicode[o] != cptables::kAnsiToUnicode[static_cast<unsigned char>(ansi[i])])
+            out[i] = kCodePageReplacement;
+    }
+    return out;
+}
+
 std::string OemToAnsi(std::string_view oem) {
     std::string out(oem.size(), '\0');
     MapBuffer(cptables::kOemToAnsi, oem.data(), out.data(), oem.size());
@@ -157,6 +167,14 @@ std::string OemToAnsi(std::string_view oem) {
 std::string AnsiToUtf8(std::string_view ansi) { return TableToUtf8(cptables::kAnsiToUnicode, ansi); }
 
 std::string OemToUtf8(std::string_view oem) { return TableToUtf8(cptables::kOemToUnicode, oem); }
+
+std::string TableTextToUtf8(std::string_view ansi, bool oemTable) {
+    if (!oemTable) return AnsiToUtf8(ansi);
+    std::string out;
+    out.reserve(ansi.size() * 2);
+    for (unsigned char c : ansi) AppendUtf8(out, cptables::kOemToUnicode[cptables::kAnsiToOem[c]]);
+    return out;
+}
 
 std::string Utf8ToAnsi(std::string_view utf8) {
     const UnicodeToAnsiMap& map = AnsiMap();

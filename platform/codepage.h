@@ -21,11 +21,20 @@ bool OemToCharBuffA(const char* src, char* dst, std::size_t count);
 std::string AnsiToOem(std::string_view ansi);
 std::string OemToAnsi(std::string_view oem);
 
+// ANSI text for showing on an OEM console: the same as AnsiToOem, except that a character
+// CP866 lacks becomes '?' instead of the byte it is paired with (which shows as another
+// character). For messages and names; table text standing for OEM text takes AnsiToOem.
+std::string AnsiToOemShown(std::string_view ansi);
+
 // CP1251 <-> UTF-8. A character that CP1251 lacks becomes '?'.
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 // CP866 -> UTF-8.
 std::string OemToUtf8(std::string_view oem);
+// A table's text as the engine hands it out (ANSI) in UTF-8, showing the characters of the
+// table's own code page: for an OEM table through its CP866 bytes, so that box drawing (held
+// in ANSI bytes of other characters) shows as itself.
+std::string TableTextToUtf8(std::string_view ansi, bool oemTable);
 
 // The Unicode character (UTF-16 code unit) of one byte of each code page.
 char16_t AnsiCharToUnicode(unsigned char c);

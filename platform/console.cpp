@@ -84,7 +84,7 @@ void Console::WriteWithName(std::string_view oemBefore, std::string_view nameByt
     if (pending_) FlushStatus();
     std::string bytes = Encode(oemBefore);
     if (encoding_ == ConsoleEncoding::Utf8 && IsValidUtf8(nameBytes)) bytes += nameBytes;
-    else bytes += Encode(AnsiToOem(FileNameToAnsi(nameBytes)));
+    else bytes += Encode(AnsiToOemShown(FileNameToAnsi(nameBytes)));
     bytes += Encode(oemAfter);
     if (lineBreak) bytes.push_back('\n');
     WriteAll(outFd_, bytes);

@@ -608,4 +608,9 @@ TVariant TDataSet::GetFieldValues(std::string_view fieldNames) const {
     return TVariant(std::move(values));
 }
 
+// No dataset keeps numbers as text unless it says so.
+bool TDataSet::GetFieldText(const TField*, std::string&) { return false; }
+bool TDataSet::TakesFieldText(const TField*, std::string_view) { return false; }
+void TDataSet::SetFieldText(TField*, std::string_view) {}
+
 }  // namespace zarbel

@@ -176,10 +176,18 @@ public:
     std::function<void(TField&)> OnValidate;
 
 protected:
+    // The value as the text of its stored digits where the dataset keeps them (see
+    // TDataSet::GetFieldText); false when the binary value is to be taken.
+    bool GetExactText(std::string& out) const;
+    // Stores a text's digits as they are where the dataset takes them (the same checks as
+    // SetData first); false when the text is to go through the binary value.
+    bool SetExactText(std::string_view text);
     friend class TDataSet;
     friend class TFields;
     [[noreturn]] void AccessError(const char* typeName) const;
     [[noreturn]] void ConvertError(const char* what, std::string_view value) const;
+    // The checks before a write: the dataset's state, the read-only flag, OnValidate.
+    void CheckWrite();
     void SetDataSize(int n) { dataSize_ = n; }
     // The fixed value buffer of the field: DataSize bytes, reused by every access.
     char* ValueBuffer() const { return buf_.data(); }
@@ -432,6 +440,16 @@ public:
     // the same without a stream object per call, with the same checks and results.
     virtual void GetBlobText(TField* field, std::string& out);
     virtual void SetBlobText(TField* field, std::string_view value);
+
+    // Numbers whose digits their binary form cannot carry exactly (more significant digits than
+    // a double holds, an integer beyond 64 bits): an engine that stores numbers as text may
+    // give a numeric field's text from the stored digits, and store a text's digits as they
+    // are. GetFieldText: true with out set, false to take the binary value. TakesFieldText:
+    // whether SetFieldText would store this text; SetFieldText stores it, after the
+    // framework's write checks. None of it by default.
+    virtual bool GetFieldText(const TField* field, std::string& out);
+    virtual bool TakesFieldText(const TField* field, std::string_view text);
+    virtual void SetFieldText(TField* field, std::string_view text);
 
     // Filtering, searching (engine-defined).
     const std::string& Filter() const { return filterText_; }

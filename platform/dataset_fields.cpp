@@ -224,7 +224,7 @@ bool TField::GetData(void* buffer) const {
     return dataSet_->GetFieldData(const_cast<TField*>(this), buffer);
 }
 
-void TField::SetData(const void* buffer) {
+void TField::CheckWrite() {
     if (!dataSet_) throw Exception("Field '" + DisplayName() + "' has no dataset");
     TDataSetState st = dataSet_->State();
     if (st != dsEdit && st != dsInsert && st != dsSetKey && st != dsCalcFields && st != dsFilter)
@@ -232,7 +232,20 @@ void TField::SetData(const void* buffer) {
     if (readOnly_ && st != dsSetKey && st != dsFilter && !(st == dsCalcFields && fieldKind_ != fkData))
         throw Exception("Field '" + DisplayName() + "' cannot be modified");
     if (OnValidate) OnValidate(*this);
+}
+
+void TField::SetData(const void* buffer) {
+    CheckWrite();
     dataSet_->SetFieldData(this, buffer);
+}
+
+bool TField::GetExactText(std::string& out) const { return dataSet_ && dataSet_->GetFieldText(this, out); }
+
+bool TField::SetExactText(std::string_view text) {
+    if (!dataSet_ || !dataSet_->TakesFieldText(this, text)) return false;
+    CheckWrite();
+    dataSet_->SetFieldText(this, text);
+    return true;
 }
 
 bool TField::IsNull() const { return !GetData(nullptr); }
@@ -394,6 +407,7 @@ bool TIntegerField::GetValue(std::int64_t& v) const {
 }
 
 void TIntegerField::GetAsString(std::string& out) const {
+    if (GetExactText(out)) return;
     std::int64_t v;
     if (!GetValue(v)) {
         out.clear();
@@ -408,7 +422,10 @@ void TIntegerField::SetAsString(std::string_view value) {
         return;
     }
     std::int64_t v;
-    if (!ParseInt64(value, v)) ConvertError("integer", value);
+    if (!ParseInt64(value, v)) {
+        if (SetExactText(value)) return;
+        ConvertError("integer", value);
+    }
     SetAsLargeInt(v);
 }
 
@@ -464,6 +481,7 @@ TVariant TIntegerField::AsVariant() const {
 TFloatField::TFloatField(TFieldType type) : TField(type, 0) {}
 
 void TFloatField::GetAsString(std::string& out) const {
+    if (GetExactText(out)) return;
     char* buf = ValueBuffer();
     if (!GetData(buf)) {
         out.clear();
@@ -480,6 +498,7 @@ void TFloatField::SetAsString(std::string_view value) {
         Clear();
         return;
     }
+    if (SetExactText(value)) return;
     double v;
     if (!ParseFloat(value, FormatSettings().DecimalSeparator, v)) ConvertError("floating point", value);
     SetAsFloat(v);

@@ -279,21 +279,24 @@ TFormatSettings& FormatSettings() {
     return settings;
 }
 
-std::string AnsiUpperCase(std::string_view s) {
+namespace {
+const unsigned char* UpperTable(bool oemText) { return oemText ? cptables::kOemTextUpper : cptables::kAnsiUpper; }
+std::string MapCase(std::string_view s, const unsigned char* table) {
     std::string out(s.size(), '\0');
-    for (std::size_t i = 0; i < s.size(); ++i)
-        out[i] = static_cast<char>(cptables::kAnsiUpper[static_cast<unsigned char>(s[i])]);
+    for (std::size_t i = 0; i < s.size(); ++i) out[i] = static_cast<char>(table[static_cast<unsigned char>(s[i])]);
     return out;
 }
+}  // namespace
 
-std::string AnsiLowerCase(std::string_view s) {
-    std::string out(s.size(), '\0');
-    for (std::size_t i = 0; i < s.size(); ++i)
-        out[i] = static_cast<char>(cptables::kAnsiLower[static_cast<unsigned char>(s[i])]);
-    return out;
+std::string AnsiUpperCase(std::string_view s, bool oemText) { return MapCase(s, UpperTable(oemText)); }
+
+std::string AnsiLowerCase(std::string_view s, bool oemText) {
+    return MapCase(s, oemText ? cptables::kOemTextLower : cptables::kAnsiLower);
 }
 
-char AnsiUpperChar(char c) { return static_cast<char>(cptables::kAnsiUpper[static_cast<unsigned char>(c)]); }
+char AnsiUpperChar(char c, bool oemText) {
+    return static_cast<char>(UpperTable(oemText)[static_cast<unsigned char>(c)]);
+}
 
 namespace {
 // Sort weight of an upper-cased CP1251 byte: byte order, except that Ё sorts right after Е.
@@ -314,11 +317,11 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool AnsiSameText(std::string_view a, std::string_view b) {
+bool AnsiSameText(std::string_view a, std::string_view b, bool oemText) {
     if (a.size() != b.size()) return false;
+    const unsigned char* upper = UpperTable(oemText);
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (cptables::kAnsiUpper[static_cast<unsigned char>(a[i])] != cptables::kAnsiUpper[static_cast<unsigned char>(b[i])])
-            return false;
+        if (upper[static_cast<unsigned char>(a[i])] != upper[static_cast<unsigned char>(b[i])]) return false;
     return true;
 }
 

@@ -26,11 +26,14 @@ struct TFormatSettings {
 TFormatSettings& FormatSettings();
 
 // Upper/lower casing of Latin and Cyrillic letters by the CP1251 rules (ANSI text in, ANSI text out).
-std::string AnsiUpperCase(std::string_view s);
-std::string AnsiLowerCase(std::string_view s);
-char AnsiUpperChar(char c);
+// CP1251 casing. oemText: the text stands for OEM (CP866) text, as a table's text does in OEM
+// mode; the CP1251 bytes that hold CP866's box drawing and signs are then no letters, so
+// casing never turns one such character into another.
+std::string AnsiUpperCase(std::string_view s, bool oemText = false);
+std::string AnsiLowerCase(std::string_view s, bool oemText = false);
+char AnsiUpperChar(char c, bool oemText = false);
 int AnsiCompareText(std::string_view a, std::string_view b);  // case-insensitive, <0 / 0 / >0
-bool AnsiSameText(std::string_view a, std::string_view b);
+bool AnsiSameText(std::string_view a, std::string_view b, bool oemText = false);
 
 // Clock.
 TDateTime Now();

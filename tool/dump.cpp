@@ -56,16 +56,18 @@ std::string HexByte(unsigned v) {
 // console.
 std::string NameForConsole(std::string_view text, ConsoleEncoding enc) {
     if (enc == ConsoleEncoding::Utf8) return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);
-    return AnsiToOem(FileNameToAnsi(text));
+    return AnsiToOemShown(FileNameToAnsi(text));
 }
 
 std::string NameToUtf8(std::string_view text) {
     return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);
 }
 
-// ANSI text for the plain text output.
-std::string AnsiForConsole(std::string_view ansi, ConsoleEncoding enc) {
-    return enc == ConsoleEncoding::Utf8 ? AnsiToUtf8(ansi) : AnsiToOem(ansi);
+// A table's text (ANSI, as the engine hands it out) for the plain text output, showing the
+// characters of the table's code page (oem: the text stands for CP866 text).
+std::string AnsiForConsole(std::string_view ansi, ConsoleEncoding enc, bool oem) {
+    if (enc == ConsoleEncoding::Utf8) return TableTextToUtf8(ansi, oem);
+    return oem ? AnsiToOem(ansi) : AnsiToOemShown(ansi);
 }
 
 // A JSON string of UTF-8 text. Bytes that do not form UTF-8 (a type byte of 0x80 or more,
@@ -133,7 +135,7 @@ bool IsBinaryBlob(TFieldType t) {
 }
 
 // One value as JSON: typed access, never the locale's texts.
-void JsonValue(std::string& out, TField& f) {
+void JsonValue(std::string& out, TField& f, bool oem) {
     if (f.IsNull()) {
         out += "null";
         return;
@@ -171,7 +173,7 @@ void JsonValue(std::string& out, TField& f) {
         case ftFixedChar:
         case ftWideString:
         case ftMemo:
-        case ftFmtMemo: JsonString(out, AnsiToUtf8(f.AsString())); break;
+        case ftFmtMemo: JsonString(out, TableTextToUtf8(f.AsString(), oem)); break;
         case ftBytes:
         case ftVarBytes:
         case ftBlob:
@@ -190,7 +192,7 @@ void JsonValue(std::string& out, TField& f) {
 
 // One value as plain text: the field's own text; memo text and strings with their control
 // characters escaped so that a value stays on its line; binary values in hex.
-std::string TextValue(TField& f, ConsoleEncoding enc) {
+std::string TextValue(TField& f, ConsoleEncoding enc, bool oem) {
     if (f.IsNull()) return "(null)";
     const TFieldType t = f.DataType();
     if (t == ftBytes || t == ftVarBytes || IsBinaryBlob(t)) return "0x" + Hex(f.AsString());
@@ -213,7 +215,7 @@ std::string TextValue(TField& f, ConsoleEncoding enc) {
             esc.push_back(static_cast<char>(c));
         }
     }
-    return AnsiForConsole(esc, enc);
+    return AnsiForConsole(esc, enc, oem);
 }
 
 struct TDumpColumn {
@@ -296,7 +298,7 @@ void JsonHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool 
         o += first ? "\n " : ",\n ";
         first = false;
         o += "{\"name\":";
-        JsonString(o, AnsiToUtf8(d.Name()));
+        JsonString(o, TableTextToUtf8(d.Name(), oem));
         o += ",\"type\":";
         JsonString(o, std::string(1, d.field_type()));
         o += ",\"extended_type\":";
@@ -329,14 +331,14 @@ void JsonHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool 
 }
 
 // Field names for the console, padded to one width.
-std::vector<std::string> TextLabels(const std::vector<TDumpColumn>& cols, ConsoleEncoding enc) {
+std::vector<std::string> TextLabels(const std::vector<TDumpColumn>& cols, ConsoleEncoding enc, bool oem) {
     std::size_t width = 4;
-    for (const TDumpColumn& c : cols) width = std::max(width, AnsiToUtf8(c.Def->Name()).size());
+    for (const TDumpColumn& c : cols) width = std::max(width, TableTextToUtf8(c.Def->Name(), oem).size());
     std::vector<std::string> labels;
     for (const TDumpColumn& c : cols) {
         const std::string name = c.Def->Name();
         // Cyrillic letters take one byte in ANSI and one cell on the terminal: pad by ANSI length.
-        labels.push_back(AnsiForConsole(name, enc) + std::string(width - std::min(width, name.size()), ' '));
+        labels.push_back(AnsiForConsole(name, enc, oem) + std::string(width - std::min(width, name.size()), ' '));
     }
     return labels;
 }
@@ -424,7 +426,7 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     t.Open();
 
     const std::vector<TDumpColumn> cols = Columns(t);
-    const std::vector<std::string> labels = options.Json ? std::vector<std::string>() : TextLabels(cols, options.Encoding);
+    const std::vector<std::string> labels = options.Json ? std::vector<std::string>() : TextLabels(cols, options.Encoding, oem);
     std::string o;
     if (options.Json) JsonHeader(o, fileName, t, oem, cols);
     else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
@@ -437,13 +439,13 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
         value.clear();
         try {
             if (!c.Field) value = options.Json ? "null" : "(no dataset field)";
-            else if (options.Json) JsonValue(value, *c.Field);
-            else value = TextValue(*c.Field, options.Encoding);
+            else if (options.Json) JsonValue(value, *c.Field, oem);
+            else value = TextValue(*c.Field, options.Encoding, oem);
         } catch (const Exception& e) {
             ++errors;
             if (err)
                 *err << NameForConsole(fileName, options.Encoding) << ": record " << t.RecNo() << ", field "
-                     << AnsiForConsole(c.Def->Name(), options.Encoding) << ": " << NameForConsole(e.Message(), options.Encoding)
+                     << AnsiForConsole(c.Def->Name(), options.Encoding, oem) << ": " << NameForConsole(e.Message(), options.Encoding)
                      << "\n";
             value.clear();
             if (options.Json) {

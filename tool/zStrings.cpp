@@ -5,7 +5,7 @@
 
 namespace zarbel {
 
-std::string ToOem(std::string_view ansi) { return AnsiToOem(ansi); }
+std::string ToOem(std::string_view ansi) { return AnsiToOemShown(ansi); }
 
 bool ReplaceFirst(std::string& text, std::string_view what, std::string_view by) {
     std::size_t pos = text.find(what);

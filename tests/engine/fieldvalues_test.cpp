@@ -87,6 +87,43 @@ TEST(FieldValues, NumbersReadWithPointOrCommaAndWriteRightAligned) {
     tb.t.Cancel();
 }
 
+// Numbers with more digits than a double carries keep every digit as text, in both directions;
+// numbers of up to 15 significant digits go as before.
+TEST(FieldValues, LongNumbersKeepTheirDigits) {
+    SettingsGuard guard;
+    std::vector<FieldSpec> f = {{"A", 'N', 20, 4}, {"I", 'N', 21}, {"S", 'F', 20, 4}};
+    std::vector<std::string> recs = {
+        " " + Pad("1234567890123.4567", 20, true) + Pad("12345678901234567890", 21, true) + Pad("12.5000", 20, true),
+        " " + Pad("99999999999999.9999", 20, true) + Pad("-99999999999999999999", 21, true) +
+            Pad("-01234567890123,4567", 20, true)};
+    Tbl tb("longnum.dbf", BuildDbf(0x03, f, recs));
+    FormatSettings().DecimalSeparator = ',';
+    EXPECT_EQ(tb.F("A").AsString(), "1234567890123,4567");
+    EXPECT_EQ(tb.F("I").AsString(), "12345678901234567890");
+    EXPECT_EQ(tb.F("S").AsString(), "12,5");  // 3 significant digits: through the double
+    tb.t.Next();
+    FormatSettings().DecimalSeparator = '.';
+    EXPECT_EQ(tb.F("A").AsString(), "99999999999999.9999");
+    EXPECT_EQ(tb.F("I").AsString(), "-99999999999999999999");
+    EXPECT_EQ(tb.F("S").AsString(), "-01234567890123.4567");  // sign, digits, decimals as stored
+
+    // Written back: the digits as they are, in the field's fixed-point form.
+    tb.t.Append();
+    tb.F("A").SetAsString("1234567890123.4567");
+    EXPECT_EQ(tb.Bytes("A"), "  1234567890123.4567");
+    tb.F("A").SetAsString("-99999999999999.999");
+    EXPECT_EQ(tb.Bytes("A"), "-99999999999999.9990");
+    tb.F("I").SetAsString("-99999999999999999999");
+    EXPECT_EQ(tb.Bytes("I"), "-99999999999999999999");
+    tb.F("S").SetAsString("-01234567890123.456");
+    EXPECT_EQ(tb.Bytes("S"), " -1234567890123.4560");
+    tb.F("S").SetAsString("3.14159");  // few digits: as before
+    EXPECT_EQ(tb.Bytes("S"), "              3.1416");
+    // Digits the field cannot hold are not forced into it: too wide is refused as before.
+    EXPECT_NE(Message([&] { tb.F("I").SetAsString("123456789012345678901234"); }), "");
+    tb.t.Cancel();
+}
+
 // Every letter that dBase and FoxPro write into an L field; writing stays T and F.
 TEST(FieldValues, LogicalLettersOfRealFiles) {
     const std::string letters = "TtYyFfNn ?x";

@@ -28,32 +28,36 @@ TEST(CodePage, KnownLetters) {
     EXPECT_EQ(Utf8ToAnsi("Ёё"), Byte(0xA8) + Byte(0xB8));
 }
 
-TEST(CodePage, RoundTripsOfEveryByteWithCounterpart) {
-    int ansiMapped = 0, oemMapped = 0;
+TEST(CodePage, EveryByteRoundTripsAndTheOrphansArePairedInOrder) {
+    int sameCharacter = 0;
+    std::string orphansOem, orphansAnsi;
     for (int b = 0; b < 256; ++b) {
-        std::string a = Byte(static_cast<unsigned char>(b));
-        std::string o = AnsiToOem(a);
-        if (o != "?" || b == '?') {
-            ++ansiMapped;
-            EXPECT_EQ(OemToAnsi(o), a) << "ANSI byte " << b;
-            // Same character on both sides.
-            EXPECT_EQ(AnsiToUtf8(a), OemToUtf8(o)) << "ANSI byte " << b;
+        const std::string o = Byte(static_cast<unsigned char>(b));
+        const std::string a = OemToAnsi(o);
+        EXPECT_EQ(AnsiToOem(a), o) << "OEM byte " << b;
+        EXPECT_EQ(OemToAnsi(AnsiToOem(o)), o) << "ANSI byte " << b;
+        if (OemToUtf8(o) == AnsiToUtf8(a)) {
+            ++sameCharacter;
         } else {
-            // No counterpart: the CP1251 character is missing from CP866.
-            EXPECT_NE(AnsiToUtf8(a), "?");
+            orphansOem += o;
+            orphansAnsi += a;
         }
-        std::string o2 = Byte(static_cast<unsigned char>(b));
-        std::string a2 = OemToAnsi(o2);
-        if (a2 != "?" || b == '?') {
-            ++oemMapped;
-            EXPECT_EQ(AnsiToOem(a2), o2) << "OEM byte " << b;
-        }
+        // The display of ANSI text standing for OEM text shows the CP866 character.
+        EXPECT_EQ(TableTextToUtf8(a, true), OemToUtf8(o)) << "OEM byte " << b;
+        EXPECT_EQ(TableTextToUtf8(o, false), AnsiToUtf8(o)) << "ANSI byte " << b;
         // UTF-8 round trip of every CP1251 byte.
-        EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(a)), a) << "ANSI byte " << b;
+        EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(o)), o) << "ANSI byte " << b;
     }
-    // 128 ASCII + 64 letters + Ёё Єє Її Ўў ° · № ¤ NBSP = 205 in both directions.
-    EXPECT_EQ(ansiMapped, 205);
-    EXPECT_EQ(oemMapped, 205);
+    // 128 ASCII + 64 letters + Ёё Єє Її Ўў ° · № ¤ NBSP = 205 with the same character on both
+    // sides; the other 51 of each code page are paired in ascending order.
+    EXPECT_EQ(sameCharacter, 205);
+    std::string wantOem, wantAnsi;
+    for (int b = 0xB0; b <= 0xDF; ++b) wantOem += Byte(static_cast<unsigned char>(b));
+    wantOem += "\xF9\xFB\xFE";
+    for (int b = 0x80; b <= 0x9F; ++b) wantAnsi += Byte(static_cast<unsigned char>(b));
+    wantAnsi += "\xA3\xA5\xA6\xA7\xA9\xAB\xAC\xAD\xAE\xB1\xB2\xB3\xB4\xB5\xB6\xBB\xBC\xBD\xBE";
+    EXPECT_EQ(orphansOem, wantOem);
+    EXPECT_EQ(orphansAnsi, wantAnsi);
 }
 
 TEST(CodePage, ZeroTerminatedAndCountedInPlace) {
@@ -117,9 +121,11 @@ TEST(CodePage, Utf8Conversions) {
     EXPECT_FALSE(IsValidUtf8("\xD0"));
     EXPECT_EQ(FileNameToAnsi("ёж.dbf"), "\xB8\xE6.dbf");
     EXPECT_EQ(FileNameToAnsi("\xB8\xE6.dbf"), "\xB8\xE6.dbf");  // not UTF-8: kept
-    // Box drawing of CP866 has no CP1251 counterpart.
-    EXPECT_EQ(OemToAnsi("\xC9\xCD\xBB"), "???");
+    // Box drawing of CP866 has no CP1251 counterpart: it takes the paired bytes, and shows as
+    // itself where the text is known to stand for OEM text.
+    EXPECT_EQ(OemToAnsi("\xC9\xCD\xBB"), "\x99\x9D\x8B");
     EXPECT_EQ(OemToUtf8("\xC9\xCD\xBB"), "╔═╗");
+    EXPECT_EQ(TableTextToUtf8("\x99\x9D\x8B", true), "╔═╗");
 }
 
 TEST(CodePage, Utf16AndUpcase) {

@@ -1,3 +1,4 @@
+#include "platform/codepage.h"
 #include "platform/locale.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,33 @@ TEST(Locale, RussianDefaults) {
     EXPECT_EQ(fs.DecimalSeparator, ',');
     EXPECT_EQ(fs.DateSeparator, '.');
     EXPECT_EQ(fs.TimeSeparator, ':');
+}
+
+// ANSI text standing for OEM text: casing keeps CP866's box drawing and signs as they are
+// (their ANSI bytes are letters in CP1251), and still cases every letter CP866 has.
+TEST(Locale, CasingOfOemTextNeverTurnsOneBoxCharacterIntoAnother) {
+    int letters = 0;
+    for (int b = 0; b < 256; ++b) {
+        const std::string oem(1, static_cast<char>(b));
+        const std::string ansi = OemToAnsi(oem);
+        const std::string up = AnsiToOem(AnsiUpperCase(ansi, true));
+        const std::string low = AnsiToOem(AnsiLowerCase(ansi, true));
+        const bool orphan = OemToUtf8(oem) != AnsiToUtf8(ansi);
+        if (orphan) {
+            EXPECT_EQ(up, oem) << b;
+            EXPECT_EQ(low, oem) << b;
+            EXPECT_EQ(AnsiUpperChar(ansi[0], true), ansi[0]) << b;
+            EXPECT_FALSE(AnsiSameText(ansi, AnsiLowerCase(ansi), true) && AnsiLowerCase(ansi) != ansi) << b;
+        } else if (up != low) {
+            ++letters;
+        }
+    }
+    EXPECT_EQ(letters, 26 * 2 + 66 + 6);  // Latin, А-Я а-я Ё ё, Є є Ї ї Ў ў
+    // The same bytes as Windows text are the letters they are there: Ђ ђ.
+    EXPECT_EQ(AnsiUpperChar('\x90'), '\x80');
+    EXPECT_EQ(AnsiUpperChar('\x90', true), '\x90');  // └ stays └, not ░
+    EXPECT_TRUE(AnsiSameText("\x80", "\x90"));
+    EXPECT_FALSE(AnsiSameText("\x80", "\x90", true));
 }
 
 TEST(Locale, CasingByCp1251Rules) {

@@ -4,9 +4,16 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "engine/HXDBFDataSet.h"
+#include "engine/dbf_builder.h"
 #include "platform/codepage.h"
 #include "tool/source_tree.h"
 
@@ -123,6 +130,127 @@ TEST_F(Program, UsageUnderCLocaleIsCp866) {
     // "Пример:" in CP866 bytes, and the example line as it is.
     Result r = Run({}, {"LC_ALL=C"});
     EXPECT_NE(r.out.find("\x8F\xE0\xA8\xAC\xA5\xE0:\n   ZARBEL.EXE C:\\dbffiles\\ C:\\all.dbf -win\n"), std::string::npos);
+}
+
+// --- Hostile and real-world inputs through the whole program --------------------------------
+
+using test::BuildDbf;
+using test::FieldSpec;
+using test::Pad;
+
+// The merged table's records as python3-dbfread sees them with raw=True: one line per record,
+// the raw field bytes joined by "|" (Latin-1, so every byte shows as one character).
+std::string DbfreadRaw(const std::string& path) {
+    const std::string cmd = "/usr/bin/python3 -c 'import sys, dbfread\n"
+                            "for r in dbfread.DBF(sys.argv[1], raw=True):\n"
+                            "    print(\"|\".join(v.decode(\"latin-1\") for v in r.values()))' '" + path + "' 2>&1";
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+bool HasDbfread() { return std::system("/usr/bin/python3 -c 'import dbfread' >/dev/null 2>&1") == 0; }
+
+const std::vector<FieldSpec> kTwoFields{{"NAME", 'C', 9}, {"CODE", 'C', 5}};
+const std::vector<std::string> kTwoRecords{" first    one  ", " second   two  "};
+
+// Broken headers and a FIFO beside a good table: each is logged as a source that failed to
+// open, the run goes on and ends (it used to hang on the FIFO, and to invent records).
+TEST_F(Program, BrokenHeadersAndAFifoAreLoggedBesideAGoodTable) {
+    testutil::WriteFile(t_ / "src/good.dbf", BuildDbf(0x03, kTwoFields, kTwoRecords));
+    std::string cut = BuildDbf(0x03, kTwoFields, kTwoRecords);
+    cut[8] = 80;  // the header ends inside the second descriptor
+    testutil::WriteFile(t_ / "src/cut.dbf", cut);
+    testutil::WriteFile(t_ / "src/short.dbf", BuildDbf(0x03, kTwoFields, kTwoRecords, true, 0, 2));
+    testutil::WriteFile(t_ / "src/nofields.dbf", BuildDbf(0x03, {}, {}));  // opens: no records
+    const std::string fifo = t_ / "src/pipe.dbf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Result r = Run({t_ / "src", t_ / "out.dbf"});
+    EXPECT_EQ(r.code, 1);
+    std::vector<std::string> logs = Logs(t_ / "app");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = testutil::ReadFile(logs[0]);
+    const std::string failed = Utf8ToAnsi("Ошибка открытия файла: ");
+    EXPECT_NE(log.find(failed + fifo + " / THXSmartDBF.InternalOpen: Open error \"" + fifo + "\" (not a regular file)"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find(failed + (t_ / "src/cut.dbf") + " / THXSmartDBF.InternalOpen: File \"" + (t_ / "src/cut.dbf") +
+                       "\" has field descriptors cut by its header length (80)"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find(failed + (t_ / "src/short.dbf") + " / THXSmartDBF.InternalOpen: File \"" +
+                       (t_ / "src/short.dbf") + "\" has fields (15 bytes) longer than its record length (2)"),
+              std::string::npos) << log;
+    THXDBFNTX out;
+    out.SetDBFFileName(t_ / "out.dbf");
+    out.Open();
+    EXPECT_EQ(out.RecordCount(), 2);
+    EXPECT_EQ(out.FieldByName("NAME").AsString(), "first    ");
+}
+
+// Long numbers and the logical letters of real files reach the merged table as they were
+// written, as an independent reader sees the bytes.
+TEST_F(Program, LongNumbersAndLogicalLettersSurviveAMerge) {
+    if (!HasDbfread()) GTEST_SKIP() << "python3-dbfread is not installed (scripts/test.sh installs it)";
+    const std::vector<FieldSpec> f{{"A", 'N', 20, 4}, {"I", 'N', 21}, {"L", 'L', 1}, {"M", 'L', 1}};
+    auto rec = [](const std::string& a, const std::string& i, const std::string& l) {
+        return " " + Pad(a, 20, true) + Pad(i, 21, true) + l;
+    };
+    testutil::WriteFile(t_ / "src/n.dbf", BuildDbf(0x03, f, {rec("1234567890123.4567", "12345678901234567890", "Yn"),
+                                                            rec("99999999999999.9999", "-99999999999999999999", "yf"),
+                                                            rec("12.5", "42", "tN"),
+                                                            rec("", "", "? ")}));
+    Result r = Run({t_ / "src", t_ / "out.dbf"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(DbfreadRaw(t_ / "out.dbf"), "  1234567890123.4567| 12345678901234567890|T|F\n"
+                                         " 99999999999999.9999|-99999999999999999999|T|F\n"
+                                         "             12.5000|                   42|T|F\n"
+                                         "                    |                     | | \n");
+}
+
+// Every CP866 byte that a text value can hold (all but the zero byte, which ends a text) goes
+// through an OEM merge and comes out as it went in.
+TEST_F(Program, EveryCp866ByteSurvivesAnOemMerge) {
+    std::string bytes;
+    for (int b = 1; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+    testutil::WriteFile(t_ / "src/oem.dbf", BuildDbf(0x03, {{"T", 'C', 255}}, {" " + bytes}));
+    Result r = Run({t_ / "src", t_ / "out.dbf", "-oem"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    const std::string out = testutil::ReadFile(t_ / "out.dbf");
+    ASSERT_GT(out.size(), 32u);
+    const std::size_t hl = static_cast<unsigned char>(out[8]) | (static_cast<unsigned char>(out[9]) << 8);
+    ASSERT_GE(out.size(), hl + 256);
+    EXPECT_EQ(out.substr(hl, 256), " " + bytes);
+}
+
+// Two merges read one tree at the same time while another reader holds every table open:
+// readers share, and both runs load every record.
+TEST_F(Program, TwoMergesReadOneTreeAtTheSameTime) {
+    std::vector<std::string> recs;
+    for (int i = 0; i < 300; ++i) recs.push_back(" " + Pad(std::to_string(i), 9) + "abcde");
+    std::vector<std::unique_ptr<THXDBFNTX>> readers;
+    for (const char* name : {"src/a.dbf", "src/b.dbf", "src/sub/c.dbf"}) {
+        testutil::WriteFile(t_ / name, BuildDbf(0x03, kTwoFields, recs));
+        readers.push_back(std::make_unique<THXDBFNTX>());
+        readers.back()->SetDBFFileName(t_ / name);
+        readers.back()->AccessMode().SetAccessMode(0);  // as a merge opens its sources
+        readers.back()->Open();
+    }
+    Result r1, r2;
+    std::thread first([&] { r1 = Run({t_ / "src", t_ / "out1.dbf"}); });
+    std::thread second([&] { r2 = Run({t_ / "src", t_ / "out2.dbf"}); });
+    first.join();
+    second.join();
+    readers.clear();
+    for (const auto& [r, out] : {std::pair{&r1, "out1.dbf"}, std::pair{&r2, "out2.dbf"}}) {
+        EXPECT_EQ(r->code, 0) << r->out;
+        THXDBFNTX t;
+        t.SetDBFFileName(t_ / out);
+        t.Open();
+        EXPECT_EQ(t.RecordCount(), 900) << out;
+    }
 }
 
 TEST_F(Program, ParameterErrorsExitTwoNoLog) {

@@ -81,8 +81,8 @@ def cp1251_bytes(s):
 
 def engine_bytes(s, oem):
     if oem:
-        # The engine turned CP866 into CP1251; back to CP866 for comparison with file bytes.
-        return cp1251_bytes(s).decode('cp1251', errors='replace').encode('cp866', errors='replace')
+        # The dump shows an OEM table's text as its CP866 characters: back to the file's bytes.
+        return s.encode('cp866', errors='replace')
     return cp1251_bytes(s)
 
 
