@@ -126,6 +126,8 @@ public:
     // (observability for tests).
     std::uint64_t TableLockCalls() const { return TableFile_.PlatformLockCalls(); }
     std::uint64_t MemoLockCalls() const { return MemoFile_.PlatformLockCalls(); }
+    // The memo file is open (a table whose memo file is missing or unreadable opens without it).
+    bool MemoFileOpen() const { return MemoFile_.IsOpen(); }
 
     // ---- Engine operations ----
     // Reads record n into the scratch buffer without moving the cursor and makes it the active
