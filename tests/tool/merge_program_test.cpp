@@ -385,5 +385,35 @@ TEST_F(MergeProgram, MissingMemoFileAndUnreadableFolderAreLoggedWithStatusOne) {
     EXPECT_EQ(o.rows.size(), 2u);  // the hidden table was not reached
 }
 
+TEST_F(MergeProgram, WholeCorpusMergesWithEveryRecordAndTheReadersValues) {
+    const std::string corpus = ZARBEL_SOURCE_DIR "/../shared/corpus";
+    if (!fs::is_directory(corpus)) GTEST_SKIP() << "the compatibility corpus is absent: " << corpus;
+    if (std::system("/usr/bin/python3 -c 'import dbfread' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-dbfread is not installed (scripts/test.sh installs it)";
+    fs::copy(corpus, t_ / "src", fs::copy_options::recursive);
+    const Snapshot before = Snap(t_ / "src");
+    for (const auto& [mode, encoding] : {std::pair<std::string, std::string>{"-oem", "cp866"}, {"-win", "cp1251"}}) {
+        const std::string app = "app" + mode, out = t_ / ("all" + mode + ".dbf");
+        App(app);
+        // The expected/ views carry ".DBF" in their names and do not open: status 1.
+        Result r = Run({t_ / "src", out, mode}, {}, app);
+        EXPECT_EQ(r.code, 1) << mode << r.err;
+        ASSERT_TRUE(fs::exists(out)) << mode;
+        std::string log;
+        for (const auto& e : fs::directory_iterator(t_ / app))
+            if (e.path().filename().string().rfind("load_", 0) == 0) log = e.path().string();
+        const std::string cmd = "/usr/bin/python3 " ZARBEL_SOURCE_DIR "/tests/tool/merged_corpus.py " + out + " " +
+                                log + " " + encoding + " 2>&1";
+        std::string report;
+        if (FILE* p = popen(cmd.c_str(), "r")) {
+            char buf[512];
+            while (fgets(buf, sizeof buf, p)) report += buf;
+            EXPECT_EQ(pclose(p), 0) << mode << "\n" << report;
+        }
+        EXPECT_EQ(report.rfind("ok ", 0), 0u) << mode << "\n" << report;
+        EXPECT_EQ(Snap(t_ / "src"), before) << mode;
+    }
+}
+
 }  // namespace
 }  // namespace zarbel
