@@ -365,6 +365,7 @@ TEST_F(MergeProgram, MissingMemoFileAndUnreadableFolderAreLoggedWithStatusOne) {
     testutil::WriteFile(t_ / "src/long.dbf", BuildDbf(0x03, n, {Record(n, {AnsiToOem(Utf8ToAnsi("Длинное имя"))})}));
     testutil::WriteFile(t_ / "src/a_short.dbf", BuildDbf(0x03, {{"NAME", 'C', 5}}, {}));  // listed first: NAME C 5
     testutil::WriteFile(t_ / "src/locked/hidden.dbf", BuildDbf(0x03, n, {Record(n, {"hidden"})}));
+    testutil::WriteFile(t_ / "src/сломан.dbf", "not a table");
     const Snapshot before = Snap(t_ / "src");
     std::function<void()> setUp;
     const bool canDrop = DropReadRight(setUp);
@@ -377,6 +378,10 @@ TEST_F(MergeProgram, MissingMemoFileAndUnreadableFolderAreLoggedWithStatusOne) {
     EXPECT_TRUE(Has(log, "   Мемо-файл не найден или не читается, мемо-поля загружены пустыми: " + (t_ / "src/M.DBF")));
     // A value cut to fit the shorter output field: one line per source and field.
     EXPECT_TRUE(Has(log, "   Обрезаны значения поля NAME: 1"));
+    // The engine's message names the file in the log's code page like the tool's own text.
+    const std::string broken = t_ / "src/сломан.dbf";
+    EXPECT_TRUE(Has(log, "Ошибка открытия файла: " + broken + " / THXSmartDBF.InternalOpen: File \"" + broken + "\""));
+    EXPECT_NE(r.out.find("Не удалось открыть файлов: 1\n"), std::string::npos) << r.out;
     Table o = ReadTable(t_ / "out.dbf");
     EXPECT_EQ(o.rows.at(0).at(0), Utf8ToAnsi("Длинн"));
     if (!canDrop) GTEST_SKIP() << "running as root without the right to drop CAP_DAC_OVERRIDE: "
