@@ -1,8 +1,10 @@
 // Creation of the output, record transfer with the progress line, and the finish.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <exception>
 #include <vector>
 
@@ -52,9 +54,10 @@ bool IsOutOfSpace(const std::string& message) {
     return false;
 }
 
-// The length of a text without its trailing blanks.
-std::size_t TrimmedLength(const std::string& s) {
-    std::size_t n = s.size();
+// The length of a text up to its first zero byte (where a text field's value ends), without
+// its trailing blanks.
+std::size_t TrimmedLength(std::string_view s) {
+    std::size_t n = std::min(s.find('\0'), s.size());
     while (n > 0 && s[n - 1] == ' ') --n;
     return n;
 }
@@ -73,10 +76,7 @@ void TransferRecord(MergeContext& ctx, THXDBFNTX& src, THXDBFNTX& out, std::vect
                 // Bytes go through the output's ANSI-to-OEM translation unchanged when they
                 // are first given the inverse one.
                 if (p.bytes && ctx.oem && !value.empty()) OemToCharBuffA(value.data(), value.data(), value.size());
-                if (p.checkCut) {
-                    const std::size_t end = std::min(value.find('\0'), value.size());
-                    if (TrimmedLength(value.substr(0, end)) > static_cast<std::size_t>(p.output->Size())) ++p.cut;
-                }
+                if (p.checkCut && TrimmedLength(value) > static_cast<std::size_t>(p.output->Size())) ++p.cut;
                 p.output->SetAsString(value);
             } catch (const std::exception&) {
                 ctx.Log(Ansi("  Нет поля или невозможно установить значение: ") + p.output->FieldName() +
