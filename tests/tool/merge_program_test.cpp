@@ -23,6 +23,7 @@
 #include "platform/codepage.h"
 #include "platform/fileio.h"
 #include "testutil/temp_dir.h"
+#include "tool/run_helpers.h"
 
 namespace zarbel {
 namespace {
@@ -33,19 +34,8 @@ using test::Record;
 using testutil::TempDir;
 namespace fs = std::filesystem;
 
-// Bytes and modification time of every file under a directory.
-using Snapshot = std::map<std::string, std::pair<std::string, std::int64_t>>;
-Snapshot Snap(const std::string& dir) {
-    Snapshot m;
-    for (const auto& e : fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied)) {
-        if (!e.is_regular_file()) continue;
-        struct stat st {};
-        stat(e.path().c_str(), &st);
-        m[e.path().string()] = {testutil::ReadFile(e.path().string()),
-                                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-    }
-    return m;
-}
+using Snapshot = testutil::TreeSnapshot;
+Snapshot Snap(const std::string& dir) { return testutil::SnapshotTree(dir); }
 
 struct Result {
     int code = -1;

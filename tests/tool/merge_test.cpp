@@ -98,18 +98,7 @@ Output ReadOutput(const std::string& path, bool oem = true) {
     return o;
 }
 
-// Bytes and modification time of every file under a directory.
-std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const std::string& dir) {
-    std::map<std::string, std::pair<std::string, std::int64_t>> m;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        if (!e.is_regular_file()) continue;
-        struct stat st {};
-        stat(e.path().c_str(), &st);
-        m[e.path().string()] = {testutil::ReadFile(e.path().string()),
-                                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-    }
-    return m;
-}
+testutil::TreeSnapshot Snapshot(const std::string& dir) { return testutil::SnapshotTree(dir); }
 
 std::string Oem(const std::string& utf8) { return AnsiToOem(Utf8ToAnsi(utf8)); }
 

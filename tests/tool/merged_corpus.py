@@ -32,6 +32,8 @@ import sys
 
 import dbfread
 
+from merged_values import file_order
+
 LEFT_OUT = set('0VQW')  # no dataset field, or not user data
 
 
@@ -90,25 +92,7 @@ class Table:
                 self.odd_memo_blocks = len(mh) == 22 and struct.unpack('<H', mh[20:22])[0] not in (0, 512)
             except OSError:
                 pass
-        with open(path, 'rb') as f:
-            head = f.read(32)
-            hl, rl = struct.unpack('<HH', head[8:12])
-            flags = []
-            f.seek(hl)
-            while True:
-                rec = f.read(rl)
-                if len(rec) < rl or rec[:1] == b'\x1a':
-                    break
-                flags.append(rec[:1])
-        live = iter(t._iter_records(b' '))
-        dead = iter(t._iter_records(b'*'))
-        out = []
-        for fl in flags:
-            try:
-                out.append(next(dead) if fl == b'*' else next(live))
-            except StopIteration:  # a record dbfread does not show (flag byte 0x00)
-                out.append(None)
-        return out
+        return file_order(t, path, missing=False)
 
 
 def text(v, encoding):
@@ -322,7 +306,7 @@ def main():
                 break
             o = out.records[i]
             i += 1
-            if rec is None or o is None:
+            if rec is False or o is False:
                 count('flagbyte')
                 continue
             row = dict(zip(out_fields, o))  # output names are unique
