@@ -127,6 +127,8 @@ public:
     // (observability for tests).
     std::uint64_t TableLockCalls() const { return TableFile_.PlatformLockCalls(); }
     std::uint64_t MemoLockCalls() const { return MemoFile_.PlatformLockCalls(); }
+    // The memo file is open (a table whose memo file is missing or unreadable opens without it).
+    bool MemoFileOpen() const { return MemoFile_.IsOpen(); }
 
     // The host environment of the table's files, its clock and its waits (TEnv::Default()
     // unless set; set while closed, and it must outlive the table).

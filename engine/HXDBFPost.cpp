@@ -154,7 +154,17 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     TRecordLockGuard lockGuard(Locks_, n, true);
 
     PutLE32(reinterpret_cast<std::uint8_t*>(buffer) + RecLen_, n);
-    WriteRecordImage(buffer, n);
+    try {
+        WriteRecordImage(buffer, n);
+    } catch (...) {
+        // A record written in part (a full disk, the file size limit) is cut off again, so the
+        // file keeps whole records only; closing puts the end-of-file byte back.
+        const int saved = errno;
+        const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
+        if (TableFile_.Seek(pos, soBeginning) == pos) TableFile_.SetEndOfFile();
+        errno = saved;
+        throw;
+    }
 
     Header_.SetRecordCount(n);
     if (TableFile_.PWrite(0, Header_.Bytes(), kHeaderSize) != kHeaderSize) RaiseWriteError();

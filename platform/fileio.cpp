@@ -101,6 +101,12 @@ THandle FileCreate(const std::string& name, TShareLock share, int* error) {
     return fd;
 }
 
+bool FileShareLockFree(THandle h) {
+    if (h < 0 || !TakeShareLock(h, TShareLock::Exclusive)) return false;
+    ::flock(h, LOCK_UN);
+    return true;
+}
+
 void FileClose(THandle h) {
     if (h >= 0) ::close(h);
 }
@@ -254,6 +260,12 @@ std::string CreateUniqueFile(const std::string& directory, const std::string& pr
     if (fd < 0) return {};
     ::close(fd);
     return std::string(buf.data());
+}
+
+bool FileSetCreationMode(THandle h) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return ::fchmod(h, 0666 & ~mask) == 0;
 }
 
 }  // namespace zarbel

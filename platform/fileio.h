@@ -68,6 +68,9 @@ bool FileLockRange(THandle h, std::uint64_t offset, std::uint64_t length, bool e
 bool FileUnlockRange(THandle h, std::uint64_t offset, std::uint64_t length);
 // Releases every range lock that this open of the file holds, in one call.
 bool FileUnlockAll(THandle h);
+// True when no other open of the file holds a share lock (TShareLock) that an exclusive one
+// would conflict with; the test takes and drops an exclusive share lock on this handle.
+bool FileShareLockFree(THandle h);
 
 // The first page of the file mapped shared: the view is the file's own bytes (the same page
 // cache that reads and writes go through), writable when asked and the handle allows it.
@@ -80,5 +83,8 @@ void FileUnmapHead(void* address, std::size_t length);
 // Creates a new empty file named directory + prefix + 6 unique characters (directory must
 // end with '/') and returns its name; "" when it cannot be created.
 std::string CreateUniqueFile(const std::string& directory, const std::string& prefix);
+// Gives an open file the permissions that a file made by FileCreate gets (0666 less the
+// umask); a file from CreateUniqueFile starts with 0600.
+bool FileSetCreationMode(THandle h);
 
 }  // namespace zarbel

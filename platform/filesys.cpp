@@ -98,6 +98,22 @@ bool GetFileIdentity(const std::string& path, FileIdentity& out) {
     return true;
 }
 
+bool GetHandleIdentity(int handle, FileIdentity& out) {
+    struct stat st;
+    if (fstat(handle, &st) != 0) return false;
+    out.device = static_cast<std::uint64_t>(st.st_dev);
+    out.inode = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+TPathKind PathKind(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return errno == ENOENT ? TPathKind::None : TPathKind::Other;
+    return S_ISREG(st.st_mode) ? TPathKind::Regular : TPathKind::Other;
+}
+
+bool LinkFile(const std::string& from, const std::string& to) { return link(from.c_str(), to.c_str()) == 0; }
+
 int CompareNtfsNames(std::string_view a, std::string_view b) {
     int c = NtfsKey(a).compare(NtfsKey(b));
     if (c == 0) c = a.compare(b);

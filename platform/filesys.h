@@ -28,6 +28,16 @@ std::string CurrentDirectory();
 std::string LastErrorText();
 
 bool GetFileIdentity(const std::string& path, FileIdentity& out);
+// The identity of an open file.
+bool GetHandleIdentity(int handle, FileIdentity& out);
+
+// What a path names (links followed): nothing, a regular file, or anything else (a
+// directory, a device, a FIFO, a socket).
+enum class TPathKind { None, Regular, Other };
+TPathKind PathKind(const std::string& path);
+
+// A second name for a file; fails (false) when `to` exists.
+bool LinkFile(const std::string& from, const std::string& to);
 
 // Every entry of a directory ("" means the current one), hidden ones included, in NTFS
 // order: "." and ".." first, then the names compared case-insensitively (see

@@ -9,8 +9,12 @@ void RunMergePhases(MergeContext& ctx) {
     MergeTables tables;
     SetUpTables(ctx, tables);
     BuildStructureUnion(ctx, tables);
-    if (!CreateOutput(ctx, tables)) return;  // logged and saved
-    TransferRecords(ctx, tables);
+    if (ctx.Stopped()) {
+        ctx.RemoveOutput();  // interrupted before anything was created
+    } else {
+        if (!CreateOutput(ctx, tables)) return;  // logged and saved
+        TransferRecords(ctx, tables);
+    }
     FinishMerge(ctx, tables);
 }
 

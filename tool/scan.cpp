@@ -16,28 +16,46 @@ bool IsTableName(const std::string& nameBytes) {
     return AnsiUpperCase(FileNameToAnsi(nameBytes)).find(".DBF") != std::string::npos;
 }
 
-void Walk(std::string directory, std::vector<std::string>& fileList, LoadLog& log, std::set<FileIdentity>& seen) {
+struct WalkState {
+    std::vector<std::string>& fileList;
+    LoadLog& log;
+    const FileIdentity* skip;
+    std::set<FileIdentity> seen;
+    int unreadable = 0;
+};
+
+void Walk(std::string directory, WalkState& w) {
     if (!directory.empty() && directory.back() != kPathDelim) directory.push_back(kPathDelim);
     FileIdentity id;
-    if (GetFileIdentity(directory, id) && !seen.insert(id).second) return;  // walked already
+    if (GetFileIdentity(directory, id) && !w.seen.insert(id).second) return;  // walked already
     std::vector<DirEntry> entries;
-    if (!FindFiles(directory, entries)) return;
+    if (!FindFiles(directory, entries)) {
+        w.log.Add(Utf8ToAnsi("Ошибка чтения директории: ") + FileNameToAnsi(directory) + " / " +
+                  FileNameToAnsi(LastErrorText()));
+        ++w.unreadable;
+        return;
+    }
     for (const DirEntry& e : entries) {
         if (e.name == "." || e.name == "..") continue;
         if (e.isDirectory) {
-            Walk(directory + e.name, fileList, log, seen);
+            Walk(directory + e.name, w);
         } else if (IsTableName(e.name)) {
-            fileList.push_back(directory + e.name);
-            log.Add(FileNameToAnsi(fileList.back()));
+            std::string path = directory + e.name;
+            FileIdentity fileId;
+            if (w.skip && GetFileIdentity(path, fileId) && fileId == *w.skip) continue;
+            w.fileList.push_back(std::move(path));
+            w.log.Add(FileNameToAnsi(w.fileList.back()));
         }
     }
 }
 
 }  // namespace
 
-void ScanDirectory(const std::string& directory, std::vector<std::string>& fileList, LoadLog& log) {
-    std::set<FileIdentity> seen;
-    Walk(directory, fileList, log, seen);
+int ScanDirectory(const std::string& directory, std::vector<std::string>& fileList, LoadLog& log,
+                  const FileIdentity* skip) {
+    WalkState w{fileList, log, skip, {}, 0};
+    Walk(directory, w);
+    return w.unreadable;
 }
 
 std::string MakeStartTag(std::string_view dateTimeText) {

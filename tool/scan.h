@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/filesys.h"
+
 namespace zarbel {
 
 class LoadLog;
@@ -12,8 +14,12 @@ class LoadLog;
 // (NTFS name order). Every file whose name, upper-cased, contains ".DBF" is appended to
 // `fileList` as directory + name (the name's bytes) and to `log` as that path in ANSI text.
 // A directory reached a second time (through symbolic links) is not walked again; a directory
-// that cannot be read contributes nothing. An empty `directory` searches the current one.
-void ScanDirectory(const std::string& directory, std::vector<std::string>& fileList, LoadLog& log);
+// that cannot be read contributes nothing but a log line ("Ошибка чтения директории: " + path +
+// " / " + the host's reason). A file whose identity is `skip` (the run's own output) is not
+// taken. An empty `directory` searches the current one. Returns the number of directories that
+// could not be read.
+int ScanDirectory(const std::string& directory, std::vector<std::string>& fileList, LoadLog& log,
+                  const FileIdentity* skip = nullptr);
 
 // The start date-time text made fit for a file name: every "." and ":" removed, the first
 // blank replaced by "_" ("07.12.2026 4:05:54" -> "07122026_40554").

@@ -6,6 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "platform/filesys.h"
+#include "platform/signals.h"
 #include "tool/scan.h"
 #include "tool/zDirFunc.h"
 #include "tool/zStrings.h"
@@ -13,6 +14,10 @@
 namespace zarbel {
 
 std::string Ansi(std::string_view utf8) { return Utf8ToAnsi(utf8); }
+
+std::string EngineText(const std::exception& e) { return FileNameToAnsi(e.what()); }
+
+bool MergeContext::Stopped() const { return interruptSignal != 0 || !stopMessage.empty() || TInterruptCatcher::Pending(); }
 
 TDateTime MergeContext::Now() const { return options.clock ? options.clock() : zarbel::Now(); }
 
@@ -69,6 +74,17 @@ void PrintUsage(MergeContext& ctx) {
     ctx.console.WriteLine("   ZARBEL.EXE C:\\dbffiles\\ C:\\all.dbf -win");  // written without conversion
 }
 
+// The console text of a refused output path (followed by the path), or null.
+const char* GuardRefusal(OutputGuard::Result r) {
+    switch (r) {
+        case OutputGuard::kBusy: return "Результирующий DBF файл занят другим процессом объединения: ";
+        case OutputGuard::kInUse: return "Результирующий DBF файл открыт другой программой: ";
+        case OutputGuard::kNotATable: return "Результирующий файл не является DBF таблицей, удалять его нельзя: ";
+        case OutputGuard::kMemoPath: return "Результирующий DBF файл совпадает со своим мемо-файлом: ";
+        default: return nullptr;
+    }
+}
+
 // Steps 1 to 13; then the later phases.
 int Run(const std::vector<std::string>& args, MergeContext& ctx) {
     auto param = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
@@ -106,19 +122,27 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
             ctx.Say("");
             ctx.Say(Ansi("Сканирование директории..."));
             ctx.Log(Ansi("Сканирование директории: ") + FileNameToAnsi(ctx.sourceDir));
-            // 10: the old output goes first, so it is never taken for a source.
-            DeleteFile(ctx.outputPath);
+            // 10: the old output goes first, so it is never taken for a source. It is replaced
+            // by this run's guarded placeholder, and only when it is a table (or absent).
+            if (const char* refusal = GuardRefusal(ctx.guard.Acquire(ctx.outputPath))) {
+                ctx.SayName(Ansi(refusal), ctx.outputPath);
+                ctx.console.WriteErrorLine(ToOem(Ansi(refusal) + FileNameToAnsi(ctx.outputPath)));
+                return kExitParameterError;
+            }
             // 11: scan.
             ctx.fileList.clear();
-            ScanDirectory(AddBackslash(ctx.sourceDir), ctx.fileList, ctx.log);
+            const FileIdentity* output = ctx.guard.Held() ? &ctx.guard.Identity() : nullptr;
+            if (ScanDirectory(AddBackslash(ctx.sourceDir), ctx.fileList, ctx.log, output) > 0)
+                ctx.failureLogged = true;
             // 12: nothing found.
-            if (ctx.fileList.empty()) {
+            if (ctx.fileList.empty() && !ctx.Stopped()) {
+                ctx.RemoveOutput();
                 const std::string none = Ansi("Нет файлов для загрузки!");
                 ctx.Say(none);
                 ctx.Log(none);
                 ctx.Log(Ansi("Дата и время окончания загрузки: ") + DateTimeToStr(ctx.Now()));
                 ctx.SaveLog();
-                return ctx.logSaveFailed ? kExitAborted : kExitOk;
+                return ctx.logSaveFailed ? kExitAborted : ctx.failureLogged ? kExitFailuresLogged : kExitOk;
             }
             // 13.
             ctx.Say(Ansi("Найдено ") + std::to_string(ctx.fileList.size()) + Ansi(" DBF файлов"));
@@ -127,22 +151,24 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
             if (!ctx.logSaved) ctx.SaveLog();
         } catch (const std::exception& e) {
             // An unexpected failure: reported, put into the log, and the log is still saved.
-            ctx.console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + e.what()));
-            ctx.Log(Ansi("Аварийное завершение: ") + e.what());
+            ctx.console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + EngineText(e)));
+            ctx.Log(Ansi("Аварийное завершение: ") + EngineText(e));
             ctx.SaveLog();
             return kExitAborted;
         }
     } catch (const std::exception& e) {
-        ctx.console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + e.what()));
+        ctx.console.WriteErrorLine(ToOem(Ansi("Аварийное завершение: ") + EngineText(e)));
         return kExitAborted;
     }
-    if (ctx.logSaveFailed) return kExitAborted;
+    if (ctx.interruptSignal != 0) return 128 + ctx.interruptSignal;
+    if (ctx.logSaveFailed || !ctx.stopMessage.empty()) return kExitAborted;
     return ctx.failureLogged ? kExitFailuresLogged : kExitOk;
 }
 
 }  // namespace
 
 int RunMerge(const std::vector<std::string>& args, Console& console, MergeOptions options) {
+    TInterruptCatcher interrupts;
     MergeContext ctx(console, std::move(options));
     try {
         return Run(args, ctx);

@@ -1,6 +1,7 @@
 // The run driver of the merge tool: command line, start, scan, and the phases after it.
 #pragma once
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "platform/locale.h"
 #include "tool/load_log.h"
+#include "tool/output_guard.h"
 
 namespace zarbel {
 
@@ -49,6 +51,10 @@ struct MergeContext {
     TDateTime remainingTime = 0;
 
     bool failureLogged = false;  // set by a phase that logs a failure: the exit code becomes 1
+    int openFailures = 0;        // sources that did not open for the transfer
+    int interruptSignal = 0;     // the termination request that ended the run, 0 when none
+    std::string stopMessage;     // set when the output's disk is full: the run ends at once
+    OutputGuard guard;           // the output path, held for the whole run
     bool logSaved = false;
     bool logSaveFailed = false;
 
@@ -62,6 +68,11 @@ struct MergeContext {
     void SayName(std::string_view ansiBefore, std::string_view nameBytes, std::string_view ansiAfter = {});
     void SayNamePart(std::string_view ansiBefore, std::string_view nameBytes, std::string_view ansiAfter = {});
     void Log(std::string ansiLine) { log.Add(std::move(ansiLine)); }
+    // True once the run is to end early: a termination request came, or the disk is full.
+    bool Stopped() const;
+    // Removes the output's file when it is still the one this run made (nothing was created,
+    // or creation failed).
+    void RemoveOutput() { guard.RemoveFile(); }
     // Saves the load log as AppDir + "load_" + tag + ".log"; when that fails, in the fallback
     // directory with one console line saying where it went; when that fails too, the error and
     // the log's lines go to standard error and logSaveFailed is set. Only the first call writes.
@@ -70,6 +81,9 @@ struct MergeContext {
 
 // UTF-8 source text -> the ANSI (CP1251) bytes the tool's messages are held in.
 std::string Ansi(std::string_view utf8);
+// An engine failure's message as ANSI text: the file names in it are converted like every
+// other path of the log.
+std::string EngineText(const std::exception& e);
 
 // Runs the tool on its parameters (argv[1..]); returns the process exit code.
 int RunMerge(const std::vector<std::string>& args, Console& console, MergeOptions options = {});

@@ -10,8 +10,10 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "index/HXDBFNTX.h"
+#include "platform/fileio.h"
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "testutil/capture.h"
@@ -96,18 +98,7 @@ Output ReadOutput(const std::string& path, bool oem = true) {
     return o;
 }
 
-// Bytes and modification time of every file under a directory.
-std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const std::string& dir) {
-    std::map<std::string, std::pair<std::string, std::int64_t>> m;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        if (!e.is_regular_file()) continue;
-        struct stat st {};
-        stat(e.path().c_str(), &st);
-        m[e.path().string()] = {testutil::ReadFile(e.path().string()),
-                                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-    }
-    return m;
-}
+testutil::TreeSnapshot Snapshot(const std::string& dir) { return testutil::SnapshotTree(dir); }
 
 std::string Oem(const std::string& utf8) { return AnsiToOem(Utf8ToAnsi(utf8)); }
 
@@ -134,7 +125,7 @@ TEST(Merge, UnionOrderAndFirstOccurrenceDecides) {
     EXPECT_EQ(o.lens, (std::vector<int>{20, 10, 5}));
     EXPECT_EQ(o.decs, (std::vector<int>{0, 2, 0}));
     EXPECT_EQ(o.version, 0x03);
-    EXPECT_EQ(o.codepage, 0);
+    EXPECT_EQ(o.codepage, 0x65);  // CP866
     // Every source record in order, the deleted one appended as a live record.
     ASSERT_EQ(o.rows.size(), 5u);
     EXPECT_EQ(o.rows[0], (std::vector<std::string>{"Иванов              ", "12,5", ""}));
@@ -243,21 +234,23 @@ TEST(Merge, IntegerAndDoubleFieldsBecomeCharacter) {
     Merge(r, t, {t / "src", t / "out.dbf", "-win"});
     ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
     Output o = ReadOutput(t / "out.dbf", false);
-    // Long names are compared in the output's form (10 characters, upper-cased): one field.
-    EXPECT_EQ(o.names, (std::vector<std::string>{"QTY", "NAME", "RATE", "VERY LONG"}));
-    EXPECT_EQ(o.types, (std::vector<char>{'C', 'C', 'C', 'C'}));
-    EXPECT_EQ(o.lens, (std::vector<int>{11, 5, 21, 6}));
-    EXPECT_EQ(o.codepage, 2);
+    // Two long names with the same first 10 characters are two fields; the second gets the
+    // longest prefix that leaves room for "_1", and the renaming is logged.
+    EXPECT_EQ(o.names, (std::vector<std::string>{"QTY", "NAME", "RATE", "VERY LONG", "VERY LON_1"}));
+    EXPECT_EQ(o.types, (std::vector<char>{'C', 'C', 'C', 'C', 'C'}));
+    EXPECT_EQ(o.lens, (std::vector<int>{11, 5, 21, 6, 3}));
+    EXPECT_EQ(o.codepage, 0xC9);  // CP1251
     ASSERT_EQ(o.rows.size(), 2u);
     EXPECT_EQ(o.rows[0][0], "42         ");
     EXPECT_EQ(o.rows[1][2], "2,5                  ");
-    // The records of the long-named source are loaded; the second long name, the same in the
-    // output's form, writes into the same field after the first.
-    EXPECT_EQ(o.rows[1][3], "q     ");
-    EXPECT_FALSE(Contains(LogLines(t), "Ошибка вставки строки из файла: " + t / "src/b_db7.dbf"));
+    EXPECT_EQ(o.rows[1][3], "xyz   ");
+    EXPECT_EQ(o.rows[1][4], "q  ");
+    const std::vector<std::string> lines = LogLines(t);
+    EXPECT_TRUE(Contains(lines, "   Поле VERY LONG NAMEX файла " + t / "src/b_db7.dbf" + " загружается в поле VERY LON_1"));
+    EXPECT_FALSE(Contains(lines, "Ошибка вставки строки из файла: " + t / "src/b_db7.dbf"));
 }
 
-TEST(Merge, BlankNamesSkippedAndCaseVariantsMerged) {
+TEST(Merge, BlankNamesSkippedAndCaseVariantsKeptApart) {
     TempDir t;
     const std::vector<FieldSpec> f = {{"Code", 'C', 4}, {"  ", 'C', 3}, {"CODE", 'C', 6}, {"x", 'N', 3}};
     testutil::WriteFile(t / "src/a.dbf", BuildDbf(0x03, f, {Record(f, {"ab", "zz", "cdef", "7"})}));
@@ -265,12 +258,11 @@ TEST(Merge, BlankNamesSkippedAndCaseVariantsMerged) {
     Merge(r, t, {t / "src", t / "out.dbf"});
     ASSERT_EQ(r.code, 0) << r.err.Text() << LogText(t);
     Output o = ReadOutput(t / "out.dbf");
-    EXPECT_EQ(o.names, (std::vector<std::string>{"CODE", "X"}));
-    EXPECT_EQ(o.lens, (std::vector<int>{4, 3}));
+    // The second CODE of the table is a field of its own: both values are kept.
+    EXPECT_EQ(o.names, (std::vector<std::string>{"CODE", "CODE_1", "X"}));
+    EXPECT_EQ(o.lens, (std::vector<int>{4, 6, 3}));
     ASSERT_EQ(o.rows.size(), 1u);
-    // The second CODE writes after the first, cut to the output field's length.
-    EXPECT_EQ(o.rows[0][0], "cdef");
-    EXPECT_EQ(o.rows[0][1], "7");
+    EXPECT_EQ(o.rows[0], (std::vector<std::string>{"ab  ", "cdef  ", "7"}));
 }
 
 TEST(Merge, FieldValuesThatDoNotFitAreLoggedAndTheRecordPosted) {
@@ -289,26 +281,34 @@ TEST(Merge, FieldValuesThatDoNotFitAreLoggedAndTheRecordPosted) {
     EXPECT_EQ(o.rows[1], (std::vector<std::string>{"", "b    "}));  // too wide: not cut
     EXPECT_EQ(o.rows[2], (std::vector<std::string>{"", "c    "}));  // not a number
     std::vector<std::string> lines = LogLines(t);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "  Нет поля или невозможно установить значение: "), 2);
+    // The line names the output field, the source record and the source value.
+    EXPECT_TRUE(Contains(lines, "  Нет поля или невозможно установить значение: QTY / запись 1 / 123456"));
+    EXPECT_TRUE(Contains(lines, "  Нет поля или невозможно установить значение: QTY / запись 1 / abc  "));
     EXPECT_TRUE(Contains(lines, "   Загружено: 1 / ошибки: 0"));
 }
 
 TEST(Merge, OutputThatCannotBeCreatedLogsTheStructure) {
     TempDir t;
-    // A Visual FoxPro T field: the dBase IV output refuses it.
-    const std::vector<FieldSpec> v = {{"NAME", 'C', 4}, {"WHEN", 'T', 8}};
-    testutil::WriteFile(t / "src/v.dbf", BuildDbf(0x30, v, {" abcd" + std::string(8, '\0')}));
+    // A memo field and a record longer than the buffer: the table and its memo file are
+    // written, then the opening fails; both are removed again.
+    const std::vector<FieldSpec> v = {{"NAME", 'C', 20000}, {"NOTE", 'M', 10}};
+    const std::vector<FieldSpec> w = {{"MORE", 'C', 20000}};
+    testutil::WriteFile(t / "src/v.dbf", BuildDbf(0x03, v, {}));
+    testutil::WriteFile(t / "src/w.dbf", BuildDbf(0x03, w, {}));
     MergeRun r;
     Merge(r, t, {t / "src", t / "out.dbf"});
     EXPECT_EQ(r.code, 1);
     std::vector<std::string> lines = LogLines(t);
-    const std::vector<std::string> tail(lines.end() - 11, lines.end());
+    const std::vector<std::string> tail(lines.end() - 16, lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{
                         "Ошибка создания чистого файла: " + t / "out.dbf" +
-                            " / THXSmartDBF.CreateTable: DBF Version must be xFoxPro or greater for field type \"T\"!",
-                        "   NAME", "   C", "   4", "   0", "   ---",
-                        "   WHEN", "   T", "   8", "   0", "   ---"}));
+                            " / THXSmartDBF.InternalOpen: BufferSize too small!",
+                        "   NAME", "   C", "   20000", "   0", "   ---",
+                        "   NOTE", "   M", "   10", "   0", "   ---",
+                        "   MORE", "   C", "   20000", "   0", "   ---"}));
     EXPECT_EQ(r.out.Text().find("Начинаем загрузку"), std::string::npos);
+    EXPECT_FALSE(fs::exists(t / "out.dbf"));
+    EXPECT_FALSE(fs::exists(t / "out.dbt"));
 }
 
 TEST(Merge, RecordLongerThanTheBufferFailsCreation) {
@@ -325,7 +325,7 @@ TEST(Merge, RecordLongerThanTheBufferFailsCreation) {
     EXPECT_TRUE(Contains(lines, "Ошибка создания чистого файла: " + t / "out.dbf" +
                                     " / THXSmartDBF.InternalOpen: BufferSize too small!"));
     EXPECT_EQ(lines.back(), "   ---");  // this log has no end line
-    EXPECT_TRUE(fs::exists(t / "out.dbf"));  // written completely, then the opening failed
+    EXPECT_FALSE(fs::exists(t / "out.dbf"));  // written completely, the opening failed, removed
 }
 
 TEST(Merge, SourceFailingToOpenInTheTransferPhase) {
@@ -359,33 +359,41 @@ TEST(Merge, SourceFailingToOpenInTheTransferPhase) {
 
 TEST(Merge, RecordWhosePostFailsIsCancelledCountedAndLogged) {
     TempDir t;
-    const std::vector<FieldSpec> f = {{"NAME", 'C', 2000}};
+    const std::vector<FieldSpec> f = {{"NAME", 'C', 20}};
     std::vector<std::string> recs;
-    for (int i = 0; i < 10; ++i) recs.push_back(Record(f, {"row" + std::to_string(i)}));
+    for (int i = 0; i < 6; ++i) recs.push_back(Record(f, {"row" + std::to_string(i)}));
     testutil::WriteFile(t / "src/a.dbf", BuildDbf(0x03, f, recs));
-    // A child process whose files may not grow past 7000 bytes: the output's header and three
-    // records fit, the fourth record's write fails, and so does every later one.
-    Capture out, err;
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit rl {7000, 7000};
-        setrlimit(RLIMIT_FSIZE, &rl);
-        Console console(out.fd(), err.fd(), ConsoleEncoding::Utf8, false);
-        _exit(RunMerge({t / "src", t / "out.dbf"}, console, Options(t)));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1) << err.Text();
+    // The phases driven one by one: after creation the output follows the dBase IV locking
+    // protocol, and another open of the file holds the lock of record 4, so the posts of the
+    // records that would become record 4 fail; the first three go in.
+    MergeRun r;
+    Console console(r.out.fd(), r.err.fd(), ConsoleEncoding::Utf8, false);
+    MergeContext ctx(console, Options(t));
+    ctx.sourceDir = t / "src";
+    ctx.outputPath = t / "out.dbf";
+    ctx.fileList = {t / "src/a.dbf"};
+    ctx.startTag = "07122026_40554";
+    MergeTables tables;
+    SetUpTables(ctx, tables);
+    BuildStructureUnion(ctx, tables);
+    ASSERT_TRUE(CreateOutput(ctx, tables));
+    tables.output->Close();
+    tables.output->SetLockProtocol(lpDB4Lock);
+    tables.output->SetWaitBusyRes(1);
+    tables.output->Open();
+    THandle other = FileOpen(t / "out.dbf", faReadWrite, TShareLock::None);
+    ASSERT_TRUE(FileLockRange(other, 0xEFFFFFFEu - 4, 1, true));
+    TransferRecords(ctx, tables);
+    FinishMerge(ctx, tables);
+    FileClose(other);
+    EXPECT_TRUE(ctx.failureLogged);
     std::vector<std::string> lines = LogLines(t);
-    EXPECT_TRUE(Contains(lines, "   Загружено: 3 / ошибки: 7"));
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-                  return l.rfind("Ошибка вставки строки из файла: " + t / "src/a.dbf" + " / THXSmartDBF: ", 0) == 0;
-              }), 7);
+    EXPECT_TRUE(Contains(lines, "   Загружено: 3 / ошибки: 3"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Ошибка вставки строки из файла: " + t / "src/a.dbf" +
+                                    " / THXSmartDBF.InternalAddRecord: Can not lock DBF record."), 3);
     Output o = ReadOutput(t / "out.dbf");
-    EXPECT_EQ(o.rows.size(), 3u);
+    ASSERT_EQ(o.rows.size(), 3u);
+    EXPECT_EQ(o.rows[2][0], "row2                ");
 }
 
 TEST(Merge, WinAndOemModesKeepTextBytesAndMarkTheCodePage) {
@@ -401,7 +409,7 @@ TEST(Merge, WinAndOemModesKeepTextBytesAndMarkTheCodePage) {
         Merge(r, t, {t / "src", t / "out.dbf", mode});
         ASSERT_EQ(r.code, 0) << LogText(t);
         const std::string bytes = testutil::ReadFile(t / "out.dbf");
-        EXPECT_EQ(static_cast<std::uint8_t>(bytes[29]), isWin ? 2 : 0) << mode;
+        EXPECT_EQ(static_cast<std::uint8_t>(bytes[29]), isWin ? 0xC9 : 0x65) << mode;
         EXPECT_NE(bytes.find(text), std::string::npos) << mode;
         EXPECT_EQ(ReadOutput(t / "out.dbf", !isWin).rows.at(0).at(0), "Привет    ") << mode;
     }
@@ -412,8 +420,16 @@ TEST(Merge, RemainingTimeTexts) {
     EXPECT_EQ(RemainingTimeText(0), "0:00:00");
     EXPECT_EQ(RemainingTimeText(EncodeTime(4, 5, 54, 0)), "4:05:54");
     EXPECT_EQ(RemainingTimeText(1 + EncodeTime(3, 3, 10, 0)), "27:03:10");
-    EXPECT_EQ(OutputFieldName("Very long name"), "VERY LONG");
-    EXPECT_EQ(OutputFieldName(" ab "), "AB");
+    // Output names: the first 10 characters, else the longest prefix with "_" and a number.
+    const std::set<std::string> taken = {"CUSTOMERNA", "KOD", "KOD_1", "ABCDEFGH_1"};
+    EXPECT_EQ(FreeOutputName("VERY LONG NAME", taken), "VERY LONG");
+    EXPECT_EQ(FreeOutputName("CUSTOMERNAME_LAST", taken), "CUSTOMER_1");
+    EXPECT_EQ(FreeOutputName("KOD", taken), "KOD_2");
+    EXPECT_EQ(FreeOutputName("ABCDEFGHIJL", {"ABCDEFGHIJ"}), "ABCDEFGH_1");
+    EXPECT_EQ(FreeOutputName("ABCDEFGHIJK", taken), "ABCDEFGHIJ");
+    std::set<std::string> nine = {"ABCDEFGHIJ"};
+    for (int n = 1; n <= 9; ++n) nine.insert("ABCDEFGH_" + std::to_string(n));
+    EXPECT_EQ(FreeOutputName("ABCDEFGHIJ", nine), "ABCDEFG_10");
     EXPECT_EQ(FileNamePart("/a/b/C.DBF"), "C.DBF");
 }
 

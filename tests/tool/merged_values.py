@@ -19,9 +19,10 @@ def norm(v):
     return v
 
 
-def records_in_file_order(path):
-    """All records with dbfread's decoding, live and deleted, in the order of the file."""
-    table = dbfread.DBF(path, encoding='cp866', ignore_missing_memofile=True, char_decode_errors='replace')
+def file_order(table, path, missing=None):
+    """The records of a dbfread table, live and deleted, in the order of the file; a record
+    dbfread does not show (flag byte neither blank nor "*") gives `missing`, or ends the list
+    when `missing` is None."""
     with open(path, 'rb') as f:
         head = f.read(32)
         hl, rl = struct.unpack('<HH', head[8:12])
@@ -34,7 +35,21 @@ def records_in_file_order(path):
             flags.append(rec[:1])
     live = iter(table._iter_records(b' '))
     dead = iter(table._iter_records(b'*'))
-    return [next(dead) if fl == b'*' else next(live) for fl in flags]
+    out = []
+    for fl in flags:
+        try:
+            out.append(next(dead) if fl == b'*' else next(live))
+        except StopIteration:
+            if missing is None:
+                break
+            out.append(missing)
+    return out
+
+
+def records_in_file_order(path):
+    """All records with dbfread's decoding, live and deleted, in the order of the file."""
+    table = dbfread.DBF(path, encoding='cp866', ignore_missing_memofile=True, char_decode_errors='replace')
+    return file_order(table, path)
 
 
 def main():

@@ -1,7 +1,11 @@
 // Test helpers for runs of the merge tool in-process: options with a fixed clock and the log
 // and fallback directories inside a temporary directory, and the load log read back as lines.
 #pragma once
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,22 @@ inline std::vector<std::string> ReadLogLines(const std::string& path) {
         pos = end + 2;
     }
     return lines;
+}
+
+// Bytes and modification time (ns) of every regular file under a directory (unreadable
+// subdirectories skipped): equal snapshots mean nothing there was touched.
+using TreeSnapshot = std::map<std::string, std::pair<std::string, std::int64_t>>;
+inline TreeSnapshot SnapshotTree(const std::string& dir) {
+    namespace fs = std::filesystem;
+    TreeSnapshot m;
+    for (const auto& e : fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied)) {
+        if (!e.is_regular_file()) continue;
+        struct stat st {};
+        stat(e.path().c_str(), &st);
+        m[e.path().string()] = {ReadFile(e.path().string()),
+                                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    }
+    return m;
 }
 
 }  // namespace zarbel::testutil

@@ -72,13 +72,14 @@ TEST(ScanDirectory, NamesInLogAreCp1251FileOperationsUseBytes) {
     for (const std::string& f : files) EXPECT_TRUE(std::filesystem::exists(f)) << f;
 }
 
-TEST(ScanDirectory, UnreadableOrMissingDirectoriesContributeNothing) {
+TEST(ScanDirectory, UnreadableOrMissingDirectoriesContributeOnlyALogLine) {
     TempDir t;
     std::vector<std::string> files;
     LoadLog log;
-    ScanDirectory(t / "missing", files, log);
+    EXPECT_EQ(ScanDirectory(t / "missing", files, log), 1);
     EXPECT_TRUE(files.empty());
-    EXPECT_TRUE(log.Lines().empty());
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(AnsiToUtf8(log.Lines()[0]), "Ошибка чтения директории: " + (t / "missing/") + " / No such file or directory");
 }
 
 TEST(ScanDirectory, EmptyTextSearchesTheCurrentDirectory) {
