@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <exception>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "engine/HXDBFMemoFile.h"
 #include "platform/fileio.h"
 

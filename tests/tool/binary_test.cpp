@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "engine/dbf_builder.h"
 #include "platform/codepage.h"
 #include "tool/source_tree.h"

@@ -18,7 +18,7 @@
 #include <map>
 #include <thread>
 
-#include "engine/HXDBFDataSet.h"
+#include "index/HXDBFNTX.h"
 #include "engine/dbf_builder.h"
 #include "platform/codepage.h"
 #include "platform/fileio.h"
