@@ -87,7 +87,12 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
     THXMemoFile& target = Packing_ ? PackMemo_ : Memo_;
     TMemoFieldForm form = MemoForm(st);
     if (!form.Valid()) throw Exception("THXSmartDBF: Lob stream save error!");
-    if (!target.IsOpen()) return false;
+    // A value that cannot be stored is never dropped in silence: the save raises, and the next
+    // Post reports it (clearing a field needs no memo file).
+    if (!target.IsOpen()) {
+        if (data.Size() > 0) throw Exception("THXSmartDBF.SaveBlob: The memo file is not open.");
+        return false;
+    }
     std::uint8_t* field = rec + st.Offset;
     const bool vfp = MemoDialect_ == xVisualFoxPro;
     const int nullAt = DBFFieldDefs_.NullFlagsOffset();
@@ -118,7 +123,7 @@ bool THXSmartDBF::StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemory
     }
     // Only a value that goes into the memo file needs the memo lock: clearing a field changes
     // the record alone (the run it referenced is settled when the edit ends).
-    if (!Locks_.MemoLock(target.Stream())) return false;
+    if (!Locks_.MemoLock(target.Stream())) throw Exception("THXSmartDBF.SaveBlob: Can not lock memo file.");
     struct Unlock {
         THXDBFLockState& l;
         TProxyStream& p;

@@ -244,8 +244,9 @@ protected:
     // the memo file is not open), translated from OEM for text kinds (when translate is set).
     void LoadBlob(const std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& out, bool translate = true);
     // Stores data as the field's new value (the temporary memo file while packing) and puts
-    // the reference into rec; an empty stream clears the field. False when nothing was
-    // written (memo file not open, memo lock refused).
+    // the reference into rec; an empty stream clears the field. Raises when a value cannot be
+    // stored (the memo file is not open, the memo lock is refused); false when a field whose
+    // memo file is not open is to be cleared (nothing changes).
     bool StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data, THXMemoFile::TSaveMode mode,
                    bool translate = true);
     // ---- Memo layer hooks (HXDBFMemo.cpp) ----

@@ -1,14 +1,18 @@
-// THXSmartDBF: pack. The records whose deletion flag is not a space are removed in place: the
-// kept records move down through a buffer of (BufferSize div record length) whole records, the
-// header's count is rewritten and the file is cut after the last kept record. The memo file is
-// rebuilt without its dead entries through the blob path into a temporary memo file that then
-// replaces it.
+// THXSmartDBF: pack. The records whose deletion flag is not a space are removed: the kept
+// records move down through a buffer of (BufferSize div record length) whole records into a
+// temporary copy of the table, whose bytes then replace the table's in place (the same file,
+// so other opens of it see the packed table); the file is cut after the last kept record. The
+// memo file is rebuilt without its dead entries through the blob path into a temporary memo
+// file that then replaces it. Everything that needs new disk space happens before the table is
+// touched, so a full disk leaves the table and its memo file as they were.
 //
 // A table whose file is open for reading only changes no file at all: nothing is written, no
 // temporary memo file is made and the memo file is not swapped (its references would no longer
 // match the table's). What happens in memory still happens: the header copy counts the kept
 // records. On a writable table every write and the cut are checked; a failure raises
 // "THXSmartDBF: " + the system's message.
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -29,27 +33,46 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 void THXSmartDBF::Pack(bool TempBesideTable) {
-    // 1. an open table; a pending edit (or insert) is posted first
+    // An open table; a pending edit (or insert) is posted first.
     CheckActive();
     CheckBrowseMode();
-    // 2. the header lock (it reads the header again)
+    // The header lock (it reads the header again) is held to the end.
     if (!Locks_.HeaderLock()) throw Exception("THXSmartDBF.Pack: Can not lock DBF header.");
     const std::uint32_t mode = TableFile_.AccessMode().CachedAccessMode();
     const bool writable = TableFile_.ProxyStreamType() != pstFile || (mode & 3) != 0;
-    std::string memoName, tempName;
-    bool memoSwap = false;  // the memo fields go to the temporary memo file
-    bool tempLive = false;  // the temporary memo file is ours to delete
+    const std::string tempDir = TempBesideTable ? DirectoryOf(DBFFileName_) : std::string("SYSTEM_TMP_PATH");
+    // The packed table is first written whole into a temporary file beside a temporary memo
+    // file; only then are its bytes copied over the table in place and the memo file replaced.
+    // A failure before that changes nothing. A failure after it leaves both temporary files
+    // in place, and the message names them: they hold the only whole copy of the packed table.
+    TProxyStream packed;
+    packed.SetEnv(*Env_);
+    std::string packedName, memoName, tempMemoName;
+    bool memoSwap = false;   // the memo fields go to the temporary memo file
+    bool keepTemps = false;  // the table changed: the temporary files are the packed table
     std::vector<const TDBFFieldStore*> memoFields;
     TMemBlock buffer;
     std::exception_ptr failure;
     try {
-        // 3-4. the memo swap: a temporary memo file and the lists of memo and nested fields
+        if (writable) {
+            packedName = GetTempName(*Env_, tempDir);
+            if (packedName.empty()) RaiseSystemError(*Env_);
+            packed.SetFileName(packedName);
+            packed.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+            packed.OpenProxyStream();
+            if (!packed.IsOpen()) RaiseSystemError(*Env_);
+        }
         if (writable && MemoFile_.IsOpen()) {
             memoName = MemoFile_.FileName();
-            tempName = GetTempName(*Env_, TempBesideTable ? DirectoryOf(DBFFileName_) : std::string("SYSTEM_TMP_PATH"));
-            if (tempName.empty()) RaiseSystemError(*Env_);
-            tempLive = true;
-            PackLobHandlerOpen(tempName);
+            const std::size_t dot = memoName.find_last_of('.');
+            const std::size_t slash = memoName.find_last_of("/\\");
+            const std::string ext =
+                dot != std::string::npos && (slash == std::string::npos || dot > slash) ? memoName.substr(dot) : ".dbt";
+            // never over a file of the same name: it may be what an earlier pack left behind
+            if (Env_->FileExists(packedName + ext))
+                throw Exception("THXSmartDBF: " + TEnv::ErrorText(EEXIST) + " \"" + packedName + ext + "\"");
+            tempMemoName = packedName + ext;
+            PackLobHandlerOpen(tempMemoName);
             memoSwap = true;
             for (const TDBFFieldStore& st : Stores_) {
                 TMemoFieldForm form = MemoForm(st);
@@ -58,20 +81,27 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
                 if (form.Valid() && !form.Nested) memoFields.push_back(&st);
             }
         }
-        // 5. the indexes empty themselves
+        // The indexes empty themselves.
         if (Index_) Index_->PackBegin();
         try {
-            // 6. chunk of whole records
             Packing_ = true;
             const int chunk = RecLen_ > 0 ? BufferSize_ / RecLen_ : 0;
             if (chunk < 1) throw Exception("THXSmartDBF.Pack: Record size too large");
             const std::int64_t chunkBytes = static_cast<std::int64_t>(chunk) * RecLen_;
-            buffer = TMemBlock::Allocate(this, chunkBytes, "THXSmartDBF");
-            std::int64_t readPos = Header_.HeaderLength();
-            std::int64_t writePos = readPos;
+            buffer = TMemBlock::Allocate(this, std::max<std::int64_t>(chunkBytes, Header_.HeaderLength()),
+                                         "THXSmartDBF");
+            const std::int64_t headerLength = Header_.HeaderLength();
+            if (writable) {
+                // the header and the descriptors as the table has them
+                if (!TableFile_.ReadAt(0, buffer.Data(), headerLength) ||
+                    !packed.WriteAt(0, buffer.Data(), headerLength))
+                    RaiseSystemError(*Env_);
+            }
+            std::int64_t readPos = headerLength;
+            std::int64_t writePos = headerLength;
             std::uint32_t counter = 0, kept = 0;
             TMemoryStream value;
-            // 7. read, keep, move, write
+            // Read in chunks of whole records; the kept ones move down inside the buffer.
             for (;;) {
                 std::int64_t got = 0;
                 if (TableFile_.Seek(readPos, soBeginning) == readPos) got = TableFile_.Read(buffer.Data(), chunkBytes);
@@ -94,7 +124,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
                             } catch (const Exception&) {
                                 value.Clear();
                             }
-                            StoreBlob(rec, *st, value, THXMemoFile::smPack, false);
+                            if (!StoreBlob(rec, *st, value, THXMemoFile::smPack, false)) RaiseSystemError(*Env_);
                         }
                     }
                     std::uint8_t* to = buffer.Bytes() + static_cast<std::int64_t>(keptHere) * RecLen_;
@@ -109,29 +139,36 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
                 }
                 if (keptHere > 0 && writable) {
                     std::int64_t bytes = static_cast<std::int64_t>(keptHere) * RecLen_;
-                    if (!TableFile_.WriteAt(writePos, buffer.Data(), bytes)) RaiseSystemError(*Env_);
+                    if (!packed.WriteAt(writePos, buffer.Data(), bytes)) RaiseSystemError(*Env_);
                     writePos += bytes;
                 }
                 if (n == 0) break;
             }
-            // 8. header copy, header, cut
             Header_.SetRecordCount(kept);
             if (writable) {
+                if (!packed.WriteAt(0, Header_.Bytes(), kHeaderSize)) RaiseSystemError(*Env_);
+                // From here the table changes: the temporary files are the packed table.
+                keepTemps = true;
+                for (std::int64_t pos = headerLength; pos < writePos; pos += chunkBytes) {
+                    const std::int64_t bytes = std::min(chunkBytes, writePos - pos);
+                    if (!packed.ReadAt(pos, buffer.Data(), bytes) || !TableFile_.WriteAt(pos, buffer.Data(), bytes))
+                        RaiseSystemError(*Env_);
+                }
                 if (!TableFile_.WriteAt(0, Header_.Bytes(), kHeaderSize)) RaiseSystemError(*Env_);
                 if (TableFile_.Seek(writePos, soBeginning) != writePos || !TableFile_.SetEndOfFile())
                     RaiseSystemError(*Env_);
             }
-            // 9. the rebuilt memo file replaces the old one
+            // The rebuilt memo file replaces the old one.
             if (memoSwap) {
-                // From here the temporary file may be the only copy of the memo data.
-                tempLive = false;
                 Packing_ = false;
-                PackLobHandlerClose(memoName, tempName);
+                PackLobHandlerClose(memoName, tempMemoName);
+                memoSwap = false;
             }
+            keepTemps = false;
         } catch (...) {
             failure = std::current_exception();
         }
-        // 10. the indexes write themselves; the packing mark goes
+        // The indexes write themselves whatever happened; the packing mark goes.
         Packing_ = false;
         try {
             if (Index_) Index_->PackEnd();
@@ -141,16 +178,31 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
-    // 11. the temporary memo file of a pack that did not finish, the header lock, the refresh
     Packing_ = false;
     PackMemoFile_.Close();
-    if (tempLive) Env_->DeleteFile(tempName);
+    packed.Close();
+    if (!keepTemps) {
+        if (!packedName.empty()) Env_->DeleteFile(packedName);
+        if (memoSwap) Env_->DeleteFile(tempMemoName);
+    }
     buffer.Reset();
     Locks_.HeaderUnlock();
     if (failure) {
         try {
             First();
         } catch (...) {
+        }
+        if (keepTemps) {
+            std::string message;
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& e) {
+                message = e.what();
+            }
+            message += "\r\nThe packed table is kept in \"" + packedName + "\"";
+            if (!tempMemoName.empty() && Env_->FileExists(tempMemoName))
+                message += " and its memo file in \"" + tempMemoName + "\"";
+            throw Exception(message);
         }
         std::rethrow_exception(failure);
     }

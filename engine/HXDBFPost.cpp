@@ -159,10 +159,8 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     } catch (...) {
         // A record written in part (a full disk, the file size limit) is cut off again, so the
         // file keeps whole records only; closing puts the end-of-file byte back.
-        const int saved = errno;
         const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
         if (TableFile_.Seek(pos, soBeginning) == pos) TableFile_.SetEndOfFile();
-        errno = saved;
         throw;
     }
 
@@ -235,7 +233,17 @@ void THXSmartDBF::InternalPost() {
     }
     if (!Locks_.RecordLock(r)) throw Exception(kPostRecordLockMsg);
     TRecordLockGuard recordGuard(Locks_, r);
-    WriteRecordImage(buf, r);
+    try {
+        WriteRecordImage(buf, r);
+    } catch (...) {
+        // A record written in part would mix two versions: the one the read block holds (the
+        // record as it was read) goes back, so the file keeps whole records.
+        if (const std::uint8_t* old = BufferedRecord(r)) {
+            const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), r);
+            TableFile_.PWrite(pos, RecordForWrite(reinterpret_cast<const char*>(old), r), RecLen_);
+        }
+        throw;
+    }
     UpdateReadBufferSlot(r, reinterpret_cast<const std::uint8_t*>(buf));
     const std::uint32_t show =
         Index_ ? Index_->Updated(r, reinterpret_cast<const std::uint8_t*>(buf), !FastPostRecord_) : r;

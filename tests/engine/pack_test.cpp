@@ -17,6 +17,7 @@
 #include "engine/HXDBFDataSet.h"
 #include "platform/exception.h"
 #include "platform/fileio.h"
+#include "platform/mem_env.h"
 #include "dbf_builder.h"
 #include "testutil/temp_dir.h"
 
@@ -221,29 +222,19 @@ TEST(Pack, EmptyAndUnchangedTables) {
     EXPECT_EQ(ReadFile(dbf), full);
 }
 
-// A table file in memory whose writes can be made to fail.
-class FailingStream : public TMemoryStream {
-public:
-    bool Fail = false;
-    std::int64_t Write(const void* b, std::int64_t n) override {
-        if (Fail) {
-            errno = ENOSPC;
-            return -1;
-        }
-        return TMemoryStream::Write(b, n);
-    }
-};
-
+// The first write of a pack failing for want of space: the message says so, the table is as
+// it was and stays open.
 TEST(Pack, FailedWriteRaises) {
-    FailingStream s;
+    TMemEnv env;
+    env.AddDirectory("/tmp");
     std::string bytes = BuildDbf(0x03, {{"A", 'C', 2}}, {"*aa", " bb"});
-    s.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    env.SetContents("/d/t.dbf", bytes);
     THXSmartDBF t;
-    t.SetStorageType(pstOuterStream);
-    t.SetOuterStream(&s);
+    t.SetEnv(env);
+    t.SetDBFFileName("/d/t.dbf");
     t.AccessMode().SetAccessMode(2);
     t.Open();
-    s.Fail = true;
+    env.FailNth(TEnvOp::Write, 1, ENOSPC);
     try {
         t.Pack();
         ADD_FAILURE() << "no exception";
@@ -251,6 +242,8 @@ TEST(Pack, FailedWriteRaises) {
         EXPECT_EQ(e.Message(), "THXSmartDBF: " + std::string(std::strerror(ENOSPC)));
     }
     EXPECT_TRUE(t.Active());
+    EXPECT_EQ(env.Contents("/d/t.dbf"), bytes);
+    EXPECT_EQ(env.Files().size(), 1u);  // no temporary file left
 }
 
 TEST(Pack, RecordSizeTooLargeAndHeaderLockRefused) {
