@@ -46,6 +46,10 @@ struct FileIdentity {
     }
 };
 
+// What a path names (links followed): nothing, a regular file, or anything else (a
+// directory, a device, a FIFO, a socket).
+enum class TPathKind { None, Regular, Other };
+
 using TDateTime = double;
 
 class TEnv {
@@ -82,6 +86,9 @@ public:
     virtual bool UnlockRange(THandle h, std::uint64_t offset, std::uint64_t length) = 0;
     // Every range lock of the handle released in one call.
     virtual bool UnlockAll(THandle h) = 0;
+    // True when nobody holds a share lock on the handle's file (the test takes none).
+    virtual bool ShareLockFree(THandle h) = 0;
+    virtual bool GetHandleIdentity(THandle h, FileIdentity& out) = 0;
     // The first page of the file as shared memory (the file's own bytes), or nullptr when the
     // environment cannot map it; callers then use the transfers above.
     virtual void* MapHead(THandle h, bool writable, std::size_t& length) = 0;
@@ -92,10 +99,14 @@ public:
     virtual bool DirectoryExists(const std::string& path) = 0;  // links followed
     virtual bool DeleteFile(const std::string& path) = 0;
     virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+    // A second name for a file; fails (EEXIST) when the name is taken.
+    virtual bool LinkFile(const std::string& from, const std::string& to) = 0;
+    virtual TPathKind PathKind(const std::string& path) = 0;
     // Copies the bytes of from into a new or emptied file to.
     virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
     // Creates a new empty file named directory + prefix + 6 unique characters (directory ends
-    // with '/'); its name, or "" when it cannot be created.
+    // with '/'), with the permissions any new file gets; its name, or "" when it cannot be
+    // created.
     virtual std::string CreateUniqueFile(const std::string& directory, const std::string& prefix) = 0;
     // Directories ending in '/': temporary files, the current one, the running program's.
     virtual std::string TempDirectory() = 0;

@@ -31,9 +31,6 @@ bool GetFileIdentity(const std::string& path, FileIdentity& out);
 // The identity of an open file.
 bool GetHandleIdentity(int handle, FileIdentity& out);
 
-// What a path names (links followed): nothing, a regular file, or anything else (a
-// directory, a device, a FIFO, a socket).
-enum class TPathKind { None, Regular, Other };
 TPathKind PathKind(const std::string& path);
 
 // A second name for a file; fails (false) when `to` exists.

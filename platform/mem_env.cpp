@@ -309,6 +309,37 @@ bool TMemEnv::UnlockAll(THandle h) {
     return true;
 }
 
+bool TMemEnv::ShareLockFree(THandle h) {
+    std::lock_guard<std::recursive_mutex> g(Mu_);
+    TOpen* o = Find(h);
+    return o && !o->File->ExclusiveOpen && o->File->SharedOpens == 0;
+}
+
+bool TMemEnv::GetHandleIdentity(THandle h, FileIdentity& out) {
+    std::lock_guard<std::recursive_mutex> g(Mu_);
+    TOpen* o = Find(h);
+    if (!o) return false;
+    out.device = 2;
+    out.inode = reinterpret_cast<std::uintptr_t>(o->File.get());
+    return true;
+}
+
+bool TMemEnv::LinkFile(const std::string& from, const std::string& to) {
+    std::lock_guard<std::recursive_mutex> g(Mu_);
+    auto it = Files_.find(from);
+    if (it == Files_.end()) return Fail(ENOENT);
+    if (Files_.count(to) || Dirs_.count(WithSlash(to))) return Fail(EEXIST);
+    if (!Dirs_.count(Parent(to))) return Fail(ENOENT);
+    Files_[to] = it->second;
+    return true;
+}
+
+TPathKind TMemEnv::PathKind(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> g(Mu_);
+    if (Files_.count(path)) return TPathKind::Regular;
+    return Dirs_.count(WithSlash(path)) ? TPathKind::Other : TPathKind::None;
+}
+
 bool TMemEnv::FileExists(const std::string& path) {
     std::lock_guard<std::recursive_mutex> g(Mu_);
     return Files_.count(path) != 0;
@@ -389,6 +420,11 @@ bool TMemEnv::FindFiles(const std::string& directory, std::vector<DirEntry>& ent
 
 bool TMemEnv::GetFileIdentity(const std::string& path, FileIdentity& out) {
     std::lock_guard<std::recursive_mutex> g(Mu_);
+    if (auto f = Files_.find(path); f != Files_.end()) {
+        out.device = 2;
+        out.inode = reinterpret_cast<std::uintptr_t>(f->second.get());
+        return true;
+    }
     const std::string dir = WithSlash(path);
     auto it = Dirs_.find(dir);
     if (it == Dirs_.end()) return Fail(ENOENT);

@@ -62,6 +62,8 @@ public:
     bool LockRange(THandle h, std::uint64_t offset, std::uint64_t length, bool exclusive) override;
     bool UnlockRange(THandle h, std::uint64_t offset, std::uint64_t length) override;
     bool UnlockAll(THandle h) override;
+    bool ShareLockFree(THandle h) override;
+    bool GetHandleIdentity(THandle h, FileIdentity& out) override;
     void* MapHead(THandle, bool, std::size_t& length) override {
         length = 0;
         return nullptr;
@@ -72,6 +74,8 @@ public:
     bool DirectoryExists(const std::string& path) override;
     bool DeleteFile(const std::string& path) override;
     bool RenameFile(const std::string& from, const std::string& to) override;
+    bool LinkFile(const std::string& from, const std::string& to) override;
+    TPathKind PathKind(const std::string& path) override;
     bool CopyFile(const std::string& from, const std::string& to) override;
     std::string CreateUniqueFile(const std::string& directory, const std::string& prefix) override;
     std::string TempDirectory() override { return "/tmp/"; }

@@ -69,6 +69,8 @@ public:
         return FileUnlockRange(h, offset, length);
     }
     bool UnlockAll(THandle h) override { return FileUnlockAll(h); }
+    bool ShareLockFree(THandle h) override { return FileShareLockFree(h); }
+    bool GetHandleIdentity(THandle h, FileIdentity& out) override { return zarbel::GetHandleIdentity(h, out); }
     void* MapHead(THandle h, bool writable, std::size_t& length) override { return FileMapHead(h, writable, length); }
     void UnmapHead(void* address, std::size_t length) override { FileUnmapHead(address, length); }
 
@@ -76,6 +78,8 @@ public:
     bool DirectoryExists(const std::string& path) override { return zarbel::DirectoryExists(path); }
     bool DeleteFile(const std::string& path) override { return zarbel::DeleteFile(path); }
     bool RenameFile(const std::string& from, const std::string& to) override { return zarbel::RenameFile(from, to); }
+    bool LinkFile(const std::string& from, const std::string& to) override { return zarbel::LinkFile(from, to); }
+    TPathKind PathKind(const std::string& path) override { return zarbel::PathKind(path); }
     bool CopyFile(const std::string& from, const std::string& to) override {
         TEnvHandle src(*this, Open(from, faRead, TShareLock::None, nullptr));
         if (src.Get() == kInvalidHandle) return false;
@@ -91,7 +95,17 @@ public:
     }
     std::string CreateUniqueFile(const std::string& directory, const std::string& prefix) override {
         errno = 0;
-        return zarbel::CreateUniqueFile(directory, prefix);
+        std::string name = zarbel::CreateUniqueFile(directory, prefix);
+        if (name.empty()) return name;
+        // the permissions of any new file, not the private ones of a temporary file
+        const THandle h = FileOpen(name, faReadWrite, TShareLock::None);
+        const bool ok = h != kInvalidHandle && FileSetCreationMode(h);
+        FileClose(h);
+        if (!ok) {
+            zarbel::DeleteFile(name);
+            return {};
+        }
+        return name;
     }
     std::string TempDirectory() override { return zarbel::TempDirectory(); }
     std::string CurrentDirectory() override { return zarbel::CurrentDirectory(); }

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Fails when a source file includes a header of a layer it may not use.
+"""Fails when a source file includes a header of a layer it may not use, or reaches the host
+outside platform/.
 
 The layers depend one way: tool -> index/expr -> engine -> platform. A layer's tests may use
-what the layer uses, plus the shared test helpers in tests/testutil.
+what the layer uses, plus the shared test helpers in tests/testutil. Outside platform/, the code
+of the layers (not their tests) reaches files, names, locks, errors, the clock and sleep only
+through the host environment (platform/env.h).
 """
 import pathlib
 import re
@@ -17,6 +20,15 @@ ALLOWED = {
 }
 LAYERS = set(ALLOWED)
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+# What only platform/ may use: the host's headers and calls, and the primitives the host
+# environment is made of.
+HOST = [
+    (re.compile(r'^\s*#\s*include\s*<(unistd\.h|fcntl\.h|dirent\.h|filesystem|sys/[^>]*)>'), "a host header"),
+    (re.compile(r'^\s*#\s*include\s*"platform/(fileio|filesys)\.h"'), "the host primitives (use platform/env.h)"),
+    (re.compile(r'\berrno\b'), "errno (use TEnv::LastError)"),
+    (re.compile(r'std::filesystem|\bsleep_for\b|\busleep\b'), "a host call"),
+]
+COMMENT = re.compile(r'^\s*//')
 
 
 def layer_of(rel):
@@ -47,6 +59,10 @@ def main(root):
         files += 1
         allowed = ALLOWED[layer] | ({"testutil"} if is_test else set())
         for n, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
+            if layer != "platform" and not is_test and not COMMENT.match(line):
+                for pattern, what in HOST:
+                    if pattern.search(line):
+                        bad.append(f"{rel}:{n}: {layer} reaches {what}")
             m = INCLUDE.match(line)
             if not m:
                 continue
@@ -55,7 +71,7 @@ def main(root):
                 bad.append(f"{rel}:{n}: {layer} may not include \"{m.group(1)}\"")
     for line in bad:
         print(line)
-    print(f"layer check: {files} files, {len(bad)} forbidden includes")
+    print(f"layer check: {files} files, {len(bad)} findings")
     return 1 if bad else 0
 
 

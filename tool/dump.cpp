@@ -12,7 +12,7 @@
 #include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "platform/exception.h"
-#include "platform/fileio.h"
+#include "platform/env.h"
 #include "platform/locale.h"
 
 namespace zarbel {
@@ -390,11 +390,11 @@ void TextHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool 
 }  // namespace
 
 bool DumpTableIsOem(const std::string& fileName) {
-    THandle h = FileOpen(fileName, faRead, TShareLock::None);
-    if (h == kInvalidHandle) return false;
+    TEnv& env = TEnv::Default();
+    TEnvHandle h(env, env.Open(fileName, faRead, TShareLock::None));
+    if (h.Get() == kInvalidHandle) return false;
     unsigned char head[64] = {};
-    std::int64_t got = FileRead(h, head, sizeof head);
-    FileClose(h);
+    const std::int64_t got = env.ReadAt(h.Get(), 0, head, sizeof head);
     if (got < 30) return false;
     if (head[29] == 0x26 || head[29] == 0x65) return true;
     // dBase 7: the language driver name in the header extension.

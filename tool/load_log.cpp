@@ -1,9 +1,5 @@
 #include "tool/load_log.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace zarbel {
 
@@ -19,34 +15,20 @@ std::string LoadLog::Bytes() const {
     return bytes;
 }
 
-bool LoadLog::Save(const std::string& path, std::string& error) const {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = std::strerror(errno);
+bool LoadLog::Save(TEnv& env, const std::string& path, std::string& error) const {
+    TEnvHandle file(env, env.Create(path, TShareLock::None));
+    if (file.Get() == kInvalidHandle) {
+        error = env.LastErrorText();
         return false;
     }
     const std::string bytes = Bytes();
-    std::string_view rest(bytes);
-    bool ok = true;
-    while (!rest.empty()) {
-        ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    if (env.Write(file.Get(), bytes.data(), size) != size) {
+        error = env.LastErrorText();
+        env.DeleteFile(path);
+        return false;
     }
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        error = std::strerror(savedErrno);
-        ::unlink(path.c_str());
-    }
-    return ok;
+    return true;
 }
 
 std::string LoadLogFileName(std::string_view startTag) {

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace zarbel {
 
 class LoadLog {
@@ -16,7 +18,7 @@ public:
 
     // Writes the file, replacing one of that name. On failure returns false and sets `error`
     // to the host's text; a partly written file is removed.
-    bool Save(const std::string& path, std::string& error) const;
+    bool Save(TEnv& env, const std::string& path, std::string& error) const;
 
 private:
     std::vector<std::string> lines_;

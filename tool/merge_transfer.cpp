@@ -11,7 +11,6 @@
 #include "engine/HXDBFMemoFile.h"
 #include "platform/codepage.h"
 #include "platform/console.h"
-#include "platform/filesys.h"
 #include "platform/locale.h"
 #include "platform/signals.h"
 #include "tool/merge_tables.h"
@@ -50,7 +49,7 @@ void ShowProgress(MergeContext& ctx) {
 // every later record would fail the same way.
 bool IsOutOfSpace(const std::string& message) {
     for (int code : {ENOSPC, EFBIG, EDQUOT})
-        if (message == std::string("THXSmartDBF: ") + std::strerror(code)) return true;
+        if (message == "THXSmartDBF: " + TEnv::ErrorText(code)) return true;
     return false;
 }
 
@@ -121,7 +120,7 @@ bool CreateOutput(MergeContext& ctx, MergeTables& tables) {
     ctx.SayName(Ansi("Создаем чистый файл: "), out.DBFFileName());
     // The memo file creation may write: removed again when creation fails, unless it was there.
     const std::string memoPath = MemoFileNameFor(out.DBFFileName(), 0x8B, xBaseIV);
-    const bool memoExisted = PathKind(memoPath) != TPathKind::None;
+    const bool memoExisted = ctx.env.PathKind(memoPath) != TPathKind::None;
     try {
         out.CreateTable();
     } catch (const std::exception& e) {
@@ -137,7 +136,7 @@ bool CreateOutput(MergeContext& ctx, MergeTables& tables) {
         }
         // No broken table is left behind.
         ctx.RemoveOutput();
-        if (!memoExisted) DeleteFile(memoPath);
+        if (!memoExisted) ctx.env.DeleteFile(memoPath);
         ctx.failureLogged = true;
         ctx.SaveLog();
         return false;

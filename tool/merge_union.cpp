@@ -12,8 +12,9 @@ namespace {
 
 constexpr int kMergeBufferSize = 32384;
 
-std::unique_ptr<THXDBFNTX> MakeTable(bool oem, std::uint32_t accessMode) {
+std::unique_ptr<THXDBFNTX> MakeTable(TEnv& env, bool oem, std::uint32_t accessMode) {
     auto t = std::make_unique<THXDBFNTX>();
+    t->SetEnv(env);
     t->SetBufferSize(kMergeBufferSize);
     t->SetOEM(oem);
     t->AccessMode().SetAccessMode(accessMode);
@@ -109,8 +110,8 @@ std::string_view FileNamePart(std::string_view path) {
 }
 
 void SetUpTables(MergeContext& ctx, MergeTables& tables) {
-    tables.output = MakeTable(ctx.oem, 2);  // read and write
-    tables.source = MakeTable(ctx.oem, 0);  // read only
+    tables.output = MakeTable(ctx.env, ctx.oem, 2);  // read and write
+    tables.source = MakeTable(ctx.env, ctx.oem, 0);  // read only
     THXDBFNTX& out = *tables.output;
     out.Close();
     // The code page byte names the text's real code page: CP1251 (0xC9) or CP866 (0x65).

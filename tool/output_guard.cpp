@@ -5,7 +5,7 @@
 
 #include "index/HXDBFNTX.h"
 #include "engine/HXDBFMemoFile.h"
-#include "platform/fileio.h"
+#include "platform/env.h"
 
 namespace zarbel {
 
@@ -14,9 +14,10 @@ namespace {
 constexpr std::uint64_t kGuardOffset = std::uint64_t{1} << 40;
 
 // Whether the engine opens the file as a table (read only, sharing it with everyone).
-bool IsTable(const std::string& path) {
+bool IsTable(TEnv& env, const std::string& path) {
     try {
         THXDBFNTX t;
+        t.SetEnv(env);
         t.AccessMode().SetAccessMode(0x40);
         t.SetBufferSize(1 << 20);  // a table of long records is a table too
         t.SetDBFFileName(path);
@@ -35,65 +36,63 @@ std::string DirectoryOf(const std::string& path) {
 
 // A new empty file beside the output, open for writing; its name (which holds no ".DBF") goes
 // to `temp`.
-THandle NewPlaceholder(const std::string& directory, std::string& temp) {
-    temp = CreateUniqueFile(directory.empty() ? "./" : directory, ".zarbel-");
+THandle NewPlaceholder(TEnv& env, const std::string& directory, std::string& temp) {
+    temp = env.CreateUniqueFile(directory.empty() ? "./" : directory, ".zarbel-");
     if (temp.empty()) return kInvalidHandle;
-    const THandle fd = FileOpen(temp, faReadWrite, TShareLock::None);
-    if (fd == kInvalidHandle || !FileSetCreationMode(fd)) {
-        FileClose(fd);
-        DeleteFile(temp);
-        return kInvalidHandle;
-    }
+    const THandle fd = env.Open(temp, faReadWrite, TShareLock::None);
+    if (fd == kInvalidHandle) env.DeleteFile(temp);
     return fd;
 }
 
 }  // namespace
 
-OutputGuard::~OutputGuard() { FileClose(handle_); }
+OutputGuard::~OutputGuard() {
+    if (handle_ != kInvalidHandle) env_.Close(handle_);
+}
 
 OutputGuard::Result OutputGuard::Acquire(const std::string& path) {
     path_ = path;
     if (MemoFileNameFor(path, 0x8B, xBaseIV) == path) return kMemoPath;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const TPathKind kind = PathKind(path);
+        const TPathKind kind = env_.PathKind(path);
         if (kind == TPathKind::Other) return kNotATable;
         // The old output: held under the guard lock while it is checked and replaced.
         THandle old = kInvalidHandle;
         if (kind == TPathKind::Regular) {
-            old = FileOpen(path, faReadWrite, TShareLock::None);
+            old = env_.Open(path, faReadWrite, TShareLock::None);
             const bool writable = old != kInvalidHandle;
-            if (!writable) old = FileOpen(path, faRead, TShareLock::None);
+            if (!writable) old = env_.Open(path, faRead, TShareLock::None);
             if (old == kInvalidHandle) return kNotATable;
-            TFileGuard oldGuard(old);
-            if (!FileLockRange(old, kGuardOffset, 1, writable)) return kBusy;
-            if (!FileShareLockFree(old)) return kInUse;
-            if (!IsTable(path)) return kNotATable;
+            TEnvHandle oldGuard(env_, old);
+            if (!env_.LockRange(old, kGuardOffset, 1, writable)) return kBusy;
+            if (!env_.ShareLockFree(old)) return kInUse;
+            if (!IsTable(env_, path)) return kNotATable;
             // The old file stays locked (oldGuard) until the placeholder has replaced it.
             std::string temp;
-            const THandle fd = NewPlaceholder(DirectoryOf(path), temp);
+            const THandle fd = NewPlaceholder(env_, DirectoryOf(path), temp);
             if (fd < 0) return kUnguarded;
-            if (!FileLockRange(fd, kGuardOffset, 1, true) || !RenameFile(temp, path)) {
-                DeleteFile(temp);
-                FileClose(fd);
+            if (!env_.LockRange(fd, kGuardOffset, 1, true) || !env_.RenameFile(temp, path)) {
+                env_.DeleteFile(temp);
+                env_.Close(fd);
                 return kUnguarded;
             }
             handle_ = fd;
-            GetHandleIdentity(fd, identity_);
+            env_.GetHandleIdentity(fd, identity_);
             return kGuarded;
         }
         std::string temp;
-        const THandle fd = NewPlaceholder(DirectoryOf(path), temp);
+        const THandle fd = NewPlaceholder(env_, DirectoryOf(path), temp);
         if (fd < 0) return kUnguarded;
-        const bool locked = FileLockRange(fd, kGuardOffset, 1, true);
-        const bool linked = locked && LinkFile(temp, path);
-        const int linkError = errno;
-        DeleteFile(temp);
+        const bool locked = env_.LockRange(fd, kGuardOffset, 1, true);
+        const bool linked = locked && env_.LinkFile(temp, path);
+        const int linkError = env_.LastError();
+        env_.DeleteFile(temp);
         if (linked) {
             handle_ = fd;
-            GetHandleIdentity(fd, identity_);
+            env_.GetHandleIdentity(fd, identity_);
             return kGuarded;
         }
-        FileClose(fd);
+        env_.Close(fd);
         if (!locked || linkError != EEXIST) return kUnguarded;
         // Another file appeared at the path meanwhile: check it like an old output.
     }
@@ -103,7 +102,7 @@ OutputGuard::Result OutputGuard::Acquire(const std::string& path) {
 void OutputGuard::RemoveFile() {
     if (handle_ < 0) return;
     FileIdentity now;
-    if (GetFileIdentity(path_, now) && now == identity_) DeleteFile(path_);
+    if (env_.GetFileIdentity(path_, now) && now == identity_) env_.DeleteFile(path_);
 }
 
 }  // namespace zarbel

@@ -5,7 +5,7 @@
 #pragma once
 #include <string>
 
-#include "platform/filesys.h"
+#include "platform/env.h"
 
 namespace zarbel {
 
@@ -20,7 +20,7 @@ public:
         kMemoPath,    // the output's own memo file would have the output's path
     };
 
-    OutputGuard() = default;
+    explicit OutputGuard(TEnv& env) : env_(env) {}
     ~OutputGuard();
     OutputGuard(const OutputGuard&) = delete;
     OutputGuard& operator=(const OutputGuard&) = delete;
@@ -35,7 +35,8 @@ public:
     void RemoveFile();
 
 private:
-    int handle_ = -1;
+    TEnv& env_;
+    THandle handle_ = kInvalidHandle;
     std::string path_;
     FileIdentity identity_;
 };

@@ -3,7 +3,6 @@
 #include <set>
 
 #include "platform/codepage.h"
-#include "platform/filesys.h"
 #include "platform/locale.h"
 #include "tool/load_log.h"
 #include "tool/zStrings.h"
@@ -17,6 +16,7 @@ bool IsTableName(const std::string& nameBytes) {
 }
 
 struct WalkState {
+    TEnv& env;
     std::vector<std::string>& fileList;
     LoadLog& log;
     const FileIdentity* skip;
@@ -27,11 +27,11 @@ struct WalkState {
 void Walk(std::string directory, WalkState& w) {
     if (!directory.empty() && directory.back() != kPathDelim) directory.push_back(kPathDelim);
     FileIdentity id;
-    if (GetFileIdentity(directory, id) && !w.seen.insert(id).second) return;  // walked already
+    if (w.env.GetFileIdentity(directory, id) && !w.seen.insert(id).second) return;  // walked already
     std::vector<DirEntry> entries;
-    if (!FindFiles(directory, entries)) {
+    if (!w.env.FindFiles(directory, entries)) {
         w.log.Add(Utf8ToAnsi("Ошибка чтения директории: ") + FileNameToAnsi(directory) + " / " +
-                  FileNameToAnsi(LastErrorText()));
+                  FileNameToAnsi(w.env.LastErrorText()));
         ++w.unreadable;
         return;
     }
@@ -42,7 +42,7 @@ void Walk(std::string directory, WalkState& w) {
         } else if (IsTableName(e.name)) {
             std::string path = directory + e.name;
             FileIdentity fileId;
-            if (w.skip && GetFileIdentity(path, fileId) && fileId == *w.skip) continue;
+            if (w.skip && w.env.GetFileIdentity(path, fileId) && fileId == *w.skip) continue;
             w.fileList.push_back(std::move(path));
             w.log.Add(FileNameToAnsi(w.fileList.back()));
         }
@@ -52,8 +52,8 @@ void Walk(std::string directory, WalkState& w) {
 }  // namespace
 
 int ScanDirectory(const std::string& directory, std::vector<std::string>& fileList, LoadLog& log,
-                  const FileIdentity* skip) {
-    WalkState w{fileList, log, skip, {}, 0};
+                  const FileIdentity* skip, TEnv& env) {
+    WalkState w{env, fileList, log, skip, {}, 0};
     Walk(directory, w);
     return w.unreadable;
 }

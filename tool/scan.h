@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/filesys.h"
+#include "platform/env.h"
 
 namespace zarbel {
 
@@ -17,9 +17,9 @@ class LoadLog;
 // that cannot be read contributes nothing but a log line ("Ошибка чтения директории: " + path +
 // " / " + the host's reason). A file whose identity is `skip` (the run's own output) is not
 // taken. An empty `directory` searches the current one. Returns the number of directories that
-// could not be read.
+// could not be read. Directories are read through env.
 int ScanDirectory(const std::string& directory, std::vector<std::string>& fileList, LoadLog& log,
-                  const FileIdentity* skip = nullptr);
+                  const FileIdentity* skip = nullptr, TEnv& env = TEnv::Default());
 
 // The start date-time text made fit for a file name: every "." and ":" removed, the first
 // blank replaced by "_" ("07.12.2026 4:05:54" -> "07122026_40554").

@@ -1,10 +1,10 @@
 #include "tool/zDirFunc.h"
 
-#include "platform/filesys.h"
+#include "platform/env.h"
 #include "tool/zStrings.h"
 
 namespace zarbel {
 
-std::string AppDir() { return AddBackslash(ProgramDir()); }
+std::string AppDir() { return AddBackslash(TEnv::Default().ProgramDirectory()); }
 
 }  // namespace zarbel

@@ -5,7 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/console.h"
-#include "platform/filesys.h"
+#include "platform/env.h"
 #include "platform/signals.h"
 #include "tool/scan.h"
 #include "tool/zDirFunc.h"
@@ -19,7 +19,7 @@ std::string EngineText(const std::exception& e) { return FileNameToAnsi(e.what()
 
 bool MergeContext::Stopped() const { return interruptSignal != 0 || !stopMessage.empty() || TInterruptCatcher::Pending(); }
 
-TDateTime MergeContext::Now() const { return options.clock ? options.clock() : zarbel::Now(); }
+TDateTime MergeContext::Now() const { return options.clock ? options.clock() : env.Now(); }
 
 void MergeContext::Say(std::string_view ansi) { console.WriteLine(ToOem(ansi)); }
 
@@ -36,20 +36,20 @@ void MergeContext::SayNamePart(std::string_view ansiBefore, std::string_view nam
 void MergeContext::SaveLog() {
     if (logSaved || logSaveFailed) return;
     const std::string name = LoadLogFileName(startTag);
-    const std::string appDir = options.appDir.empty() ? AppDir() : AddBackslash(options.appDir);
+    const std::string appDir = options.appDir.empty() ? AddBackslash(env.ProgramDirectory()) : AddBackslash(options.appDir);
     const std::string primary = appDir + name;
     std::string error;
-    if (log.Save(primary, error)) {
+    if (log.Save(env, primary, error)) {
         logSaved = true;
         return;
     }
     std::string failures = FileNameToAnsi(primary) + " / " + FileNameToAnsi(error);
     const std::string fallbackDir =
-        options.fallbackDir.empty() ? CurrentDirectory() : AddBackslash(options.fallbackDir);
+        options.fallbackDir.empty() ? env.CurrentDirectory() : AddBackslash(options.fallbackDir);
     const std::string fallback = fallbackDir + name;
     if (fallback != primary) {
         std::string error2;
-        if (log.Save(fallback, error2)) {
+        if (log.Save(env, fallback, error2)) {
             logSaved = true;
             SayName(Ansi("Лог загрузки записан в "), fallback);
             return;
@@ -96,7 +96,7 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
     }
     ctx.sourceDir = param(0);
     ctx.outputPath = param(1);
-    if (!DirectoryExists(ctx.sourceDir)) {
+    if (!ctx.env.DirectoryExists(ctx.sourceDir)) {
         ctx.SayName(Ansi("Проверьте параметры. Директория  ["), ctx.sourceDir, Ansi("] не существует"));
         return kExitParameterError;
     }
@@ -132,7 +132,7 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
             // 11: scan.
             ctx.fileList.clear();
             const FileIdentity* output = ctx.guard.Held() ? &ctx.guard.Identity() : nullptr;
-            if (ScanDirectory(AddBackslash(ctx.sourceDir), ctx.fileList, ctx.log, output) > 0)
+            if (ScanDirectory(AddBackslash(ctx.sourceDir), ctx.fileList, ctx.log, output, ctx.env) > 0)
                 ctx.failureLogged = true;
             // 12: nothing found.
             if (ctx.fileList.empty() && !ctx.Stopped()) {

@@ -26,15 +26,18 @@ enum ExitCode : int {
 struct MergeOptions {
     std::string appDir;       // directory of the load log; empty: AppDir()
     std::string fallbackDir;  // where the log goes when appDir cannot be written; empty: the current directory
-    std::function<TDateTime()> clock;  // empty: Now()
+    std::function<TDateTime()> clock;  // empty: the environment's clock
+    TEnv* env = nullptr;               // the host services of the run; null: TEnv::Default()
 };
 
 // Run state shared by the driver and its phases.
 struct MergeContext {
-    MergeContext(Console& c, MergeOptions o) : console(c), options(std::move(o)) {}
+    MergeContext(Console& c, MergeOptions o)
+        : console(c), options(std::move(o)), env(options.env ? *options.env : TEnv::Default()), guard(env) {}
 
     Console& console;
     MergeOptions options;
+    TEnv& env;
 
     std::string sourceDir;   // parameter 1, bytes, unchanged
     std::string outputPath;  // parameter 2, bytes, unchanged
