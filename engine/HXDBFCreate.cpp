@@ -92,21 +92,21 @@ public:
         for (int i = 0; i < list.Count(); ++i) {
             THXDBFFieldDef& def = list[i];
             FIELD_REC& rec = def.FieldRec();
-            // 1-2: width, length bytes, flags, descriptor form
+            // width, length bytes, flags, descriptor form
             rec.SetDialect(v);
             SetLengthBytes(def, vfp);
             R_.RecordLength += CreatedFieldWidth(def, v);
             if (R_.RecordLength > kMaxLength16) throw Exception(kCreateRecordTooLongMsg);
             Header_.SetRecordLength(static_cast<std::uint16_t>(R_.RecordLength));
             rec.SetFieldFlags(def.FieldFlag().FieldFlag());
-            // 3: dialect rules
+            // dialect rules
             const char letter = def.field_type();
             if (const char* msg = DialectViolation(letter, v)) throw Exception(msg);
             if (letter == 'I' || letter == '+' || letter == 'O' || letter == '@') {
                 def.FieldFlag().SetBinaryColumn(true);
                 rec.SetFieldFlags(def.FieldFlag().FieldFlag());
             }
-            // 4: memo file
+            // memo file
             if (FieldNeedsMemo(letter, def.extend_type(), v)) {
                 R_.HasMemo = true;
                 if (vfp) {
@@ -118,14 +118,14 @@ public:
                 R_.VersionByte = Header_.Version();
                 R_.MemoDialect = v;
             }
-            // 5: the descriptor, its name in the table's code page
+            // the descriptor, its name in the table's code page
             std::uint8_t image[kLongDescriptorSize];
             const int size = rec.DescriptorSize();
             std::memcpy(image, rec.Image(), static_cast<std::size_t>(size));
             if (S_.NameToOem) S_.NameToOem(image, rec.NameLength());
             WriteAll(File_, image, size);
             R_.HeaderLength += size;
-            // 6: a nested table's own list follows its field
+            // a nested table's own list follows its field
             if (letter == 'E' && IsNestedDataSetType(def.extend_type())) WriteList(def.DBFFieldDefs(), true);
         }
         if (nested) {
@@ -196,7 +196,7 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
                          THXDBFFieldDefs& defs, TTableCreateResult& result) {
     const xBaseVersion v = settings.DbfVersion;
     result = TTableCreateResult{};
-    // 4: the header as it starts out
+    // the header as it starts out
     TDBFHeader header;
     header.SetVersion(v == xBaseV || v == xBaseVII ? 0x04 : (v == xVisualFoxPro ? 0x30 : 0x03));
     int year = 0, month = 0, day = 0;
@@ -210,36 +210,36 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
     result.VersionByte = header.Version();
     result.HeaderLength = 1;
     result.RecordLength = 1;
-    // 5: written once now, again when the lengths are known
+    // written once now, again when the lengths are known
     if (file.Seek(0, soBeginning) != 0) RaiseCreateWriteError(file);
     WriteAll(file, header.Bytes(), kHeaderSize);
     result.HeaderLength += kHeaderSize;
-    // 6: dBase VII header extension
+    // dBase VII header extension
     if (v == xBaseV || v == xBaseVII) {
         std::uint8_t ext[kHeaderExtensionSize] = {};
         WriteAll(file, ext, kHeaderExtensionSize);
         result.HeaderLength += kHeaderExtensionSize;
     }
-    // 7: Visual FoxPro null flags
+    // Visual FoxPro null flags
     if (v == xVisualFoxPro) AddNullFlagsField(defs);
-    // 8: descriptors
+    // descriptors
     defs.SetDialect(v);
     TStructureWriter writer(file, settings, foxTableFlag, header, result);
     writer.WriteList(defs, false);
-    // 9: the end-of-file byte inside the header
+    // the end-of-file byte inside the header
     result.HeaderLength += 1;
     std::uint8_t eof = kEndOfFileMarker;
     WriteAll(file, &eof, 1);
-    // 10: Visual FoxPro trailer
+    // Visual FoxPro trailer
     if (v == xVisualFoxPro) {
         std::uint8_t trailer[kVfpTrailerSize] = {};
         WriteAll(file, trailer, kVfpTrailerSize);
         result.HeaderLength += kVfpTrailerSize;
     }
     if (result.HeaderLength > kMaxLength16) throw Exception(kCreateHeaderTooLongMsg);
-    // 11: nothing after the structure
+    // nothing after the structure
     if (!file.SetEndOfFile()) RaiseCreateWriteError(file);
-    // 12: the final header
+    // the final header
     header.SetHeaderLength(static_cast<std::uint16_t>(result.HeaderLength));
     header.SetRecordLength(static_cast<std::uint16_t>(result.RecordLength));
     header.SetTableFlags(foxTableFlag.TableFlag());
@@ -252,13 +252,13 @@ void WriteTableStructure(TProxyStream& file, const TTableCreateSettings& setting
 // ---------------------------------------------------------------------------------------
 
 void THXSmartDBF::CreateTable() {
-    // 1-3: a new, empty file (or storage)
+    // A new, empty file (or storage).
     if (Active()) throw Exception(kCreateOpenMsg);
     SetUpTableFile(DBFFileName_);
     TableFile_.CreateProxyStream();
     if (!TableFile_.IsOpen()) throw Exception(kCreateErrorMsg + TableFile_.OpenFailureNote());
 
-    // 4-13: header, descriptors, terminator, trailer
+    // Header, descriptors, terminator, trailer.
     TTableCreateSettings settings;
     settings.DbfVersion = DbfVersion_;
     settings.Codepage = Codepage_;
@@ -277,10 +277,10 @@ void THXSmartDBF::CreateTable() {
     if (result.HasMemo) MemoDialect_ = result.MemoDialect;
     TableFile_.Close();
 
-    // 14: the memo file
+    // the memo file
     CreateMemoFile(result.VersionByte, result.HasMemo);
 
-    // 15: a table with an index collection opens the new table once (which checks it the
+    // a table with an index collection opens the new table once (which checks it the
     // way every later open will) and creates its index files meanwhile.
     if (Index_) {
         Creating_ = true;

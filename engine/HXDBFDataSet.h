@@ -178,7 +178,7 @@ public:
     void SetBlobText(TField* field, std::string_view value) override;
 
     // ---- Memo storage (HXDBFMemo.cpp, HXDBFBlob.cpp) ----
-    // CreateTable, step 14: the memo file of a new table, for its final version byte, when a
+    // The memo file of a new table, for its final version byte, when a
     // field needs one (hasMemoFields); the file is created, its header written and closed.
     // Raises "THXSmartDBF: " + the system's message when it cannot be created or written.
     void CreateMemoFile(std::uint8_t versionByte, bool hasMemoFields);

@@ -70,34 +70,34 @@ void THXSmartDBF::SetUpTableFile(const std::string& name) {
 
 void THXSmartDBF::InternalOpen() {
     const std::string& name = DBFFileName_;
-    // 1. lock state and memo file
+    // lock state and memo file
     Locks_.Reset();
     CloseMemoFile();
-    // 2. table file
+    // table file
     SetUpTableFile(name);
     TableFile_.OpenProxyStream();
     if (!TableFile_.IsOpen())
         throw Exception("THXSmartDBF.InternalOpen: Open error \"" + name + "\"" + TableFile_.OpenFailureNote());
     Locks_.Bind(&TableFile_, &TableFile_.AccessMode(), &Header_);
     try {
-        // 3. header
+        // header
         std::uint8_t head[kHeaderSize];
         if (!TableFile_.ReadAt(0, head, kHeaderSize)) throw Exception(NotDbfFileMessage(name));
         Header_.Load(head);
         FoxTableFlag_.SetTableFlag(Header_.TableFlags());
-        // 4. dialect
+        // dialect
         TVersionInfo vi = LookupVersionByte(Header_.Version(), Header_.TableFlags());
         if (vi.Dialect == xUnknown) throw Exception(NotDbfFileMessage(name));
         SetDbfVersion(vi.Dialect);
         MemoDialect_ = vi.MemoDialect;
-        // 5. the dBase VII extension is skipped by starting the descriptors after it.
+        // the dBase VII extension is skipped by starting the descriptors after it.
         // Consistency of the lengths: nothing below may read outside the file's records.
         std::int64_t fileSize = TableFile_.GetFileSize();
         int hl = Header_.HeaderLength();
         if (hl < DescriptorStart(vi.Dialect) + 1 || hl > fileSize)
             throw Exception("THXSmartDBF.InternalOpen: File \"" + name + "\" has a bad header length (" +
                             std::to_string(hl) + ", file size " + std::to_string(fileSize) + ")");
-        // 6. record length, read buffer
+        // record length, read buffer
         RecLen_ = Header_.RecordLength();
         if (RecLen_ < 1)
             throw Exception("THXSmartDBF.InternalOpen: File \"" + name + "\" has a bad record length (0)");
@@ -111,9 +111,9 @@ void THXSmartDBF::InternalOpen() {
         L_ = 0;
         FilledBackwards_ = false;
         P_ = -1;
-        // 7. memo file
+        // memo file
         OpenMemoFile();
-        // 8. field definitions, field objects and their binding
+        // field definitions, field objects and their binding
         InternalInitFieldDefs();
         if (DefaultFields()) CreateFields();
         BindFields(true);
@@ -122,9 +122,9 @@ void THXSmartDBF::InternalOpen() {
             const TDBFFieldStore* s = FieldStore(&f);
             f.SetTag(s ? reinterpret_cast<std::intptr_t>(s->Def) : 0);
         }
-        // 10. indexes
+        // indexes
         if (!Creating_ && Index_) Index_->Open(*this);
-        // 11. first block, the engine's record buffers
+        // first block, the engine's record buffers
         ReadFirstBlock();
         std::int64_t rb = RecLen_ + kBufferTail + CalcFieldsSize();
         Scratch_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
@@ -135,8 +135,7 @@ void THXSmartDBF::InternalOpen() {
         BlankRecord_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         BlankValid_ = false;
         if (Filtered() && !Filter().empty() && RecordFilter_) RecordFilter_->Compile(Filter());
-        // 12.
-        Bof_ = true;
+        // Bof_ = true;
         SetBookmarkSize(4);
         BlockReads_ = 0;
     } catch (...) {

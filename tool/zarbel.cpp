@@ -89,7 +89,7 @@ const char* GuardRefusal(OutputGuard::Result r) {
 int Run(const std::vector<std::string>& args, MergeContext& ctx) {
     auto param = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
 
-    // 1-3: parameters.
+    // The parameters.
     if (param(0).empty()) {
         PrintUsage(ctx);
         return kExitOk;
@@ -104,17 +104,17 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
         ctx.Say(Ansi("Проверьте параметры. Не указан результирующий DBF файл"));
         return kExitParameterError;
     }
-    // 4: code-page switch.
+    // code-page switch.
     ctx.oem = true;
     const std::string mode = Trim(FileNameToAnsi(param(2)));
     if (!mode.empty() && AnsiUpperCase(mode) == "-WIN") ctx.oem = false;
 
     try {
-        // 5-6: start tag, load log.
+        // The start tag names the load log.
         ctx.startTag = MakeStartTag(DateTimeToStr(ctx.Now()));
         ctx.Log(Ansi("Дата и время начала загрузки: ") + DateTimeToStr(ctx.Now()));
         try {
-            // 7-9.
+            // The console and the opening lines.
             ctx.console.InitConsole();
             ctx.Say(Ansi("Начинаем процесс объединения..."));
             ctx.SayName(Ansi(" Директория в DBF файлами: "), ctx.sourceDir);
@@ -122,19 +122,19 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
             ctx.Say("");
             ctx.Say(Ansi("Сканирование директории..."));
             ctx.Log(Ansi("Сканирование директории: ") + FileNameToAnsi(ctx.sourceDir));
-            // 10: the old output goes first, so it is never taken for a source. It is replaced
+            // the old output goes first, so it is never taken for a source. It is replaced
             // by this run's guarded placeholder, and only when it is a table (or absent).
             if (const char* refusal = GuardRefusal(ctx.guard.Acquire(ctx.outputPath))) {
                 ctx.SayName(Ansi(refusal), ctx.outputPath);
                 ctx.console.WriteErrorLine(ToOem(Ansi(refusal) + FileNameToAnsi(ctx.outputPath)));
                 return kExitParameterError;
             }
-            // 11: scan.
+            // scan.
             ctx.fileList.clear();
             const FileIdentity* output = ctx.guard.Held() ? &ctx.guard.Identity() : nullptr;
             if (ScanDirectory(AddBackslash(ctx.sourceDir), ctx.fileList, ctx.log, output, ctx.env) > 0)
                 ctx.failureLogged = true;
-            // 12: nothing found.
+            // nothing found.
             if (ctx.fileList.empty() && !ctx.Stopped()) {
                 ctx.RemoveOutput();
                 const std::string none = Ansi("Нет файлов для загрузки!");
@@ -144,9 +144,8 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
                 ctx.SaveLog();
                 return ctx.logSaveFailed ? kExitAborted : ctx.failureLogged ? kExitFailuresLogged : kExitOk;
             }
-            // 13.
-            ctx.Say(Ansi("Найдено ") + std::to_string(ctx.fileList.size()) + Ansi(" DBF файлов"));
-            // 14-18.
+            // ctx.Say(Ansi("Найдено ") + std::to_string(ctx.fileList.size()) + Ansi(" DBF файлов"));
+            // Union, creation, transfer and the closing lines.
             RunMergePhases(ctx);
             if (!ctx.logSaved) ctx.SaveLog();
         } catch (const std::exception& e) {
