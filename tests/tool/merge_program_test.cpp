@@ -295,6 +295,43 @@ TEST_F(MergeProgram, InterruptedRunClosesTheOutputLogsAndSaysSo) {
     EXPECT_EQ(Snap(t_ / "src"), before);
 }
 
+// zarbel killed outright at ten moments of a 100,000-record transfer: each time the output
+// opens in the engine and in python3-dbfread, every record in it is whole, and the header never
+// counts more records than the file holds whole.
+TEST_F(MergeProgram, KilledRunLeavesWholeRecords) {
+    if (std::system("/usr/bin/python3 -c 'import dbfread' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-dbfread is not installed (scripts/test.sh installs it)";
+    BigSource(t_ / "src/big.dbf", 100000);
+    const std::uint64_t full = 100000ull * 29;  // records of the output (deletion flag + 20 + 8)
+    std::uint64_t seed = 20261208;
+    for (int round = 0; round < 10; ++round) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        const std::uint64_t at = full / 100 + (seed >> 33) % (full * 9 / 10);
+        const std::string out = t_ / ("killed" + std::to_string(round) + ".dbf");
+        Child run(t_ / "app", {t_ / "src", out});
+        WaitFor([&] { return fs::exists(out) && fs::file_size(out) > at; });
+        kill(run.pid(), SIGKILL);
+        run.Wait();
+        SCOPED_TRACE("killed past byte " + std::to_string(at) + ", file " + std::to_string(fs::file_size(out)));
+        const std::string bytes = testutil::ReadFile(out);
+        ASSERT_GT(bytes.size(), 32u);
+        const std::uint32_t header = static_cast<std::uint8_t>(bytes[8]) + 256u * static_cast<std::uint8_t>(bytes[9]);
+        const std::uint32_t counted = static_cast<std::uint8_t>(bytes[4]) + 256u * static_cast<std::uint8_t>(bytes[5]) +
+                                      65536u * static_cast<std::uint8_t>(bytes[6]);
+        EXPECT_LE(counted, (bytes.size() - header) / 29) << "the header counts a record the file does not hold";
+        Table o = ReadTable(out);
+        ASSERT_EQ(o.rows.size(), counted);
+        for (std::size_t i = 0; i < o.rows.size(); ++i) {
+            const std::string name = "name" + std::to_string(i);
+            ASSERT_EQ(o.rows[i][0], name + std::string(20 - name.size(), ' ')) << "record " << i + 1;
+            ASSERT_EQ(o.rows[i][1], std::to_string(i)) << "record " << i + 1;
+        }
+        const std::string cmd = "/usr/bin/python3 -c \"import dbfread,sys; t=dbfread.DBF(sys.argv[1], raw=True); "
+                                "n=sum(1 for r in t); sys.exit(0 if n == len(t) else 1)\" " + out;
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << "python3-dbfread does not read it whole";
+    }
+}
+
 TEST_F(MergeProgram, FullDiskEndsTheRunAtOnceWithTheOutputConsistent) {
     BigSource(t_ / "src/big.dbf", 20000);
     const Snapshot before = Snap(t_ / "src");
