@@ -135,7 +135,7 @@ void THXSmartDBF::InternalOpen() {
         BlankRecord_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         BlankValid_ = false;
         if (Filtered() && !Filter().empty() && RecordFilter_) RecordFilter_->Compile(Filter());
-        // Bof_ = true;
+        Bof_ = true;
         SetBookmarkSize(4);
         BlockReads_ = 0;
     } catch (...) {

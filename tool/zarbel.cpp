@@ -144,7 +144,7 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
                 ctx.SaveLog();
                 return ctx.logSaveFailed ? kExitAborted : ctx.failureLogged ? kExitFailuresLogged : kExitOk;
             }
-            // ctx.Say(Ansi("Найдено ") + std::to_string(ctx.fileList.size()) + Ansi(" DBF файлов"));
+            ctx.Say(Ansi("Найдено ") + std::to_string(ctx.fileList.size()) + Ansi(" DBF файлов"));
             // Union, creation, transfer and the closing lines.
             RunMergePhases(ctx);
             if (!ctx.logSaved) ctx.SaveLog();

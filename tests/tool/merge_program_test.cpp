@@ -319,8 +319,9 @@ TEST_F(MergeProgram, KilledRunLeavesWholeRecords) {
         const std::uint32_t counted = static_cast<std::uint8_t>(bytes[4]) + 256u * static_cast<std::uint8_t>(bytes[5]) +
                                       65536u * static_cast<std::uint8_t>(bytes[6]);
         EXPECT_LE(counted, (bytes.size() - header) / 29) << "the header counts a record the file does not hold";
+        // the engine counts the whole records the file holds; dbfread goes by the header
         Table o = ReadTable(out);
-        ASSERT_EQ(o.rows.size(), counted);
+        ASSERT_EQ(o.rows.size(), (bytes.size() - header) / 29);
         for (std::size_t i = 0; i < o.rows.size(); ++i) {
             const std::string name = "name" + std::to_string(i);
             ASSERT_EQ(o.rows[i][0], name + std::string(20 - name.size(), ' ')) << "record " << i + 1;
