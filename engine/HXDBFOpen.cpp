@@ -122,6 +122,12 @@ void THXSmartDBF::InternalOpen() {
             const TDBFFieldStore* s = FieldStore(&f);
             f.SetTag(s ? reinterpret_cast<std::intptr_t>(s->Def) : 0);
         }
+        // An active crypt builds its context anew from its method and password as they are
+        // now (they may have changed since it was activated).
+        if (Crypt_.Active()) {
+            Crypt_.SetActive(false);
+            Crypt_.SetActive(true);
+        }
         // 10. indexes
         if (!Creating_ && Index_) Index_->Open(*this);
         // 11. first block, the engine's record buffers

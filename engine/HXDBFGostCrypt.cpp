@@ -1,0 +1,165 @@
+// The ciphers of THXDBFCrypt: CRC-32, GOST 28147-89 block functions, key schedules, and the
+// buffer transforms.
+#include "engine/HXDBFGostCrypt.h"
+
+#include "engine/HXDBFFormat.h"
+
+namespace zarbel {
+
+namespace {
+
+inline std::uint32_t CrcUpdate(std::uint32_t crc, std::uint8_t b) { return kCrc32Table[(crc ^ b) & 0xFF] ^ (crc >> 8); }
+
+inline std::uint32_t RoundF(std::uint32_t x) {
+    const auto& t = kGostRoundTables;
+    return t[0][x & 0xFF] | t[1][(x >> 8) & 0xFF] | t[2][(x >> 16) & 0xFF] | t[3][x >> 24];
+}
+
+inline TGostBlock Load(const std::uint8_t* p) { return {GetLE32(p), GetLE32(p + 4)}; }
+inline void Store(std::uint8_t* p, TGostBlock b) {
+    PutLE32(p, b.lo);
+    PutLE32(p + 4, b.hi);
+}
+
+// The first n (< 8) bytes at p xored with the bytes of s.
+inline void XorTail(std::uint8_t* p, std::size_t n, TGostBlock s) {
+    std::uint8_t g[8];
+    Store(g, s);
+    for (std::size_t i = 0; i < n; ++i) p[i] ^= g[i];
+}
+
+// CRC-32 of the password bytes at the positions (counted from 1) that take() accepts, in order
+// or from the last to the first.
+template <class Take>
+std::uint32_t CrcOfPositions(std::string_view pw, bool backwards, Take take) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    const std::size_t n = pw.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t pos = backwards ? n - k : k + 1;
+        if (take(pos)) crc = CrcUpdate(crc, static_cast<std::uint8_t>(pw[pos - 1]));
+    }
+    return ~crc;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) crc = CrcUpdate(crc, data[i]);
+    return ~crc;
+}
+
+TGostBlock GostE(const TGostKey& k, TGostBlock x) {
+    std::uint32_t n1 = x.lo, n2 = x.hi;
+    for (int r = 0; r < 3; ++r)
+        for (int i = 0; i < 8; i += 2) {
+            n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
+            n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i + 1)]);
+        }
+    for (int i = 7; i > 0; i -= 2) {
+        n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
+        n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i - 1)]);
+    }
+    return {n2, n1};
+}
+
+TGostBlock GostD(const TGostKey& k, TGostBlock x) {
+    std::uint32_t n1 = x.lo, n2 = x.hi;
+    for (int i = 0; i < 8; i += 2) {
+        n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
+        n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i + 1)]);
+    }
+    for (int r = 0; r < 3; ++r)
+        for (int i = 7; i > 0; i -= 2) {
+            n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
+            n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i - 1)]);
+        }
+    return {n2, n1};
+}
+
+TGostBlock GostStep(TGostBlock x) {
+    x.lo += 0x01010101u;
+    const std::uint32_t hi = x.hi + 0x01010104u;
+    x.hi = hi < x.hi ? hi + 1 : hi;  // modulo 2^32 - 1: a carry out comes back in
+    return x;
+}
+
+TGostBlock GostIV(std::uint32_t context) {
+    const std::uint32_t c = context & 0xFF;
+    return {kCrc32Table[c] ^ kCrc32Table[255 - c], kCrc32Table[c]};
+}
+
+TGostKey GostKeySchedule1(std::string_view password) {
+    TGostKey k{};
+    const std::uint32_t a = Crc32(password);
+    TGostBlock v{a, a ^ kCrc32Table[10]};
+    for (std::size_t i = 0; i < 4; ++i) {
+        v = GostE(k, GostStep(v));
+        k[2 * i] = v.lo;
+        k[2 * i + 1] = v.hi;
+    }
+    return k;
+}
+
+TGostKey GostKeySchedule2(std::string_view password) {
+    auto all = [](std::size_t) { return true; };
+    auto even = [](std::size_t p) { return p % 2 == 0; };
+    auto odd = [](std::size_t p) { return p % 2 == 1; };
+    auto third = [](std::size_t p) { return p % 3 == 0; };
+    auto notThird = [](std::size_t p) { return p % 3 != 0; };
+    const std::uint32_t c[8] = {
+        CrcOfPositions(password, false, all),  CrcOfPositions(password, true, all),
+        CrcOfPositions(password, false, even), CrcOfPositions(password, false, odd),
+        CrcOfPositions(password, true, even),  CrcOfPositions(password, true, odd),
+        CrcOfPositions(password, false, third), CrcOfPositions(password, false, notThird),
+    };
+    TGostKey k{};
+    TGostBlock v{c[0], c[5] ^ kCrc32Table[100]};
+    v = GostE(k, GostStep(v));
+    k[0] = v.lo;
+    for (std::size_t i = 1; i < 8; ++i) {
+        v.hi ^= c[i];
+        v = GostE(k, GostStep(v));
+        k[i] = v.lo;
+    }
+    return k;
+}
+
+TGostCrypt::TGostCrypt(std::string_view password, TSchedule schedule)
+    : K_(schedule == ksOne ? GostKeySchedule1(password) : GostKeySchedule2(password)), Crc_(Crc32(password)) {}
+
+void TGostCrypt::Encipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
+    TGostBlock s = GostIV(context);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        s = GostStep(GostE(K_, s));
+        TGostBlock b = GostE(K_, Load(data + i));
+        Store(data + i, {b.lo ^ s.lo, b.hi ^ s.hi});
+    }
+    if (i < size) XorTail(data + i, size - i, GostStep(GostE(K_, s)));
+}
+
+void TGostCrypt::Decipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
+    TGostBlock s = GostIV(context);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        s = GostStep(GostE(K_, s));
+        TGostBlock b = Load(data + i);
+        Store(data + i, GostD(K_, {b.lo ^ s.lo, b.hi ^ s.hi}));
+    }
+    if (i < size) XorTail(data + i, size - i, GostStep(GostE(K_, s)));
+}
+
+void TGostCrypt::Xor(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
+    const std::uint32_t t = kCrc32Table[context & 0xFF];
+    TGostBlock l{t ^ Crc_, t};
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        TGostBlock b = Load(data + i);
+        Store(data + i, {b.lo ^ l.lo, b.hi ^ l.hi});
+        l = GostStep(l);
+    }
+    if (i < size) XorTail(data + i, size - i, l);
+}
+
+}  // namespace zarbel
