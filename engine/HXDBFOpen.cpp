@@ -24,6 +24,12 @@ THXSmartDBF::~THXSmartDBF() {
     FreeTableBuffers();
     CloseMemoFile();
     TableFile_.Close();
+    // The crypt goes inactive while the whole table still exists (its deactivation handler may
+    // look at the table); what the handler raises cannot leave a destructor.
+    try {
+        Crypt_.SetActive(false);
+    } catch (...) {
+    }
 }
 
 void THXSmartDBF::SetDbfVersion(xBaseVersion v) {

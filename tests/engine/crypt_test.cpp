@@ -235,6 +235,16 @@ TEST(CryptTable, TheTableOwnsItsCryptForwardsItsEventsAndHandsIndexPagesOn) {
     t.Crypt().SetActive(false);
     EXPECT_EQ(n, 1100);
 
+    // a table going away deactivates its crypt while the table is still whole
+    std::string seen;
+    {
+        THXSmartDBF d;
+        d.SetDBFFileName("a table name longer than the short-string buffer.dbf");
+        d.SetOnCryptDeActivate([&](THXDBFCrypt& c) { seen = c.Owner()->DBFFileName(); });
+        d.Crypt().SetActive(true);
+    }
+    EXPECT_EQ(seen, "a table name longer than the short-string buffer.dbf");
+
     // page offsets are the context; every page offset has a low byte of 0
     THXSmartDBF x;
     THXDBFCrypt src;
