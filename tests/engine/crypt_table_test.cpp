@@ -37,11 +37,12 @@ const TDialectCase kDialects[] = {
 const TCryptMethod kMethods[] = {cmXOR, cmGost, cmGost1};
 const char* const kPassword = "\xCF\xE0\xF0\xEE\xEB\xFC-1";  // CP1251 text
 
-void SetCrypt(THXSmartDBF& t, TCryptMethod m, const std::string& password) {
-    t.Crypt().SetCryptMethod(m);
-    t.Crypt().SetPassword(password);
-    t.Crypt().SetActive(true);
+void Activate(THXDBFCrypt& c, TCryptMethod m, const std::string& password) {
+    c.SetCryptMethod(m);
+    c.SetPassword(password);
+    c.SetActive(true);
 }
+void SetCrypt(THXSmartDBF& t, TCryptMethod m, const std::string& password) { Activate(t.Crypt(), m, password); }
 
 void Create(THXSmartDBF& t, const std::string& path, const TDialectCase& d) {
     t.SetDBFFileName(path);
@@ -135,7 +136,9 @@ void ExpectSameByEveryRoad(THXSmartDBF& plain, THXSmartDBF& enc) {
 // The enciphered table and memo file are the plain ones with the record images and the memo
 // entries' data enciphered, and nothing else changed.
 void ExpectEncipheredImage(const std::string& plainPath, const std::string& encPath, const TDialectCase& d,
-                           THXDBFCrypt& crypt) {
+                           TCryptMethod m) {
+    THXDBFCrypt crypt;
+    Activate(crypt, m, kPassword);
     const std::string p = ReadFile(plainPath), e = ReadFile(encPath);
     ASSERT_EQ(e.size(), p.size());
     const auto* pb = reinterpret_cast<const std::uint8_t*>(p.data());
@@ -174,6 +177,17 @@ void ExpectEncipheredImage(const std::string& plainPath, const std::string& encP
     EXPECT_GE(entries, 4);
 }
 
+// The plain table and the enciphered one reopened, a few records a block.
+void OpenPair(THXSmartDBF& plain, THXSmartDBF& enc, const std::string& plainPath, const std::string& encPath,
+              TCryptMethod m) {
+    plain.SetDBFFileName(plainPath);
+    enc.SetDBFFileName(encPath);
+    for (THXSmartDBF* t : {&plain, &enc}) t->SetBufferSize(120);
+    SetCrypt(enc, m, kPassword);
+    plain.Open();
+    enc.Open();
+}
+
 TEST(CryptTableRoundTrip, EveryDialectAndMethodWritesEncipheredImagesAndReadsBack) {
     for (const TDialectCase& d : kDialects)
         for (TCryptMethod m : kMethods) {
@@ -189,20 +203,10 @@ TEST(CryptTableRoundTrip, EveryDialectAndMethodWritesEncipheredImagesAndReadsBac
                 Fill(plain, count);
                 Fill(enc, count);
             }
-            THXDBFCrypt reference;
-            reference.SetCryptMethod(m);
-            reference.SetPassword(kPassword);
-            reference.SetActive(true);
-            ExpectEncipheredImage(plainPath, encPath, d, reference);
+            ExpectEncipheredImage(plainPath, encPath, d, m);
 
             test::TClipperDBF plain, enc;
-            plain.SetDBFFileName(plainPath);
-            plain.SetBufferSize(120);
-            plain.Open();
-            enc.SetDBFFileName(encPath);
-            enc.SetBufferSize(120);
-            SetCrypt(enc, m, kPassword);
-            enc.Open();
+            OpenPair(plain, enc, plainPath, encPath, m);
             ExpectSameByEveryRoad(plain, enc);
             const std::vector<std::string> values = Values(plain);
             EXPECT_EQ(values[1].find("changed") != std::string::npos, true);
@@ -242,17 +246,9 @@ TEST(CryptTableRoundTrip, PackReEnciphersMovedRecordsUnderTheirNewNumbers) {
             }
             EXPECT_EQ(Values(enc), Values(plain));
         }
-        THXDBFCrypt reference;
-        reference.SetCryptMethod(cmGost);
-        reference.SetPassword(kPassword);
-        reference.SetActive(true);
-        ExpectEncipheredImage(plainPath, encPath, d, reference);
+        ExpectEncipheredImage(plainPath, encPath, d, cmGost);
         test::TClipperDBF plain, enc;
-        plain.SetDBFFileName(plainPath);
-        plain.Open();
-        enc.SetDBFFileName(encPath);
-        SetCrypt(enc, cmGost, kPassword);
-        enc.Open();
+        OpenPair(plain, enc, plainPath, encPath, cmGost);
         EXPECT_EQ(Values(enc), Values(plain));
         EXPECT_EQ(Values(enc).front().substr(0, 8), " \xC8\xEC\xFF 2  ");
     }

@@ -3,25 +3,17 @@
 // terminal; the option forms and the parameter errors.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "index/HXDBFNTX.h"
 #include "platform/locale.h"
 #include "testutil/temp_dir.h"
 #include "tool/dump.h"
+#include "tool/dump_run.h"
 
 namespace zarbel {
 namespace {
 
-struct DumpRun {
-    int status;
-    std::string out, err;
-};
-DumpRun Dump(const std::vector<std::string>& args, ConsoleEncoding enc = ConsoleEncoding::Utf8) {
-    std::ostringstream out, err;
-    int status = DumpMain(args, out, err, enc);
-    return {status, out.str(), err.str()};
-}
+using test::Dump;
+using test::DumpRun;
 
 // The same records, plain or under the cipher (the password as CP1251 bytes).
 void Write(const std::string& path, xBaseVersion v, TCryptMethod m, const std::string& password) {
