@@ -21,7 +21,7 @@ void THXDBFCrypt::SetActive(bool v) {
     if (v) {
         if (OnActivateCrypt) OnActivateCrypt(*this);
         switch (CryptMethod_) {
-            case cmXOR:
+            case cmXOR: Context_ = std::make_unique<TGostCrypt>(Password_, TGostCrypt::ksOne, false); break;
             case cmGost: Context_ = std::make_unique<TGostCrypt>(Password_, TGostCrypt::ksOne); break;
             case cmGost1: Context_ = std::make_unique<TGostCrypt>(Password_, TGostCrypt::ksTwo); break;
             case cmCustomer:

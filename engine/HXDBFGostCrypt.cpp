@@ -125,29 +125,44 @@ TGostKey GostKeySchedule2(std::string_view password) {
     return k;
 }
 
-TGostCrypt::TGostCrypt(std::string_view password, TSchedule schedule)
-    : K_(schedule == ksOne ? GostKeySchedule1(password) : GostKeySchedule2(password)), Crc_(Crc32(password)) {}
+TGostCrypt::TGostCrypt(std::string_view password, TSchedule schedule, bool gamma)
+    : K_(schedule == ksOne ? GostKeySchedule1(password) : GostKeySchedule2(password)), Crc_(Crc32(password)) {
+    if (gamma) Gamma_.resize(256 * kGammaBlocks);
+}
+
+TGostBlock TGostCrypt::Gamma(std::uint32_t c, std::size_t i, TGostBlock previous) const {
+    if (i >= kGammaBlocks || Gamma_.empty()) return GostStep(GostE(K_, previous));
+    TGostBlock* row = &Gamma_[c * kGammaBlocks];
+    std::uint8_t& known = Known_[c];
+    while (known <= i) {
+        row[known] = GostStep(GostE(K_, known == 0 ? previous : row[known - 1]));
+        ++known;
+    }
+    return row[i];
+}
 
 void TGostCrypt::Encipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
-    TGostBlock s = GostIV(context);
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        s = GostStep(GostE(K_, s));
+    const std::uint32_t c = context & 0xFF;
+    TGostBlock s = GostIV(c);
+    std::size_t i = 0, n = 0;
+    for (; i + 8 <= size; i += 8, ++n) {
+        s = Gamma(c, n, s);
         TGostBlock b = GostE(K_, Load(data + i));
         Store(data + i, {b.lo ^ s.lo, b.hi ^ s.hi});
     }
-    if (i < size) XorTail(data + i, size - i, GostStep(GostE(K_, s)));
+    if (i < size) XorTail(data + i, size - i, Gamma(c, n, s));
 }
 
 void TGostCrypt::Decipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
-    TGostBlock s = GostIV(context);
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        s = GostStep(GostE(K_, s));
+    const std::uint32_t c = context & 0xFF;
+    TGostBlock s = GostIV(c);
+    std::size_t i = 0, n = 0;
+    for (; i + 8 <= size; i += 8, ++n) {
+        s = Gamma(c, n, s);
         TGostBlock b = Load(data + i);
         Store(data + i, GostD(K_, {b.lo ^ s.lo, b.hi ^ s.hi}));
     }
-    if (i < size) XorTail(data + i, size - i, GostStep(GostE(K_, s)));
+    if (i < size) XorTail(data + i, size - i, Gamma(c, n, s));
 }
 
 void TGostCrypt::Xor(std::uint32_t context, std::uint8_t* data, std::size_t size) const {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace zarbel {
 
@@ -84,7 +85,8 @@ TGostKey GostKeySchedule2(std::string_view password);
 class TGostCrypt {
 public:
     enum TSchedule { ksOne, ksTwo };
-    TGostCrypt(std::string_view password, TSchedule schedule);
+    // gamma: GOST will be used (the gamma store is made); the XOR keystream needs none.
+    TGostCrypt(std::string_view password, TSchedule schedule, bool gamma = true);
 
     const TGostKey& Key() const { return K_; }
     std::uint32_t PasswordCrc() const { return Crc_; }
@@ -101,6 +103,15 @@ public:
 private:
     TGostKey K_{};
     std::uint32_t Crc_ = 0;
+    // The gamma depends only on the key, the context's low byte and the block's place, so the
+    // first kGammaBlocks gammas of each of the 256 starting states are kept once worked out:
+    // a record then costs one block encipherment a block instead of two.
+    static constexpr std::size_t kGammaBlocks = 64;
+    mutable std::vector<TGostBlock> Gamma_;          // 256 x kGammaBlocks (GOST only)
+    mutable std::array<std::uint8_t, 256> Known_{};  // gammas worked out per starting state
+    // The gamma of whole block i (from 0) of context c, given the gamma of block i - 1 (or
+    // the starting state for block 0).
+    TGostBlock Gamma(std::uint32_t c, std::size_t i, TGostBlock previous) const;
 };
 
 }  // namespace zarbel
