@@ -49,32 +49,41 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
     return ~crc;
 }
 
-TGostBlock GostE(const TGostKey& k, TGostBlock x) {
-    std::uint32_t n1 = x.lo, n2 = x.hi;
-    for (int r = 0; r < 3; ++r)
-        for (int i = 0; i < 8; i += 2) {
-            n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
-            n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i + 1)]);
-        }
-    for (int i = 7; i > 0; i -= 2) {
-        n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
-        n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i - 1)]);
+namespace {
+
+// Subkey order of the 32 rounds: E takes K0..K7 three times then K7..K0, D the reverse.
+constexpr std::uint8_t kOrderE[32] = {0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7,
+                                      0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0};
+constexpr std::uint8_t kOrderD[32] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0,
+                                      7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0};
+
+// N blocks through the 32 rounds side by side: the rounds of one block depend on each other,
+// those of different blocks do not, so the processor overlaps them.
+template <std::size_t N>
+void Rounds(const TGostKey& k, const std::uint8_t (&order)[32], TGostBlock* x) {
+    std::uint32_t n1[N], n2[N];
+    for (std::size_t j = 0; j < N; ++j) {
+        n1[j] = x[j].lo;
+        n2[j] = x[j].hi;
     }
-    return {n2, n1};
+    for (std::size_t r = 0; r < 32; r += 2) {
+        const std::uint32_t ka = k[order[r]], kb = k[order[r + 1]];
+        for (std::size_t j = 0; j < N; ++j) n2[j] ^= RoundF(n1[j] + ka);
+        for (std::size_t j = 0; j < N; ++j) n1[j] ^= RoundF(n2[j] + kb);
+    }
+    for (std::size_t j = 0; j < N; ++j) x[j] = {n2[j], n1[j]};  // halves exchanged on output
+}
+
+}  // namespace
+
+TGostBlock GostE(const TGostKey& k, TGostBlock x) {
+    Rounds<1>(k, kOrderE, &x);
+    return x;
 }
 
 TGostBlock GostD(const TGostKey& k, TGostBlock x) {
-    std::uint32_t n1 = x.lo, n2 = x.hi;
-    for (int i = 0; i < 8; i += 2) {
-        n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
-        n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i + 1)]);
-    }
-    for (int r = 0; r < 3; ++r)
-        for (int i = 7; i > 0; i -= 2) {
-            n2 ^= RoundF(n1 + k[static_cast<std::size_t>(i)]);
-            n1 ^= RoundF(n2 + k[static_cast<std::size_t>(i - 1)]);
-        }
-    return {n2, n1};
+    Rounds<1>(k, kOrderD, &x);
+    return x;
 }
 
 TGostBlock GostStep(TGostBlock x) {
@@ -141,26 +150,28 @@ TGostBlock TGostCrypt::Gamma(std::uint32_t c, std::size_t i, TGostBlock previous
     return row[i];
 }
 
-void TGostCrypt::Encipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
+void TGostCrypt::Transform(std::uint32_t context, std::uint8_t* data, std::size_t size, bool encipher) const {
+    constexpr std::size_t kLanes = 4;
     const std::uint32_t c = context & 0xFF;
     TGostBlock s = GostIV(c);
+    TGostBlock b[kLanes], g[kLanes];
+    const auto& order = encipher ? kOrderE : kOrderD;
     std::size_t i = 0, n = 0;
-    for (; i + 8 <= size; i += 8, ++n) {
-        s = Gamma(c, n, s);
-        TGostBlock b = GostE(K_, Load(data + i));
-        Store(data + i, {b.lo ^ s.lo, b.hi ^ s.hi});
-    }
-    if (i < size) XorTail(data + i, size - i, Gamma(c, n, s));
-}
-
-void TGostCrypt::Decipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
-    const std::uint32_t c = context & 0xFF;
-    TGostBlock s = GostIV(c);
-    std::size_t i = 0, n = 0;
-    for (; i + 8 <= size; i += 8, ++n) {
-        s = Gamma(c, n, s);
-        TGostBlock b = Load(data + i);
-        Store(data + i, GostD(K_, {b.lo ^ s.lo, b.hi ^ s.hi}));
+    while (i + 8 <= size) {
+        const std::size_t lanes = (size - i) / 8 >= kLanes ? kLanes : 1;
+        for (std::size_t j = 0; j < lanes; ++j) {
+            s = g[j] = Gamma(c, n + j, s);
+            b[j] = Load(data + i + 8 * j);
+            if (!encipher) b[j] = {b[j].lo ^ g[j].lo, b[j].hi ^ g[j].hi};
+        }
+        if (lanes == kLanes) Rounds<kLanes>(K_, order, b);
+        else Rounds<1>(K_, order, b);
+        for (std::size_t j = 0; j < lanes; ++j) {
+            if (encipher) b[j] = {b[j].lo ^ g[j].lo, b[j].hi ^ g[j].hi};
+            Store(data + i + 8 * j, b[j]);
+        }
+        i += 8 * lanes;
+        n += lanes;
     }
     if (i < size) XorTail(data + i, size - i, Gamma(c, n, s));
 }

@@ -94,8 +94,12 @@ public:
     // GOST: every whole 8-byte block B becomes E(B) xor S, with S stepped on from the
     // context's starting state through E and the gamma step; a tail of 1..7 bytes is xored
     // with the next S. Decipher is the inverse.
-    void Encipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const;
-    void Decipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const;
+    void Encipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
+        Transform(context, data, size, true);
+    }
+    void Decipher(std::uint32_t context, std::uint8_t* data, std::size_t size) const {
+        Transform(context, data, size, false);
+    }
     // XOR keystream (its own inverse): byte j xored with byte j mod 8 of
     // L = (T[c] xor CRC(password), T[c]), L stepped after every eighth byte.
     void Xor(std::uint32_t context, std::uint8_t* data, std::size_t size) const;
@@ -112,6 +116,7 @@ private:
     // The gamma of whole block i (from 0) of context c, given the gamma of block i - 1 (or
     // the starting state for block 0).
     TGostBlock Gamma(std::uint32_t c, std::size_t i, TGostBlock previous) const;
+    void Transform(std::uint32_t context, std::uint8_t* data, std::size_t size, bool encipher) const;
 };
 
 }  // namespace zarbel
