@@ -112,25 +112,19 @@ std::vector<std::string> Values(THXSmartDBF& t) {
     return out;
 }
 
-// The same values through the backward refills and the block around a record.
-void ExpectSameByEveryRoad(THXSmartDBF& plain, THXSmartDBF& enc) {
-    ASSERT_EQ(Values(enc), Values(plain));
-    std::vector<std::string> back, backPlain;
-    for (enc.Last(); !enc.Bof(); enc.Prior()) back.push_back(enc.FieldByName("NAME").AsString() + enc.FieldByName("NOTE").AsString());
-    for (plain.Last(); !plain.Bof(); plain.Prior())
-        backPlain.push_back(plain.FieldByName("NAME").AsString() + plain.FieldByName("NOTE").AsString());
-    EXPECT_EQ(back, backPlain);
-    for (int n : {7, 1, plain.RecordCount()}) {
-        enc.SetRecNo(n);
-        plain.SetRecNo(n);
-        EXPECT_EQ(enc.FieldByName("NOTE").AsString(), plain.FieldByName("NOTE").AsString()) << n;
-        EXPECT_EQ(enc.RecNo(), n);
-        ASSERT_TRUE(enc.ReadRecordDirect(n + 1 > plain.RecordCount() ? 1 : n + 1));
-        ASSERT_TRUE(plain.ReadRecordDirect(n + 1 > plain.RecordCount() ? 1 : n + 1));
-        EXPECT_EQ(enc.FieldByName("NAME").AsString(), plain.FieldByName("NAME").AsString()) << n;
-        enc.ReleaseRecordDirect();
-        plain.ReleaseRecordDirect();
+// What a table shows through every read road: every value forward, the backward refills, the
+// block around a record number and the direct read of a record.
+std::vector<std::string> EveryRoad(THXSmartDBF& t) {
+    std::vector<std::string> out = Values(t);
+    for (t.Last(); !t.Bof(); t.Prior()) out.push_back(t.FieldByName("NAME").AsString() + t.FieldByName("NOTE").AsString());
+    const int count = t.RecordCount();
+    for (int n : {7, 1, count}) {
+        t.SetRecNo(n);
+        out.push_back(std::to_string(t.RecNo()) + t.FieldByName("NOTE").AsString());
+        if (t.ReadRecordDirect(n % count + 1)) out.push_back(t.FieldByName("NAME").AsString());
+        t.ReleaseRecordDirect();
     }
+    return out;
 }
 
 // The enciphered table and memo file are the plain ones with the record images and the memo
@@ -207,7 +201,7 @@ TEST(CryptTableRoundTrip, EveryDialectAndMethodWritesEncipheredImagesAndReadsBac
 
             test::TClipperDBF plain, enc;
             OpenPair(plain, enc, plainPath, encPath, m);
-            ExpectSameByEveryRoad(plain, enc);
+            EXPECT_EQ(EveryRoad(enc), EveryRoad(plain));
             const std::vector<std::string> values = Values(plain);
             EXPECT_EQ(values[1].find("changed") != std::string::npos, true);
             EXPECT_EQ(values[4][0], '*');
