@@ -57,7 +57,7 @@ void THXDBTStream::Save() {
     const TDBFFieldStore* s = Table_->FieldStore(Field_);
     char* buf = Table_->ActiveRecordBuffer();
     if (!s || !buf) return;
-    if (Table_->StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *s, *this, THXMemoFile::smNormal))
+    if (Table_->StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *s, Table_->EntryCopy(*this), THXMemoFile::smNormal))
         Table_->DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field_));
 }
 
@@ -223,7 +223,18 @@ void THXSmartDBF::RewriteBlob(TField* field, TMemoryStream& data) {
     const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
     char* buf = ActiveRecordBuffer();
     if (!st || !buf) return;
-    StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, data, THXMemoFile::smRewrite);
+    StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, EntryCopy(data), THXMemoFile::smRewrite);
+}
+
+TMemoryStream& THXSmartDBF::EntryCopy(TMemoryStream& data) {
+    if (!CryptActive()) return data;
+    BlobCopy_.Clear();
+    const std::int64_t size = data.Size();
+    if (size > 0 && BlobCopy_.Write(data.Memory(), size) != size) {
+        BlobCopy_.Clear();
+        throw Exception("THXSmartDBF: Lob stream save error!");
+    }
+    return BlobCopy_;
 }
 
 void THXSmartDBF::FreeReplacedRuns() {

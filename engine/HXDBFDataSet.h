@@ -21,9 +21,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/HXDBFCollaborators.h"
+#include "engine/HXDBFCrypt.h"
 #include "engine/HXDBFFieldDefs.h"
 #include "engine/HXDBFFlags.h"
 #include "engine/HXDBFFormat.h"
@@ -98,6 +100,20 @@ public:
     void SetWaitBusyRes(int n) { Locks_.SetWaitBusyRes(n); }
     TTableFlag& FoxTableFlag() { return FoxTableFlag_; }
     THXDBFFieldDefs& DBFFieldDefs() { return DBFFieldDefs_; }
+    // The table's own cipher, installed as its cipher collaborator by the constructor. While it
+    // is active, open deactivates and reactivates it (the context is built anew from its
+    // method and password as they are then). SetCrypt copies another crypt onto it.
+    THXDBFCrypt& Crypt() { return Crypt_; }
+    void SetCrypt(const THXDBFCrypt& v) { Crypt_.Assign(v); }
+    // The crypt's four events, read and written through the table.
+    const TOnCrypt& OnEncrypt() const { return Crypt_.OnEncrypt; }
+    void SetOnEncrypt(TOnCrypt v) { Crypt_.OnEncrypt = std::move(v); }
+    const TOnCrypt& OnDecrypt() const { return Crypt_.OnDecrypt; }
+    void SetOnDecrypt(TOnCrypt v) { Crypt_.OnDecrypt = std::move(v); }
+    const TCryptNotifyEvent& OnCryptActivate() const { return Crypt_.OnActivateCrypt; }
+    void SetOnCryptActivate(TCryptNotifyEvent v) { Crypt_.OnActivateCrypt = std::move(v); }
+    const TCryptNotifyEvent& OnCryptDeActivate() const { return Crypt_.OnDeactivateCrypt; }
+    void SetOnCryptDeActivate(TCryptNotifyEvent v) { Crypt_.OnDeactivateCrypt = std::move(v); }
     bool CreateNow() const { return CreateNow_; }
     // Writing true runs CreateTable (HXDBFCreate.cpp); the value is stored afterwards.
     void SetCreateNow(bool v);
@@ -135,7 +151,8 @@ public:
     TEnv& Env() const { return *Env_; }
     void SetEnv(TEnv& env);
 
-    // ---- Collaborators: set while closed; the table does not own them ----
+    // ---- Collaborators: set while closed; the table does not own them (the cipher is the
+    // table's Crypt until another is set) ----
     TDBFIndexOrder* IndexOrder() const { return Index_; }
     void SetIndexOrder(TDBFIndexOrder* v) { Index_ = v; }
     TDBFRecordFilter* RecordFilter() const { return RecordFilter_; }
@@ -152,6 +169,14 @@ public:
     int ReadBlockForward();
     int ReadBlockBackward();
     void ReadBlockAround(int n);
+    // Index pages on their way to / from the index file, in place, with the page's file
+    // offset as context (nothing happens while the cipher is off).
+    void EncipherIndexPage(std::uint32_t offset, void* page, std::size_t size) {
+        if (CryptActive()) Cipher_->Encipher(offset, page, size);
+    }
+    void DecipherIndexPage(std::uint32_t offset, void* page, std::size_t size) {
+        if (CryptActive()) Cipher_->Decipher(offset, page, size);
+    }
     // Sets ("*") or clears (" ") the deletion flag of the active record and writes it through.
     void MarkDeleted(bool flag);
     // OEM <-> ANSI of a zero-terminated text / a counted byte range when OEM is set.
@@ -249,6 +274,9 @@ protected:
     // memo file is not open is to be cleared (nothing changes).
     bool StoreBlob(std::uint8_t* rec, const TDBFFieldStore& st, TMemoryStream& data, THXMemoFile::TSaveMode mode,
                    bool translate = true);
+    // The stream to save for a caller's stream: the stream itself, or with the cipher on a
+    // copy of it (the entry is enciphered in place, and a caller's stream must stay plain).
+    TMemoryStream& EntryCopy(TMemoryStream& data);
     // ---- Memo layer hooks (HXDBFMemo.cpp) ----
     void OpenMemoFile();
     void CloseMemoFile();
@@ -348,9 +376,10 @@ private:
 
     TEnv* Env_ = &TEnv::Default();
     // collaborators
+    THXDBFCrypt Crypt_{this};
     TDBFIndexOrder* Index_ = nullptr;
     TDBFRecordFilter* RecordFilter_ = nullptr;
-    TDBFCipher* Cipher_ = nullptr;
+    TDBFCipher* Cipher_ = &Crypt_;
     TDBFReadBlock Block_{*this};
 
     // properties
@@ -400,6 +429,7 @@ private:
     bool Packing_ = false;
     std::string PendingBlobError_;
     TMemoryStream BlobText_;  // GetBlobText / SetBlobText: the value, capacity kept
+    TMemoryStream BlobCopy_;  // EntryCopy: a caller's value to encipher, capacity kept
     // dBase IV layout: the runs an edit replaced or wrote. When the edit ends (post or cancel)
     // every one of them that the record in the file does not reference is freed, so a
     // cancelled edit keeps its old value and leaves no dead runs behind.

@@ -23,6 +23,12 @@ THXSmartDBF::~THXSmartDBF() {
     FreeTableBuffers();
     CloseMemoFile();
     TableFile_.Close();
+    // The crypt goes inactive while the whole table still exists (its deactivation handler may
+    // look at the table); what the handler raises cannot leave a destructor.
+    try {
+        Crypt_.SetActive(false);
+    } catch (...) {
+    }
 }
 
 void THXSmartDBF::SetDbfVersion(xBaseVersion v) {
@@ -121,6 +127,12 @@ void THXSmartDBF::InternalOpen() {
             TField& f = Fields()[i];
             const TDBFFieldStore* s = FieldStore(&f);
             f.SetTag(s ? reinterpret_cast<std::intptr_t>(s->Def) : 0);
+        }
+        // An active crypt builds its context anew from its method and password as they are
+        // now (they may have changed since it was activated).
+        if (Crypt_.Active()) {
+            Crypt_.SetActive(false);
+            Crypt_.SetActive(true);
         }
         // indexes
         if (!Creating_ && Index_) Index_->Open(*this);

@@ -1,8 +1,8 @@
 // libFuzzer target for the open-and-read road: the input becomes a table file (and, after a
 // split marker, its memo file); the table is opened and every field of every record is read,
-// as JSON values and as texts, through zarbel-dump's own code. The engine may refuse the input
-// with zarbel::Exception; anything else (a crash, a sanitizer report, another exception) is a
-// finding.
+// as JSON values and as texts, through zarbel-dump's own code, and once more as an enciphered
+// table. The engine may refuse the input with zarbel::Exception; anything else (a crash, a
+// sanitizer report, another exception) is a finding.
 //
 // Input layout: table bytes, optionally followed by "\nMEMO\n" and the memo file's bytes (written
 // both as .dbt and .fpt, so either memo dialect finds it).
@@ -70,10 +70,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     NullBuffer nb;
     std::ostream out(&nb);
-    for (bool json : {true, false}) {
+    // JSON, plain text, and JSON read through a cipher (every record and memo entry deciphered
+    // before it is parsed: GOST or XOR by the input's length)
+    for (int pass = 0; pass < 3; ++pass) {
+        const bool json = pass != 1;
         zarbel::TDumpOptions o;
         o.Json = json;
         o.CodePage = json ? zarbel::TDumpCodePage::Auto : zarbel::TDumpCodePage::Oem;
+        if (pass == 2) {
+            o.Cipher = size % 2 ? zarbel::cmGost : zarbel::cmXOR;
+            o.Password = "fuzz";
+        }
         try {
             zarbel::DumpTable(base + ".dbf", o, out);
         } catch (const zarbel::Exception&) {

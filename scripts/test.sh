@@ -2,7 +2,7 @@
 # Builds everything twice (optimised, and with AddressSanitizer + UBSan) and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh cmake g++ make libgtest-dev libgmock-dev python3 python3-dbfread python3-dbf
+bash scripts/deps.sh cmake g++ make libgtest-dev libgmock-dev python3 python3-dbfread python3-dbf libgcrypt20-dev
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -421,6 +421,11 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     THXDBFNTX t;
     t.SetDBFFileName(fileName);
     t.SetOEM(oem);
+    if (options.Cipher != cmNone) {
+        t.Crypt().SetCryptMethod(options.Cipher);
+        t.Crypt().SetPassword(options.Password);
+        t.Crypt().SetActive(true);
+    }
     t.SetBufferSize(kDumpBufferSize);
     t.AccessMode().SetAccessMode(0);  // reading only: a shared lock, beside any other reader
     t.Open();
@@ -507,29 +512,68 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     options.Encoding = encoding;
     std::vector<std::string> tables;
     bool optionsEnd = false;
-    for (const std::string& a : args) {
+    bool bad = false;
+    bool havePassword = false;
+    for (std::size_t i = 0; i < args.size() && !bad; ++i) {
+        const std::string& a = args[i];
         if (!optionsEnd && !a.empty() && a[0] == '-') {
+            // --cipher and --password take a value: "--opt VALUE" or "--opt=VALUE"
+            const std::size_t eq = a.find('=');
+            const std::string name = a.substr(0, eq);
+            std::string value;
+            if (name == "--cipher" || name == "--password") {
+                if (eq != std::string::npos) {
+                    value = a.substr(eq + 1);
+                } else if (i + 1 < args.size()) {
+                    value = args[++i];
+                } else {
+                    err << "zarbel-dump: " << name << " needs a value\n";
+                    bad = true;
+                    break;
+                }
+            }
             std::string up = AnsiUpperCase(a);
             if (up == "-OEM") options.CodePage = TDumpCodePage::Oem;
             else if (up == "-WIN") options.CodePage = TDumpCodePage::Win;
             else if (a == "--json") options.Json = true;
             else if (a == "--") optionsEnd = true;
-            else {
+            else if (name == "--cipher") {
+                const std::string v = AnsiUpperCase(value);
+                options.Cipher = v == "XOR" ? cmXOR : v == "GOST" ? cmGost : v == "GOST1" ? cmGost1 : cmNone;
+                if (options.Cipher == cmNone) {
+                    err << "zarbel-dump: unknown cipher " << NameForConsole(value, encoding) << " (xor, gost or gost1)\n";
+                    bad = true;
+                }
+            } else if (name == "--password") {
+                // the key is made from the password's CP1251 bytes, as where the table was written
+                options.Password = encoding == ConsoleEncoding::Utf8 ? FileNameToAnsi(value) : OemToAnsi(value);
+                havePassword = true;
+            } else {
                 err << "zarbel-dump: unknown option " << NameForConsole(a, encoding) << "\n";
-                tables.clear();
-                break;
+                bad = true;
             }
         } else {
             tables.push_back(a);
         }
     }
-    if (tables.empty()) {
+    if (!bad && options.Cipher != cmNone && !havePassword) {
+        err << "zarbel-dump: --cipher needs --password\n";
+        bad = true;
+    }
+    if (!bad && options.Cipher == cmNone && havePassword) {
+        err << "zarbel-dump: --password needs --cipher\n";
+        bad = true;
+    }
+    if (bad || tables.empty()) {
         err << "Usage: zarbel-dump [-oem|-win] [--json] TABLE...\n"
                "Shows each table's dialect, structure and records as the engine reads them.\n"
                "  -oem    the table text is OEM (CP866)\n"
                "  -win    the table text is ANSI (CP1251)\n"
                "          (neither: each table's code page byte decides; ANSI when it says nothing)\n"
-               "  --json  one JSON document (UTF-8) per table instead of plain text\n";
+               "  --json  one JSON document (UTF-8) per table instead of plain text\n"
+               "  --cipher xor|gost|gost1 --password TEXT\n"
+               "          the table is enciphered with this method and password\n"
+               "          (also --cipher=NAME --password=TEXT)\n";
         return 2;
     }
     int status = 0;

@@ -3,18 +3,23 @@
 // table. The program's logic lives here so that it can be run in-process; dump_main.cpp only
 // passes the command line and the standard streams.
 //
-//   zarbel-dump [-oem|-win] [--json] TABLE...
+//   zarbel-dump [-oem|-win] [--json] [--cipher xor|gost|gost1 --password TEXT] TABLE...
 //
 // Code page of the table text: -oem reads it as OEM (CP866, the table's OEM property set),
 // -win as ANSI (CP1251). Without either, each table decides for itself: OEM when its code page
 // byte says CP866 (0x26 or 0x65) or its dBase 7 language driver name carries "866", ANSI
 // otherwise.
+//
+// --cipher and --password read an enciphered table (both needed; "--opt VALUE" or
+// "--opt=VALUE"). The password is converted from the terminal's encoding to CP1251 first, so a
+// Cyrillic password gives the key it gave where the table was written.
 #pragma once
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "engine/HXDBFCrypt.h"
 #include "platform/console.h"
 
 namespace zarbel {
@@ -26,6 +31,9 @@ struct TDumpOptions {
     bool Json = false;
     // Encoding of the plain text output and of messages (JSON is always UTF-8).
     ConsoleEncoding Encoding = ConsoleEncoding::Utf8;
+    // The table's cipher (cmNone: read as plain) and its password (CP1251 bytes).
+    TCryptMethod Cipher = cmNone;
+    std::string Password;
 };
 
 // Whether the table's text is OEM when the code page is left to the table: decided from the

@@ -9,6 +9,7 @@
 #include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "tool/dump.h"
+#include "tool/dump_run.h"
 
 namespace zarbel {
 namespace {
@@ -27,15 +28,8 @@ std::string DoubleBytes(double d) {
     return LE64(u);
 }
 
-struct DumpRun {
-    int status;
-    std::string out, err;
-};
-DumpRun Dump(const std::vector<std::string>& args, ConsoleEncoding enc = ConsoleEncoding::Utf8) {
-    std::ostringstream out, err;
-    int status = DumpMain(args, out, err, enc);
-    return {status, out.str(), err.str()};
-}
+using test::Dump;
+using test::DumpRun;
 
 // A Visual FoxPro table with one field of each kind the JSON form distinguishes.
 std::string VfpTable() {
