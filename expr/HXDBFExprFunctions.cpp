@@ -120,10 +120,30 @@ void EvalStr(THXDBFExprParser& p, TDBFExprNode& n) {
     s.append(buf, k);
 }
 
+// ---- Aggregates: recognised, typed and scoped; they give no value ----
+
+void EvalAggregate(THXDBFExprParser&, TDBFExprNode& n) { n.Value.SetNull(); }
+
+void ShapeAggregate(TDBFExprNode& n) {
+    if (!n.Args.empty() && n.Args[0]->DataType == n.DataType) {
+        n.DataSize = n.Args[0]->DataSize;
+        n.Width = n.Args[0]->Width;
+        n.Decimals = n.Args[0]->Decimals;
+    } else {
+        n.DataSize = n.Width = 10;
+        n.Decimals = 0;
+    }
+}
+
 const TExprFunction kFunctions[] = {
     {"UPPER", 1, 1, ftString, false, false, ShapeOfArg, EvalUpper},
     {"DTOS", 1, 1, ftString, false, false, ShapeFixed8, EvalDtos},
     {"STR", 1, 3, ftString, false, false, ShapeStr, EvalStr},
+    {"SUM", 1, 1, ftFloat, true, false, ShapeAggregate, EvalAggregate},
+    {"MIN", 1, 1, ftUnknown, true, false, ShapeAggregate, EvalAggregate},
+    {"MAX", 1, 1, ftUnknown, true, false, ShapeAggregate, EvalAggregate},
+    {"AVG", 1, 1, ftFloat, true, false, ShapeAggregate, EvalAggregate},
+    {"COUNT", 1, 1, ftInteger, true, false, ShapeAggregate, EvalAggregate},
 };
 
 }  // namespace
