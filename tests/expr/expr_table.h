@@ -48,7 +48,7 @@ private:
 // The rows most tests use.
 inline std::vector<std::vector<std::string>> People() {
     return {
-        {"SMITH", "Moscow", "25", "3.50", "20240131", "T", "-9223372036854775807"},
+        {"SMITH", "Moscow", "25", "3.50", "20240131", "T", "-999999999999999999"},
         {"SMITHSON", "Paris", "31", "-3.50", "19991231", "F", "42"},
         {"", "", "", "", "", "", ""},
         {"Jones", "Berlin", "20", "123.4", "20000229", "T", "1234567890123"},
