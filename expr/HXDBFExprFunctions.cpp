@@ -42,9 +42,9 @@ int LengthArg(THXDBFExprParser& p, TDBFExprNode& n, std::size_t i, const char* f
     return v < 0 ? 0 : static_cast<int>(v);
 }
 
-// The pad character repeated count times (none for unpadded values).
+// The pad character repeated count times.
 void Pads(THXDBFExprParser& p, TExprValue& out, int count) {
-    out.Str().assign(p.Unpadded() ? 0u : static_cast<std::size_t>(std::max(count, 0)), p.Pad());
+    out.Str().assign(static_cast<std::size_t>(std::max(count, 0)), p.Pad());
 }
 
 // The text of argument i into out's text (out is not an argument's value).
@@ -107,7 +107,7 @@ void EvalStr(THXDBFExprParser& p, TDBFExprNode& n) {
     const int dec = n.Args.size() > 2 ? static_cast<int>(std::clamp<long long>(IntArg(p, n, 2), 0, 30))
                                       : std::clamp(arg.Decimals, 0, 30);
     n.DataSize = n.Width = len;
-    if (v.IsNull()) return Pads(p, n.Value, arg.Width);
+    if (v.IsNull()) return Pads(p, n.Value, p.Unpadded() ? 0 : arg.Width);
     const double d = v.AsDouble();
     char buf[kNumTextMax];
     std::size_t k = std::isfinite(d) && std::fabs(d) < 1e30 ? FormatFloatFixed(d, dec, '.', buf) : kNumTextMax + 1;
