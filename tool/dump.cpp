@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "expr/HXDBFExprParser.h"
 #include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "platform/exception.h"
@@ -383,6 +384,45 @@ void TextHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool 
 
 }  // namespace
 
+// --key: the expression compiled for the table (as an index compiles its key) and the key of
+// each record, as the index would store it.
+class TDumpKey {
+public:
+    // A compile failure raises TDumpKey::Error with the engine's message.
+    struct Error : Exception {
+        using Exception::Exception;
+    };
+    TDumpKey(THXDBFNTX& t, const std::string& text) : T_(t), P_(&t) {
+        if (text.empty()) return;
+        P_.SetIndexMode(true);
+        try {
+            P_.Compile(text, 0, poExtendedSyntax);
+        } catch (const Exception& e) {
+            throw Error(e.Message());
+        }
+        On_ = true;
+    }
+    bool On() const { return On_; }
+    int Width() const { return P_.KeyWidth(); }
+    // The key of the active record in the table's own code page; false (message in key) when it
+    // cannot be made.
+    bool Make(std::string& key) {
+        try {
+            key = P_.EvaluateKey();
+        } catch (const Exception& e) {
+            key = e.Message();
+            return false;
+        }
+        if (T_.OEM()) T_.TranslateBuffer(key.data(), key.data(), static_cast<int>(key.size()), true);
+        return true;
+    }
+
+private:
+    THXDBFNTX& T_;
+    THXDBFExprParser P_;
+    bool On_ = false;
+};
+
 bool DumpTableIsOem(const std::string& fileName) {
     THandle h = FileOpen(fileName, faRead, TShareLock::None);
     if (h == kInvalidHandle) return false;
@@ -417,16 +457,19 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     t.SetOEM(oem);
     t.SetBufferSize(kDumpBufferSize);
     t.Open();
+    TDumpKey key(t, options.Key);
 
     const std::vector<TDumpColumn> cols = Columns(t);
     const std::vector<std::string> labels = options.Json ? std::vector<std::string>() : TextLabels(cols, options.Encoding);
     std::string o;
-    if (options.Json) JsonHeader(o, fileName, t, oem, cols);
-    else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
+    if (options.Json) {
+        JsonHeader(o, fileName, t, oem, cols);
+        if (key.On()) o.insert(o.rfind(",\n\"records\":["), ",\"key_width\":" + std::to_string(key.Width()));
+    } else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
     out << o;
 
     int errors = 0;
-    std::string value;
+    std::string value, keyText;
     // One value, or the failure to read it, appended to o.
     auto put = [&](std::string& o, const TDumpColumn& c) {
         value.clear();
@@ -472,7 +515,16 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 firstValue = false;
                 put(o, c);
             }
-            o += "]}";
+            o += "]";
+            if (key.On()) {
+                if (key.Make(keyText)) {
+                    o += ",\"key_hex\":\"" + Hex(keyText) + "\"";
+                } else {
+                    o += ",\"key_hex\":null,\"key_error\":";
+                    JsonString(o, NameToUtf8(keyText));
+                }
+            }
+            o += "}";
         } else {
             if (first) o += "Records:\n";
             o += "Record " + std::to_string(t.RecNo());
@@ -483,6 +535,14 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 o += "  " + labels[n] + " = ";
                 put(o, cols[n]);
                 o += "\n";
+            }
+            if (key.On()) {
+                const bool made = key.Make(keyText);
+                // the key as text: back to ANSI for the console when the table is OEM
+                if (made && t.OEM()) t.TranslateBuffer(keyText.data(), keyText.data(), static_cast<int>(keyText.size()), false);
+                o += made ? "  key = " + AnsiForConsole(keyText, options.Encoding) + "\n"
+                          : "  key = (error: " + NameForConsole(keyText, options.Encoding) + ")\n";
+                if (!made) ++errors;
             }
         }
         first = false;
@@ -500,12 +560,19 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     options.Encoding = encoding;
     std::vector<std::string> tables;
     bool optionsEnd = false;
+    bool keyNext = false;  // the argument after --key is its expression
     for (const std::string& a : args) {
-        if (!optionsEnd && !a.empty() && a[0] == '-') {
+        if (keyNext) {
+            options.Key = a;
+            keyNext = false;
+        } else if (!optionsEnd && a.rfind("--key=", 0) == 0) {
+            options.Key = a.substr(6);
+        } else if (!optionsEnd && !a.empty() && a[0] == '-') {
             std::string up = AnsiUpperCase(a);
             if (up == "-OEM") options.CodePage = TDumpCodePage::Oem;
             else if (up == "-WIN") options.CodePage = TDumpCodePage::Win;
             else if (a == "--json") options.Json = true;
+            else if (a == "--key") keyNext = true;
             else if (a == "--") optionsEnd = true;
             else {
                 err << "zarbel-dump: unknown option " << NameForConsole(a, encoding) << "\n";
@@ -516,27 +583,33 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
             tables.push_back(a);
         }
     }
-    if (tables.empty()) {
-        err << "Usage: zarbel-dump [-oem|-win] [--json] TABLE...\n"
+    if (tables.empty() || keyNext) {
+        err << "Usage: zarbel-dump [-oem|-win] [--json] [--key EXPR] TABLE...\n"
                "Shows each table's dialect, structure and records as the engine reads them.\n"
                "  -oem    the table text is OEM (CP866)\n"
                "  -win    the table text is ANSI (CP1251)\n"
                "          (neither: each table's code page byte decides; ANSI when it says nothing)\n"
-               "  --json  one JSON document (UTF-8) per table instead of plain text\n";
+               "  --json  one JSON document (UTF-8) per table instead of plain text\n"
+               "  --key EXPR, --key=EXPR\n"
+               "          under each record the key an index on EXPR would hold\n";
         return 2;
     }
     int status = 0;
     for (const std::string& name : tables) {
         try {
-            if (DumpTable(name, options, out, &err) > 0) status = 1;
+            if (DumpTable(name, options, out, &err) > 0) status = std::max(status, 1);
+        } catch (const TDumpKey::Error& e) {
+            out.flush();
+            err << NameForConsole(name, encoding) << ": " << NameForConsole(e.Message(), encoding) << "\n";
+            status = 2;
         } catch (const Exception& e) {
             out.flush();
             err << NameForConsole(e.Message(), encoding) << "\n";
-            status = 1;
+            status = std::max(status, 1);
         } catch (const std::exception& e) {
             out.flush();
             err << "zarbel-dump: " << NameForConsole(name, encoding) << ": " << e.what() << "\n";
-            status = 1;
+            status = std::max(status, 1);
         }
     }
     out.flush();
