@@ -584,7 +584,7 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
         }
     }
     if (tables.empty() || keyNext) {
-        err << "Usage: zarbel-dump [-oem|-win] [--json] [--key EXPR] TABLE...\n"
+        err << "Usage: zarbel-dump [-oem|-win] [--json] TABLE...\n"
                "Shows each table's dialect, structure and records as the engine reads them.\n"
                "  -oem    the table text is OEM (CP866)\n"
                "  -win    the table text is ANSI (CP1251)\n"
