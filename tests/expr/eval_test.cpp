@@ -148,3 +148,35 @@ TEST(ExprEval, RecordFilterInterfaceOfTheTable) {
     EXPECT_EQ(Message([&] { f.Compile("AGE + 1 > 2"); }), "Arithmetic in filter expressions not supported");
     EXPECT_EQ(Message([&] { f.Compile("NAME"); }), "Incorrectly formed filter expression");
 }
+
+TEST(ExprEval, TheTableWalksOnlyTheRecordsItsFilterAccepts) {
+    test::TExprTable t(test::People());
+    THXDBFExprParser p(&t.T);
+    t.T.Close();
+    t.T.SetRecordFilter(&p.FilterExpr());
+    t.T.SetFilter("AGE > 20 .AND. NAME <> 'SMITHSON'");
+    t.T.SetFiltered(true);
+    t.T.Open();
+    std::string names;
+    for (t.T.First(); !t.T.Eof(); t.T.Next()) names += t.T.FieldByName("NAME").AsString() + ";";
+    EXPECT_EQ(names, "SMITH               ;");
+    t.T.SetFilterOptions(foCaseInsensitive);
+    t.T.SetFilter("name = 'jo*' OR name = 'smithson'");
+    t.T.SetFiltered(true);  // compiled again on the open table
+    names.clear();
+    for (t.T.First(); !t.T.Eof(); t.T.Next()) names += t.T.FieldByName("NAME").AsString() + ";";
+    EXPECT_EQ(names, "SMITHSON            ;Jones               ;");
+    t.T.Close();
+    t.T.SetRecordFilter(nullptr);
+}
+
+TEST(ExprEval, TrueAndFalseTextsAreTheParsersOwn) {
+    test::TExprTable t(test::People());
+    THXDBFExprParser p(&t.T);
+    p.SetTrueText("Ja");
+    p.SetFalseText("Nein");
+    p.Compile("MARRIED = ja OR MARRIED = NEIN", 0, 0);
+    t.Go(2);
+    EXPECT_TRUE(p.EvaluateBoolean());
+    EXPECT_EQ(Message([&] { p.Compile("MARRIED = True", 0, 0); }), "Field 'True' not found");
+}
