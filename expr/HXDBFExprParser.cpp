@@ -494,7 +494,9 @@ private:
         const int argc = static_cast<int>(n.Args.size());
         if (argc == 0 && !countStar && std::string_view(f.Name) != "GETDATE") TypeMismatch();
         if (!countStar && (argc < f.MinArgs || argc > f.MaxArgs))
-            ExprExecuteError(std::string("Incorrect number of arguments in ") + f.Name + " call.");
+            // SUBSTRING shares SUBSTR's message
+            ExprExecuteError(std::string("Incorrect number of arguments in ") +
+                             (std::string_view(f.Name) == "SUBSTRING" ? "SUBSTR" : f.Name) + " call.");
         n.DataType = f.Type == ftUnknown ? (argc ? n.Args[0]->DataType : ftUnknown) : f.Type;
         if (f.Aggregate) n.Scope = esAggregate;
         else if (f.ConstantScope) n.Scope = esConstant;
