@@ -552,17 +552,12 @@ const std::string& THXDBFExprParser::EvaluateKeyForValues(std::string_view field
                                                          char pad, bool padStrings) {
     GivenCount_ = 0;
     int i = 0;
-    std::size_t b = 0;
-    while (b <= fieldNames.size()) {
-        std::size_t e = fieldNames.find(';', b);
-        if (e == std::string_view::npos) e = fieldNames.size();
-        std::string_view name = fieldNames.substr(b, e - b);
-        while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-        b = e + 1;
-        if (name.empty()) continue;
+    ForEachFieldName(fieldNames, [&](std::string_view name) {
         TField* f = DataSet_ ? DataSet_->FindField(name) : nullptr;
-        if (!f) throw Exception("Field '" + std::string(name) + "' not found");
+        if (!f) {
+            GivenCount_ = 0;
+            throw Exception("Field '" + std::string(name) + "' not found");
+        }
         if (static_cast<std::size_t>(GivenCount_) >= Given_.size()) Given_.emplace_back();
         TGiven& g = Given_[static_cast<std::size_t>(GivenCount_++)];
         g.Field = f;
@@ -572,7 +567,7 @@ const std::string& THXDBFExprParser::EvaluateKeyForValues(std::string_view field
             g.Value.Assign(i == 0 ? values : TVariant::Null());
         }
         ++i;
-    }
+    });
     GivenPad_ = padStrings;
     Unpadded_ = !padStrings;
     struct TRestore {

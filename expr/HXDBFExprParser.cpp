@@ -744,16 +744,7 @@ void THXDBFExprParser::CollectFields(const TDBFExprNode* n, std::vector<const TD
 
 int THXDBFExprParser::FieldUseCount(std::string_view fieldList) const {
     std::vector<std::string> names;
-    std::size_t b = 0;
-    while (b <= fieldList.size()) {
-        std::size_t e = fieldList.find(';', b);
-        if (e == std::string_view::npos) e = fieldList.size();
-        std::string name = Upper(fieldList.substr(b, e - b));
-        name.erase(0, name.find_first_not_of(' '));
-        name.erase(name.find_last_not_of(' ') + 1);
-        if (!name.empty()) names.push_back(std::move(name));
-        b = e + 1;
-    }
+    ForEachFieldName(fieldList, [&](std::string_view name) { names.push_back(Upper(name)); });
     std::vector<const TDBFExprNode*> refs;
     CollectFields(Root_, refs);
     int count = 0;

@@ -5,26 +5,19 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "engine/HXDBFDataSet.h"
 #include "expr/HXDBFExprParser.h"
+#include "testutil/corpus.h"
 
 using namespace zarbel;
 namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kCorpus = fs::path(ZARBEL_SOURCE_DIR) / ".." / "shared" / "corpus";
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+const fs::path kCorpus = testutil::CorpusDir();
+using testutil::Slurp;
 
 std::string Hex(const std::string& s) {
     std::string h;

@@ -6,13 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "expr/HXDBFExprFunctions.h"
 #include "expr/expr_table.h"
 #include "platform/numtext.h"
+#include "testutil/corpus.h"
 #include "testutil/platform_helpers.h"
 
 using namespace zarbel;
@@ -217,12 +216,10 @@ TEST(ExprFunctions, ArgumentCountsBoundsAndMessages) {
 
 TEST(ExprFunctions, KeysOfCommonIndexExpressionsOverARealTable) {
     namespace fs = std::filesystem;
-    const fs::path corpus = fs::path(ZARBEL_SOURCE_DIR) / ".." / "shared" / "corpus";
+    const fs::path corpus = testutil::CorpusDir();
     const fs::path json = corpus / "expected" / "harbour" / "test.dbf.json";
     if (!fs::exists(json)) GTEST_SKIP() << "corpus not found at " << corpus;
-    std::stringstream ss;
-    ss << std::ifstream(json).rdbuf();
-    const std::string text = ss.str();
+    const std::string text = testutil::Slurp(json);
     const std::string records = text.substr(text.find("\"records\""));
     // The independent reader's values, one record object after another.
     struct TRow {
