@@ -594,16 +594,7 @@ bool TDataSet::FindRecord(bool, bool) { return false; }
 
 TVariant TDataSet::GetFieldValues(std::string_view fieldNames) const {
     std::vector<TVariant> values;
-    std::size_t start = 0;
-    while (start <= fieldNames.size()) {
-        std::size_t end = fieldNames.find(';', start);
-        if (end == std::string_view::npos) end = fieldNames.size();
-        std::string_view name = fieldNames.substr(start, end - start);
-        while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-        if (!name.empty()) values.push_back(FieldByName(name).AsVariant());
-        start = end + 1;
-    }
+    ForEachFieldName(fieldNames, [&](std::string_view name) { values.push_back(FieldByName(name).AsVariant()); });
     if (values.size() == 1) return values[0];
     return TVariant(std::move(values));
 }

@@ -59,6 +59,22 @@ enum : unsigned { foCaseInsensitive = 1, foNoPartialCompare = 2 };
 // Locate options (bit set).
 enum : unsigned { loCaseInsensitive = 1, loPartialKey = 2 };
 
+// Calls f(name) for each name of a ";"-separated field list, blanks around it removed and empty
+// names left out.
+template <class F>
+void ForEachFieldName(std::string_view list, F&& f) {
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(';', start);
+        if (end == std::string_view::npos) end = list.size();
+        std::string_view name = list.substr(start, end - start);
+        while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+        while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+        if (!name.empty()) f(name);
+        start = end + 1;
+    }
+}
+
 // A bookmark: the engine's bookmark bytes (BookmarkSize of them).
 using TBookmark = std::string;
 

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "expr/HXDBFExprParser.h"
 #include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
 #include "platform/exception.h"
@@ -389,6 +390,45 @@ void TextHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool 
 
 }  // namespace
 
+// --key: the expression compiled for the table (as an index compiles its key) and the key of
+// each record, as the index would store it.
+class TDumpKey {
+public:
+    // A compile failure raises TDumpKey::Error with the engine's message.
+    struct Error : Exception {
+        using Exception::Exception;
+    };
+    TDumpKey(THXDBFNTX& t, const std::string& text) : T_(t), P_(&t) {
+        if (text.empty()) return;
+        P_.SetIndexMode(true);
+        try {
+            P_.Compile(text, 0, poExtendedSyntax);
+        } catch (const Exception& e) {
+            throw Error(e.Message());
+        }
+        On_ = true;
+    }
+    bool On() const { return On_; }
+    int Width() const { return P_.KeyWidth(); }
+    // The key of the active record in the table's own code page; false (message in key) when it
+    // cannot be made.
+    bool Make(std::string& key) {
+        try {
+            key = P_.EvaluateKey();
+        } catch (const Exception& e) {
+            key = e.Message();
+            return false;
+        }
+        if (T_.OEM()) T_.TranslateBuffer(key.data(), key.data(), static_cast<int>(key.size()), true);
+        return true;
+    }
+
+private:
+    THXDBFNTX& T_;
+    THXDBFExprParser P_;
+    bool On_ = false;
+};
+
 bool DumpTableIsOem(const std::string& fileName) {
     TEnv& env = TEnv::Default();
     TEnvHandle h(env, env.Open(fileName, faRead, TShareLock::None));
@@ -429,16 +469,19 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     t.SetBufferSize(kDumpBufferSize);
     t.AccessMode().SetAccessMode(0);  // reading only: a shared lock, beside any other reader
     t.Open();
+    TDumpKey key(t, options.Key);
 
     const std::vector<TDumpColumn> cols = Columns(t);
     const std::vector<std::string> labels = options.Json ? std::vector<std::string>() : TextLabels(cols, options.Encoding, oem);
     std::string o;
-    if (options.Json) JsonHeader(o, fileName, t, oem, cols);
-    else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
+    if (options.Json) {
+        JsonHeader(o, fileName, t, oem, cols);
+        if (key.On()) o.insert(o.rfind(",\n\"records\":["), ",\"key_width\":" + std::to_string(key.Width()));
+    } else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
     out << o;
 
     int errors = 0;
-    std::string value;
+    std::string value, keyText;
     // One value, or the failure to read it, appended to o.
     auto put = [&](std::string& o, const TDumpColumn& c) {
         value.clear();
@@ -484,7 +527,16 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 firstValue = false;
                 put(o, c);
             }
-            o += "]}";
+            o += "]";
+            if (key.On()) {
+                if (key.Make(keyText)) {
+                    o += ",\"key_hex\":\"" + Hex(keyText) + "\"";
+                } else {
+                    o += ",\"key_hex\":null,\"key_error\":";
+                    JsonString(o, NameToUtf8(keyText));
+                }
+            }
+            o += "}";
         } else {
             if (first) o += "Records:\n";
             o += "Record " + std::to_string(t.RecNo());
@@ -495,6 +547,14 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 o += "  " + labels[n] + " = ";
                 put(o, cols[n]);
                 o += "\n";
+            }
+            if (key.On()) {
+                const bool made = key.Make(keyText);
+                // the key as text: back to ANSI for the console when the table is OEM
+                if (made && t.OEM()) t.TranslateBuffer(keyText.data(), keyText.data(), static_cast<int>(keyText.size()), false);
+                o += made ? "  key = " + AnsiForConsole(keyText, options.Encoding) + "\n"
+                          : "  key = (error: " + NameForConsole(keyText, options.Encoding) + ")\n";
+                if (!made) ++errors;
             }
         }
         first = false;
@@ -517,11 +577,11 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (std::size_t i = 0; i < args.size() && !bad; ++i) {
         const std::string& a = args[i];
         if (!optionsEnd && !a.empty() && a[0] == '-') {
-            // --cipher and --password take a value: "--opt VALUE" or "--opt=VALUE"
+            // --key, --cipher and --password take a value: "--opt VALUE" or "--opt=VALUE"
             const std::size_t eq = a.find('=');
             const std::string name = a.substr(0, eq);
             std::string value;
-            if (name == "--cipher" || name == "--password") {
+            if (name == "--key" || name == "--cipher" || name == "--password") {
                 if (eq != std::string::npos) {
                     value = a.substr(eq + 1);
                 } else if (i + 1 < args.size()) {
@@ -537,6 +597,7 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
             else if (up == "-WIN") options.CodePage = TDumpCodePage::Win;
             else if (a == "--json") options.Json = true;
             else if (a == "--") optionsEnd = true;
+            else if (name == "--key") options.Key = value;
             else if (name == "--cipher") {
                 const std::string v = AnsiUpperCase(value);
                 options.Cipher = v == "XOR" ? cmXOR : v == "GOST" ? cmGost : v == "GOST1" ? cmGost1 : cmNone;
@@ -571,6 +632,8 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
                "  -win    the table text is ANSI (CP1251)\n"
                "          (neither: each table's code page byte decides; ANSI when it says nothing)\n"
                "  --json  one JSON document (UTF-8) per table instead of plain text\n"
+               "  --key EXPR, --key=EXPR\n"
+               "          under each record the key an index on EXPR would hold\n"
                "  --cipher xor|gost|gost1 --password TEXT\n"
                "          the table is enciphered with this method and password\n"
                "          (also --cipher=NAME --password=TEXT)\n";
@@ -579,15 +642,19 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     int status = 0;
     for (const std::string& name : tables) {
         try {
-            if (DumpTable(name, options, out, &err) > 0) status = 1;
+            if (DumpTable(name, options, out, &err) > 0) status = std::max(status, 1);
+        } catch (const TDumpKey::Error& e) {
+            out.flush();
+            err << NameForConsole(name, encoding) << ": " << NameForConsole(e.Message(), encoding) << "\n";
+            status = 2;
         } catch (const Exception& e) {
             out.flush();
             err << NameForConsole(e.Message(), encoding) << "\n";
-            status = 1;
+            status = std::max(status, 1);
         } catch (const std::exception& e) {
             out.flush();
             err << "zarbel-dump: " << NameForConsole(name, encoding) << ": " << e.what() << "\n";
-            status = 1;
+            status = std::max(status, 1);
         }
     }
     out.flush();

@@ -3,7 +3,11 @@
 // table. The program's logic lives here so that it can be run in-process; dump_main.cpp only
 // passes the command line and the standard streams.
 //
-//   zarbel-dump [-oem|-win] [--json] [--cipher xor|gost|gost1 --password TEXT] TABLE...
+//   zarbel-dump [-oem|-win] [--json] [--key EXPR] [--cipher xor|gost|gost1 --password TEXT] TABLE...
+//
+// --key EXPR (or --key=EXPR) shows under each record the key an index on EXPR would hold for
+// it: in JSON as "key_hex" (the key bytes as stored, OEM for an OEM table) with the document's
+// "key_width"; in plain text as the key's text.
 //
 // Code page of the table text: -oem reads it as OEM (CP866, the table's OEM property set),
 // -win as ANSI (CP1251). Without either, each table decides for itself: OEM when its code page
@@ -29,6 +33,8 @@ enum class TDumpCodePage { Auto, Oem, Win };
 struct TDumpOptions {
     TDumpCodePage CodePage = TDumpCodePage::Auto;
     bool Json = false;
+    // Key expression to show for every record (empty: none).
+    std::string Key;
     // Encoding of the plain text output and of messages (JSON is always UTF-8).
     ConsoleEncoding Encoding = ConsoleEncoding::Utf8;
     // The table's cipher (cmNone: read as plain) and its password (CP1251 bytes).
@@ -51,7 +57,8 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
 
 // The program: arguments without the program name. Exit status: 0 every table dumped, 1 a table
 // did not open or a value could not be read (the message on err, the other tables and values
-// are still dumped), 2 parameter error (usage on err).
+// are still dumped), 2 parameter error (usage on err) or a key expression that does not compile
+// for a table (the message on err, that table skipped, the others dumped).
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              ConsoleEncoding encoding);
 

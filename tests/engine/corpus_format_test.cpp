@@ -12,20 +12,15 @@
 #include "engine/HXDBFDescriptors.h"
 #include "engine/HXDBFFieldRec.h"
 #include "engine/HXDBFPrx.h"
+#include "testutil/corpus.h"
 
 using namespace zarbel;
 namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kCorpus = fs::path(ZARBEL_SOURCE_DIR) / ".." / "shared" / "corpus";
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+const fs::path kCorpus = testutil::CorpusDir();
+using testutil::Slurp;
 
 long JsonInt(const std::string& text, const std::string& key) {
     std::smatch m;
