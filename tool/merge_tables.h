@@ -29,8 +29,9 @@ void FinishMerge(MergeContext& ctx, MergeTables& tables);
 // A field name in the form the output holds it: its first 10 characters, upper-cased, without
 // surrounding blanks (an opened table trims and upper-cases its names). Names are
 // compared in this form, so a long (dBase VII) name enters the structure once and its values
-// find their output field.
-std::string OutputFieldName(std::string_view name);
+// find their output field. oem: the names stand for OEM text (their box-drawing characters
+// are no letters).
+std::string OutputFieldName(std::string_view name, bool oem = false);
 // The status line's remaining time: h:mm:ss; below zero 0:00:00; a day or more as total hours.
 std::string RemainingTimeText(TDateTime remaining);
 // The file name part of a path (after the last separator).

@@ -140,7 +140,7 @@ void TransferRecords(MergeContext& ctx, MergeTables& tables) {
         for (int i = 0; i < src.FieldCount(); ++i) {
             TField& f = src.Fields()[i];
             if (Trim(f.FieldName()).empty()) continue;
-            std::string outName = OutputFieldName(f.FieldName());
+            std::string outName = OutputFieldName(f.FieldName(), ctx.oem);
             pairs.push_back({&f, out.FindField(outName), std::move(outName)});
         }
         src.First();

@@ -22,8 +22,8 @@ std::unique_ptr<THXDBFNTX> MakeTable(bool oem, std::uint32_t accessMode) {
 
 }  // namespace
 
-std::string OutputFieldName(std::string_view name) {
-    return Trim(AnsiUpperCase(name.substr(0, 10)));
+std::string OutputFieldName(std::string_view name, bool oem) {
+    return Trim(AnsiUpperCase(name.substr(0, 10), oem));
 }
 
 std::string_view FileNamePart(std::string_view path) {
@@ -71,10 +71,10 @@ void BuildStructureUnion(MergeContext& ctx, MergeTables& tables) {
             const THXDBFFieldDef& d = defs[j];
             const std::string name = d.Name();
             if (Trim(name).empty()) continue;
-            const std::string key = OutputFieldName(name);
+            const std::string key = OutputFieldName(name, ctx.oem);
             bool found = false;
             for (int k = 0; k < outDefs.Count() && !found; ++k)
-                found = OutputFieldName(outDefs[k].Name()) == key;
+                found = OutputFieldName(outDefs[k].Name(), ctx.oem) == key;
             if (found) continue;
             THXDBFFieldDef& n = outDefs.Add();
             const char t = d.field_type();
