@@ -182,6 +182,7 @@ public:
     // OEM <-> ANSI of a zero-terminated text / a counted byte range when OEM is set.
     int TranslateText(const char* src, char* dst, bool toOem) override;
     bool TranslatesText() const override { return OEM_; }
+    bool TextIsOem() const override { return OEM_; }
     int TranslateBuffer(const char* src, char* dst, int count, bool toOem);
 
     void SetRecNo(int value) override;

@@ -1,8 +1,10 @@
 // Memo file layouts, entry reading and writing, dBase IV free chain, pack file swap.
 #include "engine/HXDBFMemoFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "platform/exception.h"
 
@@ -306,7 +308,7 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
     switch (Layout_) {
         case mlDBase4: {
             if (!RefreshHeader()) throw Exception(kReadBlockError);
-            pos = static_cast<std::int64_t>(number) * BlockSize_;
+            pos = BlockPosition(number);
             const std::int64_t got = ReadSome(pos, Probe_.Data(), kProbeSize);
             const std::uint8_t* h = Probe_.Bytes();
             if (got < 8 || std::memcmp(h, kUsedRunMark, 4) != 0 || GetLE32(h + 4) < 8) throw Exception(kReadBlockError);
@@ -315,7 +317,7 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
         }
         case mlFoxPro: {
             if (!RefreshHeader()) throw Exception(kReadBlockError);
-            pos = static_cast<std::int64_t>(number) * BlockSize_;
+            pos = BlockPosition(number);
             const std::int64_t got = ReadSome(pos, Probe_.Data(), kProbeSize);
             const std::uint8_t* h = Probe_.Bytes();
             // 0 picture, 1 text, 2 object (what Visual FoxPro writes for General fields)
@@ -358,10 +360,15 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
     if (entryPos) *entryPos = static_cast<std::uint32_t>(pos);
 }
 
+std::int64_t THXMemoFile::BlockPosition(std::uint32_t block) const {
+    const std::uint64_t pos = static_cast<std::uint64_t>(block) * BlockSize_;  // below 2^64
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(pos, std::numeric_limits<std::int64_t>::max()));
+}
+
 bool THXMemoFile::FreeEntry(std::uint32_t block) {
     if (Layout_ != mlDBase4 || !RefreshHeader()) return false;
     std::int64_t fileSize = FileSize();
-    std::int64_t pos = static_cast<std::int64_t>(block) * BlockSize_;
+    std::int64_t pos = BlockPosition(block);
     if (pos < kMemoHeaderSize || pos + 8 > fileSize) return false;
     std::uint8_t bh[8];
     if (ReadSome(pos, bh, 8) != 8 || std::memcmp(bh, kUsedRunMark, 4) != 0) return false;

@@ -171,6 +171,9 @@ private:
     // Reads up to count bytes at pos; the count read (0 at or past the end).
     std::int64_t ReadSome(std::int64_t pos, void* buffer, std::int64_t count);
     std::int64_t FileSize();
+    // File position of a block. A hostile header's block size times a large block number can
+    // pass the largest file position: such a position is capped there (nothing is read there).
+    std::int64_t BlockPosition(std::uint32_t block) const;
     // First block at or behind the end of the file (and behind the 512-byte header).
     std::uint32_t EndBlock(std::int64_t fileSize) const;
     void ReadDataInto(TMemoryStream& out, std::int64_t pos, std::int64_t length);

@@ -209,9 +209,14 @@ bool TProxyStream::WriteAt(std::int64_t pos, const void* buffer, std::int64_t co
     return pos >= 0 && Seek(pos, soBeginning) == pos && Write(buffer, count) == count;
 }
 
+bool TProxyStream::InHead(std::int64_t pos, std::int64_t count) const {
+    // Written so that no sum can overflow, whatever position a damaged file asks for.
+    return pos >= 0 && count >= 0 && pos <= HeadLen_ && count <= HeadLen_ - pos;
+}
+
 std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t count) {
     if (Type_ == pstFile) {
-        if (pos >= 0 && count >= 0 && pos + count <= HeadLen_) {
+        if (InHead(pos, count)) {
             std::memcpy(buffer, static_cast<const char*>(Head_) + pos, static_cast<std::size_t>(count));
             return count;
         }
@@ -227,7 +232,7 @@ std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t co
 
 std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int64_t count) {
     if (Type_ == pstFile) {
-        if (HeadWritable_ && pos >= 0 && count >= 0 && pos + count <= HeadLen_) {
+        if (HeadWritable_ && InHead(pos, count)) {
             std::memcpy(static_cast<char*>(Head_) + pos, buffer, static_cast<std::size_t>(count));
             return count;
         }

@@ -178,6 +178,8 @@ private:
     TStream* MemoryStorage();
     // An outer stream's lock or unlock: the handler decides (true when none is set).
     bool AskOuterStream(const TLockEvent& event);
+    // Whether [pos, pos + count) lies inside the mapped head.
+    bool InHead(std::int64_t pos, std::int64_t count) const;
     void MapHead(TFileAccess access);
     void UnmapHead();
 

@@ -372,7 +372,8 @@ private:
 // A field object of the class that fits the type; throws for types without a field class.
 std::unique_ptr<TField> CreateFieldOfType(TFieldType type, int size);
 
-// The dataset's field list. Lookup by name is case-insensitive (the locale's rules).
+// The dataset's field list. Lookup by name is case-insensitive (the locale's rules, those of OEM
+// text when the owner's text is OEM text).
 class TFields {
 public:
     explicit TFields(TDataSet* owner) : owner_(owner) {}
@@ -489,6 +490,9 @@ public:
     virtual int TranslateText(const char* src, char* dst, bool toOem);
     // False when TranslateText would give every text back unchanged (the fields then skip it).
     virtual bool TranslatesText() const { return true; }
+    // True when the dataset's text (ANSI as handed out) stands for OEM text: name lookups then
+    // case by the OEM text rules (AnsiUpperCase's oemText).
+    virtual bool TextIsOem() const { return false; }
 
     // Change notifications (also passed to OnDataEvent).
     virtual void DataEvent(TDataEvent event, std::intptr_t info);

@@ -83,15 +83,17 @@ TFieldDef& TFieldDefs::Add(std::string_view name, TFieldType type, int size, boo
 
 namespace {
 // Case-insensitive equality by the locale's casing rules, without allocation.
-inline char UpperOf(char c) {
+// (The hash of a name takes the ANSI rules: names equal by the OEM text rules are equal by
+// those too, so equal names keep equal hashes either way.)
+inline char UpperOf(char c, bool oemText = false) {
     if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
     if (static_cast<unsigned char>(c) < 0x80) return c;
-    return AnsiUpperChar(c);
+    return AnsiUpperChar(c, oemText);
 }
-bool SameName(std::string_view a, std::string_view b) {
+bool SameName(std::string_view a, std::string_view b, bool oemText = false) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && UpperOf(a[i]) != UpperOf(b[i])) return false;
+        if (a[i] != b[i] && UpperOf(a[i], oemText) != UpperOf(b[i], oemText)) return false;
     return true;
 }
 }  // namespace
@@ -115,7 +117,8 @@ TField* TFields::FindField(std::string_view name) const {
     // Callers mostly look fields up in list order: the one after the last found comes first,
     // and is tried before the name's hash is made (equal names have equal hashes).
     const std::size_t count = items_.size();
-    if (hint_ < count && SameName(items_[hint_]->FieldName(), name)) {
+    const bool oem = owner_ && owner_->TextIsOem();
+    if (hint_ < count && SameName(items_[hint_]->FieldName(), name, oem)) {
         TField* f = items_[hint_].get();
         hint_ = hint_ + 1 < count ? hint_ + 1 : 0;
         return f;
@@ -124,7 +127,7 @@ TField* TFields::FindField(std::string_view name) const {
     for (std::size_t k = 0; k < count; ++k) {
         std::size_t i = hint_ + k < count ? hint_ + k : hint_ + k - count;
         const TField* f = items_[i].get();
-        if (f->nameHash_ == h && SameName(f->FieldName(), name)) {
+        if (f->nameHash_ == h && SameName(f->FieldName(), name, oem)) {
             hint_ = i + 1 < count ? i + 1 : 0;
             return items_[i].get();
         }

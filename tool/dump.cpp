@@ -552,7 +552,7 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 const bool made = key.Make(keyText);
                 // the key as text: back to ANSI for the console when the table is OEM
                 if (made && t.OEM()) t.TranslateBuffer(keyText.data(), keyText.data(), static_cast<int>(keyText.size()), false);
-                o += made ? "  key = " + AnsiForConsole(keyText, options.Encoding) + "\n"
+                o += made ? "  key = " + AnsiForConsole(keyText, options.Encoding, t.OEM()) + "\n"
                           : "  key = (error: " + NameForConsole(keyText, options.Encoding) + ")\n";
                 if (!made) ++errors;
             }

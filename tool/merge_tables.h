@@ -30,7 +30,7 @@ struct SourceField {
     int occurrence = 1;       // 1 for the first field of that name in its table, 2 for the second...
 };
 // The fields of an open source in record order.
-void ListSourceFields(THXDBFNTX& src, std::vector<SourceField>& out);
+void ListSourceFields(THXDBFNTX& src, std::vector<SourceField>& out, bool oem = false);
 // A field's identity: its full name and its occurrence number in its own table.
 std::string IdentityKey(const SourceField& f);
 
@@ -49,7 +49,7 @@ bool CopiesBytes(TFieldType type);
 // The output field name of a new identity: the first 10 characters of `name`, or, when that is
 // taken, the longest prefix of the name followed by "_" and the smallest number n = 1, 2, ...
 // giving a free name of at most 10 characters. `taken` holds upper-cased names.
-std::string FreeOutputName(std::string_view name, const std::set<std::string>& taken);
+std::string FreeOutputName(std::string_view name, const std::set<std::string>& taken, bool oem = false);
 
 // Both table objects constructed and set up: output first, then source.
 void SetUpTables(MergeContext& ctx, MergeTables& tables);

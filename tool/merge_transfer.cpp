@@ -175,7 +175,7 @@ void TransferRecords(MergeContext& ctx, MergeTables& tables) {
         ctx.Log(Ansi("   Загрузка записей: ") + std::to_string(src.RecordCount()));
         // Each source field with the output field of its identity; fields left out of the
         // structure (blank names, kinds without user data) are left out here too.
-        ListSourceFields(src, fields);
+        ListSourceFields(src, fields, ctx.oem);
         pairs.clear();
         bool hasMemo = false;
         for (const SourceField& f : fields) {

@@ -30,7 +30,7 @@ bool AsText(int len, OutputType& out) {
 
 }  // namespace
 
-void ListSourceFields(THXDBFNTX& src, std::vector<SourceField>& out) {
+void ListSourceFields(THXDBFNTX& src, std::vector<SourceField>& out, bool oem) {
     out.clear();
     std::map<int, TField*> byNumber;
     for (int i = 0; i < src.FieldCount(); ++i) byNumber[src.Fields()[i].FieldNo()] = &src.Fields()[i];
@@ -43,7 +43,7 @@ void ListSourceFields(THXDBFNTX& src, std::vector<SourceField>& out) {
             auto it = byNumber.find(fd->FieldNo);
             if (it != byNumber.end()) f.field = it->second;
         }
-        f.name = Trim(AnsiUpperCase(f.def->Name()));
+        f.name = Trim(AnsiUpperCase(f.def->Name(), oem));
         f.occurrence = ++seen[f.name];
         out.push_back(std::move(f));
     }
@@ -94,13 +94,13 @@ bool OutputTypeFor(const SourceField& f, OutputType& out) {
     }
 }
 
-std::string FreeOutputName(std::string_view name, const std::set<std::string>& taken) {
+std::string FreeOutputName(std::string_view name, const std::set<std::string>& taken, bool oem) {
     std::string first = Trim(name.substr(0, 10));
-    if (!taken.count(AnsiUpperCase(first))) return first;
+    if (!taken.count(AnsiUpperCase(first, oem))) return first;
     for (int n = 1;; ++n) {
         const std::string suffix = "_" + std::to_string(n);
         std::string candidate = std::string(name.substr(0, 10 - suffix.size())) + suffix;
-        if (!taken.count(AnsiUpperCase(candidate))) return candidate;
+        if (!taken.count(AnsiUpperCase(candidate, oem))) return candidate;
     }
 }
 
@@ -147,7 +147,7 @@ void BuildStructureUnion(MergeContext& ctx, MergeTables& tables) {
         ctx.Log(Ansi("   Получение структуры файла: ") + pathAnsi);
         ctx.totalRecordCount += src.RecordCount();
 
-        ListSourceFields(src, fields);
+        ListSourceFields(src, fields, ctx.oem);
         for (const SourceField& f : fields) {
             if (f.name.empty()) continue;
             const std::string key = IdentityKey(f);
@@ -158,12 +158,12 @@ void BuildStructureUnion(MergeContext& ctx, MergeTables& tables) {
                         (f.def->field_type() ? std::string(1, f.def->field_type()) : std::string("0x00")) + ")");
                 continue;
             }
-            const std::string outName = FreeOutputName(f.name, tables.takenNames);
+            const std::string outName = FreeOutputName(f.name, tables.takenNames, ctx.oem);
             if (outName != Trim(f.name.substr(0, 10)))
                 ctx.Log(Ansi("   Поле ") + f.name + Ansi(" файла ") + pathAnsi + Ansi(" загружается в поле ") +
                         outName);
             tables.outputOf.emplace(key, outName);
-            tables.takenNames.insert(AnsiUpperCase(outName));
+            tables.takenNames.insert(AnsiUpperCase(outName, ctx.oem));
             THXDBFFieldDef& n = outDefs.Add();
             n.Setfield_type(type.letter);
             n.SetName(outName);

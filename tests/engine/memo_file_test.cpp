@@ -371,6 +371,10 @@ TEST(MemoFileDamaged, InvalidBlockHeadersRaise) {
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 1); }, readErr);   // a free run
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 2); }, readErr);   // length below 8
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'M'), 40); }, readErr);  // past the end
+    // a huge block size times a huge block number passes the largest file position
+    MemoFixture huge;
+    huge.OpenExisting(DB4MemoHeader(3, 0xB8201F31u), 0x8B, xBaseIV);
+    ExpectMessage([&] { Load(huge.memo, Form(xBaseIV, 'M'), 0xEF9380C5u); }, readErr);
     ExpectMessage([&] { Load(m.memo, Form(xBaseIV, 'P'), 1); }, "THXSmartDBF: Lob stream create error!");
     MemoFixture f("t.fpt");
     f.OpenExisting(FptMemoHeader(2, 512) + BE32(3) + BE32(1) + "z", 0xF5, xFoxPro);

@@ -2,6 +2,8 @@
 // outer-stream lock events, byte-range locks and temporary names.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <sys/stat.h>
 
 #include <cstring>
@@ -398,6 +400,10 @@ TEST(ProxyStream, MappedHeadIsTheFileItself) {
     char buf[4] = {};
     EXPECT_EQ(p.PRead(19, buf, 4), 4);
     EXPECT_EQ(std::string(buf, 4), "aQQa");
+    // a position whose sum with the count passes the largest one is no place in the head
+    const std::int64_t far = std::numeric_limits<std::int64_t>::max();
+    EXPECT_LE(p.PRead(far, buf, 4), 0);
+    EXPECT_LE(p.PWrite(far - 1, "ZZZZ", 4), 0);
     // a transfer that runs past the bytes the view serves goes to the host
     EXPECT_EQ(p.PWrite(98, "1234", 4), 4);
     EXPECT_EQ(p.GetFileSize(), 102);

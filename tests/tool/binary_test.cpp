@@ -225,6 +225,21 @@ TEST_F(Program, EveryCp866ByteSurvivesAnOemMerge) {
     EXPECT_EQ(out.substr(hl, 256), " " + bytes);
 }
 
+// Field names holding box drawing (OEM bytes whose ANSI partners are letters of each other's
+// case) stay two fields in an OEM merge, each with its own values.
+TEST_F(Program, BoxDrawingFieldNamesAreNoLettersInAnOemMerge) {
+    testutil::WriteFile(t_ / "src/a.dbf", BuildDbf(0x03, {{"\xB0" "A", 'C', 3}}, {" one"}));
+    testutil::WriteFile(t_ / "src/b.dbf", BuildDbf(0x03, {{"\xC0" "A", 'C', 3}}, {" two"}));
+    Result r = Run({t_ / "src", t_ / "out.dbf", "-oem"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    const std::string out = testutil::ReadFile(t_ / "out.dbf");
+    ASSERT_GT(out.size(), 100u);
+    EXPECT_EQ(out.substr(32, 2), "\xB0" "A");  // the names as they were, in OEM bytes
+    EXPECT_EQ(out.substr(64, 2), "\xC0" "A");
+    const std::size_t hl = static_cast<unsigned char>(out[8]) | (static_cast<unsigned char>(out[9]) << 8);
+    EXPECT_EQ(out.substr(hl, 14), " one       two");
+}
+
 // Two merges read one tree at the same time while another reader holds every table open:
 // readers share, and both runs load every record.
 TEST_F(Program, TwoMergesReadOneTreeAtTheSameTime) {

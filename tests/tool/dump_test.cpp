@@ -1,6 +1,7 @@
 // zarbel-dump in-process: JSON value forms of every kind, plain text in both console encodings,
 // the code page choice, refused tables and the command line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <sstream>
@@ -120,6 +121,17 @@ TEST(Dump, JsonIsValidUtf8ForAnyTypeByteAndTheDumpSharesWithReaders) {
     EXPECT_NE(r.out.find("\"type\":\"\\u0080\""), std::string::npos) << r.out;
     reader.Close();
     std::remove(path.c_str());
+}
+
+// A FIFO named like a table is refused at once, not waited on.
+TEST(Dump, AFifoIsRefusedWithoutWaiting) {
+    const std::string fifo = TempPath("dump_fifo.dbf");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    DumpRun r = Dump({fifo});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "THXSmartDBF.InternalOpen: Open error \"" + fifo + "\" (not a regular file)\n");
+    std::remove(fifo.c_str());
 }
 
 TEST(Dump, ATableThatDoesNotOpenGivesTheEngineMessageAndStatusOneTheOthersAreDumped) {
