@@ -63,7 +63,8 @@ for kind in optimised sanitizer; do
     ctest --output-on-failure -j$jobs 2>&1 | tee ctest.out; exit \${PIPESTATUS[0]}" || status=1
   summary+=("$kind build:")
   if grep -q 'tests passed, ' "$out" 2>/dev/null; then
-    while IFS= read -r line; do summary+=("$line"); done < <(sed -n '/tests passed, /,$p' "$out" | grep -v '^$' | grep -v 'Errors while running CTest' | grep -v 'Output from these tests')
+    while IFS= read -r line; do summary+=("$line"); done < <(sed -n '/tests passed, /,$p' "$out" |
+      grep -v -e '^$' -e 'Errors while running CTest' -e 'Output from these tests' -e 'rerun-failed')
   else
     summary+=("ctest did not finish (see $log)")
     status=1
