@@ -10,9 +10,11 @@ namespace zarbel {
 
 namespace {
 
-bool CharsetIsUtf8(std::string_view value) {
+// The character set of a locale name ("ru_RU.CP866@x" -> "cp866"): the part after '.', up to
+// '@', lower-cased, without dashes and underscores.
+std::string Charset(std::string_view value) {
     std::size_t dot = value.find('.');
-    if (dot == std::string_view::npos) return false;
+    if (dot == std::string_view::npos) return {};
     std::string_view cs = value.substr(dot + 1);
     std::size_t at = cs.find('@');
     if (at != std::string_view::npos) cs = cs.substr(0, at);
@@ -21,16 +23,18 @@ bool CharsetIsUtf8(std::string_view value) {
         if (c == '-' || c == '_') continue;
         norm.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c);
     }
-    return norm == "utf8";
+    return norm;
 }
 
 }  // namespace
 
 ConsoleEncoding ConsoleEncodingFromLocale(const char* lcAll, const char* lcCtype, const char* lang) {
     for (const char* v : {lcAll, lcCtype, lang}) {
-        if (v != nullptr && *v != '\0') return CharsetIsUtf8(v) ? ConsoleEncoding::Utf8 : ConsoleEncoding::Oem;
+        if (v == nullptr || *v == '\0') continue;
+        const std::string cs = Charset(v);
+        return cs == "cp866" || cs == "ibm866" ? ConsoleEncoding::Oem : ConsoleEncoding::Utf8;
     }
-    return ConsoleEncoding::Oem;
+    return ConsoleEncoding::Utf8;
 }
 
 ConsoleEncoding ConsoleEncodingFromEnvironment() {

@@ -11,8 +11,9 @@ namespace zarbel {
 enum class ConsoleEncoding { Oem, Utf8 };
 
 // The first non-empty of LC_ALL, LC_CTYPE and LANG decides: its character set (the part after
-// '.', up to '@') being UTF-8 (any case, with or without the dash) means Utf8; anything else,
-// and no value at all, means Oem. Null pointers count as empty.
+// '.', up to '@', any case, dashes and underscores ignored) being CP866 or IBM866 means Oem;
+// any other, none, and no value at all mean Utf8 (a terminal today shows UTF-8). Null pointers
+// count as empty.
 ConsoleEncoding ConsoleEncodingFromLocale(const char* lcAll, const char* lcCtype, const char* lang);
 ConsoleEncoding ConsoleEncodingFromEnvironment();
 

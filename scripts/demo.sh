@@ -7,8 +7,26 @@ if [ ! -x build/zarbel ] || [ ! -x build/zarbel-dump ] || \
    [ -n "$(find tool platform engine index expr -newer build/zarbel -name '*.[ch]*' 2>/dev/null | head -1)" ]; then
   command -v cmake >/dev/null && command -v g++ >/dev/null || \
     bash scripts/deps.sh cmake g++ make libgtest-dev libgmock-dev
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target zarbel zarbel-dump >/dev/null
+  echo "Building zarbel and zarbel-dump in build/ (a first build takes a minute or two)..."
+  buildlog=$(mktemp)
+  trap 'rm -f "$buildlog"' EXIT
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$buildlog" 2>&1 || { cat "$buildlog"; exit 1; }
+  # The build's percentage: one line kept up to date on a terminal, every ten per cent otherwise.
+  last=-10
+  set +e
+  cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target zarbel zarbel-dump 2>&1 | tee -a "$buildlog" |
+    while IFS= read -r line; do
+      [[ $line =~ ^\[\ *([0-9]+)%\] ]] || continue
+      pct=${BASH_REMATCH[1]}
+      if [ -t 1 ]; then printf '\r  built %3d%%' "$pct"
+      elif [ "$pct" -ge $((last + 10)) ]; then echo "  built $pct%"; last=$pct; fi
+    done
+  built=${PIPESTATUS[0]}
+  set -e
+  [ -t 1 ] && echo
+  if [ "$built" -ne 0 ]; then cat "$buildlog"; echo "The build failed."; exit 1; fi
+  echo "Built."
+  echo
 fi
 mkdir -p out
 before=$(date +%s)

@@ -135,60 +135,101 @@ bool IsBinaryBlob(TFieldType t) {
     return t == ftBlob || t == ftGraphic || t == ftParadoxOle || t == ftDBaseOle || t == ftTypedBinary;
 }
 
-// One value as JSON: typed access, never the locale's texts.
-void JsonValue(std::string& out, TField& f, bool oem) {
-    if (f.IsNull()) {
-        out += "null";
-        return;
-    }
+// How a value is written in JSON and in CSV.
+enum class TValueKind { Null, Number, Boolean, Quoted, Text };
+
+// One value in the form JSON and CSV share, by typed access, never through the locale's texts:
+// text gets a number, "T" or "F", a date, time or date-time (Quoted, as are the hex of binary
+// values and the words for non-finite numbers), or the value's UTF-8 text.
+TValueKind ValueForm(TField& f, bool oem, std::string& text) {
+    text.clear();
+    if (f.IsNull()) return TValueKind::Null;
     switch (f.DataType()) {
         case ftSmallint:
         case ftInteger:
         case ftWord:
         case ftAutoInc:
-        case ftLargeint: AppendInt(out, f.AsLargeInt()); break;
+        case ftLargeint: AppendInt(text, f.AsLargeInt()); return TValueKind::Number;
         case ftFloat:
         case ftCurrency:
-        case ftBCD: JsonNumber(out, f.AsFloat()); break;
-        case ftBoolean: out += f.AsBoolean() ? "true" : "false"; break;
-        case ftDate:
-            out.push_back('"');
-            AppendDate(out, f.AsDateTime());
-            out.push_back('"');
-            break;
-        case ftTime:
-            out.push_back('"');
-            AppendTime(out, f.AsDateTime());
-            out.push_back('"');
-            break;
+        case ftBCD: {
+            const double v = f.AsFloat();
+            if (std::isfinite(v)) {
+                JsonNumber(text, v);
+                return TValueKind::Number;
+            }
+            text = std::isnan(v) ? "NaN" : v > 0 ? "Infinity" : "-Infinity";
+            return TValueKind::Quoted;
+        }
+        case ftBoolean: text = f.AsBoolean() ? "T" : "F"; return TValueKind::Boolean;
+        case ftDate: AppendDate(text, f.AsDateTime()); return TValueKind::Quoted;
+        case ftTime: AppendTime(text, f.AsDateTime()); return TValueKind::Quoted;
         case ftDateTime: {
-            TDateTime dt = f.AsDateTime();
-            out.push_back('"');
-            AppendDate(out, dt);
-            out.push_back('T');
-            AppendTime(out, dt);
-            out.push_back('"');
-            break;
+            const TDateTime dt = f.AsDateTime();
+            AppendDate(text, dt);
+            text.push_back('T');
+            AppendTime(text, dt);
+            return TValueKind::Quoted;
         }
         case ftString:
         case ftFixedChar:
         case ftWideString:
         case ftMemo:
-        case ftFmtMemo: JsonString(out, TableTextToUtf8(f.AsString(), oem)); break;
+        case ftFmtMemo: text = TableTextToUtf8(f.AsString(), oem); return TValueKind::Text;
         case ftBytes:
         case ftVarBytes:
         case ftBlob:
         case ftGraphic:
         case ftParadoxOle:
         case ftDBaseOle:
-        case ftTypedBinary: {
+        case ftTypedBinary: text = Hex(f.AsString()); return TValueKind::Quoted;
+        default: return TValueKind::Null;  // nested tables and kinds without a value form
+    }
+}
+
+void JsonValue(std::string& out, TField& f, bool oem, std::string& text) {
+    switch (ValueForm(f, oem, text)) {
+        case TValueKind::Null: out += "null"; break;
+        case TValueKind::Number: out += text; break;
+        case TValueKind::Boolean: out += text == "T" ? "true" : "false"; break;
+        case TValueKind::Quoted:
             out.push_back('"');
-            out += Hex(f.AsString());
+            out += text;
             out.push_back('"');
             break;
-        }
-        default: out += "null"; break;  // nested tables and kinds without a value form
+        case TValueKind::Text: JsonString(out, text); break;
     }
+}
+
+// One CSV field (RFC 4180): in double quotes, with its quotes doubled, when it holds a comma, a
+// double quote, a CR or an LF; as it is otherwise.
+void CsvField(std::string& out, std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += text;
+        return;
+    }
+    out.push_back('"');
+    for (char c : text) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+// One value as a CSV field: no value is an empty field; text loses its trailing blanks, and
+// an empty text is written "" so that readers that tell the two apart (a database's CSV import)
+// see an empty text rather than no value.
+void CsvValue(std::string& out, TField& f, bool oem, std::string& text) {
+    const TValueKind kind = ValueForm(f, oem, text);
+    if (kind == TValueKind::Null) return;
+    if (kind != TValueKind::Text) {
+        out += text;
+        return;
+    }
+    std::string_view v(text);
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    if (v.empty()) out += "\"\"";
+    else CsvField(out, v);
 }
 
 // One value as plain text: the field's own text; memo text and strings with their control
@@ -263,6 +304,16 @@ std::string TypeText(const THXDBFFieldDef& d) {
         s += n.empty() ? "?" : std::string(n);
     }
     return s;
+}
+
+// The header row: the field names (UTF-8), then "deleted" when the deletion flag is a column.
+void CsvHeader(std::string& o, bool oem, const std::vector<TDumpColumn>& cols, bool deletedColumn) {
+    for (std::size_t n = 0; n < cols.size(); ++n) {
+        if (n > 0) o.push_back(',');
+        CsvField(o, TableTextToUtf8(cols[n].Def->Name(), oem));
+    }
+    if (deletedColumn) o += cols.empty() ? "deleted" : ",deleted";
+    o += "\r\n";
 }
 
 void JsonHeader(std::string& o, const std::string& fileName, THXDBFNTX& t, bool oem, const std::vector<TDumpColumn>& cols) {
@@ -472,22 +523,29 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     TDumpKey key(t, options.Key);
 
     const std::vector<TDumpColumn> cols = Columns(t);
-    const std::vector<std::string> labels = options.Json ? std::vector<std::string>() : TextLabels(cols, options.Encoding, oem);
+    const bool text = !options.Json && !options.Csv;
+    const std::vector<std::string> labels = text ? TextLabels(cols, options.Encoding, oem) : std::vector<std::string>();
     std::string o;
     if (options.Json) {
         JsonHeader(o, fileName, t, oem, cols);
         if (key.On()) o.insert(o.rfind(",\n\"records\":["), ",\"key_width\":" + std::to_string(key.Width()));
-    } else TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
+    } else if (options.Csv) {
+        CsvHeader(o, oem, cols, options.Deleted);
+        if (key.On()) o.insert(o.size() - 2, cols.empty() && !options.Deleted ? "key_hex" : ",key_hex");
+    } else {
+        TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
+    }
     out << o;
 
     int errors = 0;
-    std::string value, keyText;
+    std::string value, keyText, scratch;
     // One value, or the failure to read it, appended to o.
     auto put = [&](std::string& o, const TDumpColumn& c) {
         value.clear();
         try {
-            if (!c.Field) value = options.Json ? "null" : "(no dataset field)";
-            else if (options.Json) JsonValue(value, *c.Field, oem);
+            if (!c.Field) value = options.Json ? "null" : options.Csv ? "" : "(no dataset field)";
+            else if (options.Json) JsonValue(value, *c.Field, oem, scratch);
+            else if (options.Csv) CsvValue(value, *c.Field, oem, scratch);
             else value = TextValue(*c.Field, options.Encoding, oem);
         } catch (const Exception& e) {
             ++errors;
@@ -500,6 +558,8 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 value = "{\"error\":";
                 JsonString(value, NameToUtf8(e.Message()));
                 value += "}";
+            } else if (options.Csv) {
+                // an empty field; the message went to err and the exit status says so
             } else {
                 value = "(error: " + NameForConsole(e.Message(), options.Encoding) + ")";
             }
@@ -537,6 +597,25 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 }
             }
             o += "}";
+        } else if (options.Csv) {
+            if (flag == kRecordDeleted && !options.Deleted) continue;
+            for (std::size_t n = 0; n < cols.size(); ++n) {
+                if (n > 0) o.push_back(',');
+                put(o, cols[n]);
+            }
+            // A row of one empty field would be an empty line, which readers skip.
+            if (o.empty() && cols.size() == 1 && !options.Deleted) o = "\"\"";
+            if (options.Deleted) {
+                if (!cols.empty()) o.push_back(',');
+                o.push_back(flag == kRecordDeleted ? 'T' : 'F');
+            }
+            if (key.On()) {
+                // the key's bytes as an index stores them; a key that cannot be made is empty
+                if (!cols.empty() || options.Deleted) o.push_back(',');
+                if (key.Make(keyText)) o += Hex(keyText);
+                else ++errors;
+            }
+            o += "\r\n";
         } else {
             if (first) o += "Records:\n";
             o += "Record " + std::to_string(t.RecNo());
@@ -561,10 +640,35 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
         out << o;
     }
     if (options.Json) out << (first ? "]}\n" : "\n]}\n");
-    else if (first) out << "Records: none\n";
+    else if (first && text) out << "Records: none\n";
     t.Close();
     return errors;
 }
+
+namespace {
+
+const char kDumpUsage[] =
+    "Usage: zarbel-dump [-oem|-win] [--json|--csv [--deleted]] [--key EXPR] TABLE...\n"
+    "Shows each table's dialect, structure and records as the engine reads them.\n"
+    "  -oem       the table text is OEM (CP866)\n"
+    "  -win       the table text is ANSI (CP1251)\n"
+    "             (neither: each table's code page byte decides; ANSI when it says nothing)\n"
+    "  --json     one JSON document (UTF-8) per table instead of plain text\n"
+    "  --csv      CSV (RFC 4180, UTF-8, CRLF): a header row of field names, then one row per\n"
+    "             record; deleted records are left out\n"
+    "  --deleted  with --csv: deleted records too, and a last column \"deleted\" (T or F)\n"
+    "  --key EXPR, --key=EXPR\n"
+    "             under each record the key an index on EXPR would hold (CSV: a last\n"
+    "             column \"key_hex\")\n"
+    "  --cipher xor|gost|gost1 --password TEXT\n"
+    "             the table is enciphered with this method and password\n"
+    "             (also --cipher=NAME --password=TEXT)\n"
+    "  -h, --help     this text\n"
+    "  --version      the program's version\n"
+    "Exit status: 0 every table shown, 1 a table did not open or a value could not be read,\n"
+    "2 parameter error, or a key expression that does not compile for a table.\n";
+
+}  // namespace
 
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              ConsoleEncoding encoding) {
@@ -596,7 +700,15 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
             if (up == "-OEM") options.CodePage = TDumpCodePage::Oem;
             else if (up == "-WIN") options.CodePage = TDumpCodePage::Win;
             else if (a == "--json") options.Json = true;
-            else if (a == "--") optionsEnd = true;
+            else if (a == "--csv") options.Csv = true;
+            else if (a == "--deleted") options.Deleted = true;
+            else if (a == "--help" || a == "-h") {
+                out << kDumpUsage;
+                return 0;
+            } else if (a == "--version") {
+                out << "zarbel-dump " ZARBEL_VERSION "\n";
+                return 0;
+            } else if (a == "--") optionsEnd = true;
             else if (name == "--key") options.Key = value;
             else if (name == "--cipher") {
                 const std::string v = AnsiUpperCase(value);
@@ -625,18 +737,16 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "zarbel-dump: --password needs --cipher\n";
         bad = true;
     }
+    if (!bad && options.Json && options.Csv) {
+        err << "zarbel-dump: --json and --csv exclude each other\n";
+        bad = true;
+    }
+    if (!bad && options.Deleted && !options.Csv) {
+        err << "zarbel-dump: --deleted needs --csv\n";
+        bad = true;
+    }
     if (bad || tables.empty()) {
-        err << "Usage: zarbel-dump [-oem|-win] [--json] TABLE...\n"
-               "Shows each table's dialect, structure and records as the engine reads them.\n"
-               "  -oem    the table text is OEM (CP866)\n"
-               "  -win    the table text is ANSI (CP1251)\n"
-               "          (neither: each table's code page byte decides; ANSI when it says nothing)\n"
-               "  --json  one JSON document (UTF-8) per table instead of plain text\n"
-               "  --key EXPR, --key=EXPR\n"
-               "          under each record the key an index on EXPR would hold\n"
-               "  --cipher xor|gost|gost1 --password TEXT\n"
-               "          the table is enciphered with this method and password\n"
-               "          (also --cipher=NAME --password=TEXT)\n";
+        err << kDumpUsage;
         return 2;
     }
     int status = 0;

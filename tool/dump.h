@@ -1,18 +1,24 @@
 // zarbel-dump: shows a table as the engine reads it - its dialect, its structure and every
-// record with its deletion flag - as plain text for a terminal or as one JSON document per
-// table. The program's logic lives here so that it can be run in-process; dump_main.cpp only
+// record with its deletion flag - as plain text for a terminal, as one JSON document per
+// table, or as CSV. The program's logic lives here so that it can be run in-process; dump_main.cpp only
 // passes the command line and the standard streams.
 //
-//   zarbel-dump [-oem|-win] [--json] [--key EXPR] [--cipher xor|gost|gost1 --password TEXT] TABLE...
+//   zarbel-dump [-oem|-win] [--json|--csv [--deleted]] [--key EXPR] [--cipher xor|gost|gost1 --password TEXT] TABLE...
+//   zarbel-dump --help | -h | --version
 //
 // --key EXPR (or --key=EXPR) shows under each record the key an index on EXPR would hold for
 // it: in JSON as "key_hex" (the key bytes as stored, OEM for an OEM table) with the document's
-// "key_width"; in plain text as the key's text.
+// "key_width"; in plain text as the key's text; in CSV as a last column "key_hex".
 //
 // Code page of the table text: -oem reads it as OEM (CP866, the table's OEM property set),
 // -win as ANSI (CP1251). Without either, each table decides for itself: OEM when its code page
 // byte says CP866 (0x26 or 0x65) or its dBase 7 language driver name carries "866", ANSI
 // otherwise.
+//
+// --csv writes RFC 4180 CSV (UTF-8, CRLF line ends): per table a header row of the field names
+// and a row per record, values in their JSON form (numbers, YYYY-MM-DD dates, T/F logicals, hex
+// binary values, text without trailing blanks), an empty field for no value. Deleted records are
+// left out; --deleted keeps them and adds a last column "deleted" holding T or F.
 //
 // --cipher and --password read an enciphered table (both needed; "--opt VALUE" or
 // "--opt=VALUE"). The password is converted from the terminal's encoding to CP1251 first, so a
@@ -35,6 +41,8 @@ struct TDumpOptions {
     bool Json = false;
     // Key expression to show for every record (empty: none).
     std::string Key;
+    bool Csv = false;      // CSV instead of plain text
+    bool Deleted = false;  // CSV: deleted records too, with a "deleted" column
     // Encoding of the plain text output and of messages (JSON is always UTF-8).
     ConsoleEncoding Encoding = ConsoleEncoding::Utf8;
     // The table's cipher (cmNone: read as plain) and its password (CP1251 bytes).
@@ -58,7 +66,8 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
 // The program: arguments without the program name. Exit status: 0 every table dumped, 1 a table
 // did not open or a value could not be read (the message on err, the other tables and values
 // are still dumped), 2 parameter error (usage on err) or a key expression that does not compile
-// for a table (the message on err, that table skipped, the others dumped).
+// for a table (the message on err, that table skipped, the others dumped). --help and -h write
+// the usage on out, --version the program's name and version; both give 0.
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              ConsoleEncoding encoding);
 

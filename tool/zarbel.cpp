@@ -74,6 +74,14 @@ void PrintUsage(MergeContext& ctx) {
     ctx.console.WriteLine("   ZARBEL.EXE C:\\dbffiles\\ C:\\all.dbf -win");  // written without conversion
 }
 
+// --help and -h: the usage text, then what the exit statuses mean.
+void PrintHelp(MergeContext& ctx) {
+    PrintUsage(ctx);
+    ctx.Say("");
+    ctx.Say(Ansi("Коды завершения: 0 готово, 1 ошибки записаны в лог, 2 ошибка параметров, "
+                 "3 аварийное завершение, 128+N прервано сигналом N."));
+}
+
 // The console text of a refused output path (followed by the path), or null.
 const char* GuardRefusal(OutputGuard::Result r) {
     switch (r) {
@@ -89,9 +97,18 @@ const char* GuardRefusal(OutputGuard::Result r) {
 int Run(const std::vector<std::string>& args, MergeContext& ctx) {
     auto param = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
 
-    // The parameters.
+    // The parameters. The conventions of Linux programs come first: a directory named like
+    // one of them is reached as "./--help".
     if (param(0).empty()) {
         PrintUsage(ctx);
+        return kExitOk;
+    }
+    if (param(0) == "--help" || param(0) == "-h") {
+        PrintHelp(ctx);
+        return kExitOk;
+    }
+    if (param(0) == "--version") {
+        ctx.console.WriteLine("zarbel " ZARBEL_VERSION);
         return kExitOk;
     }
     ctx.sourceDir = param(0);
@@ -108,6 +125,10 @@ int Run(const std::vector<std::string>& args, MergeContext& ctx) {
     ctx.oem = true;
     const std::string mode = Trim(FileNameToAnsi(param(2)));
     if (!mode.empty() && AnsiUpperCase(mode) == "-WIN") ctx.oem = false;
+    // Anything but the two switches still means OEM, as it always has; a mistyped switch
+    // ("-wim", "/win") is said so, on standard error only.
+    if (!mode.empty() && AnsiUpperCase(mode) != "-WIN" && AnsiUpperCase(mode) != "-OEM")
+        ctx.console.WriteErrorLine(ToOem(Ansi("Неизвестный ключ [") + mode + Ansi("], используется Dos кодировка (-oem)")));
 
     try {
         // The start tag names the load log.

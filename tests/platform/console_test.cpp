@@ -17,14 +17,19 @@ using testutil::Capture;
 
 TEST(Console, EncodingFromLocaleVariables) {
     using E = ConsoleEncoding;
+    // CP866 (or IBM866) in the first non-empty variable means OEM...
+    EXPECT_EQ(ConsoleEncodingFromLocale("ru_RU.CP866", nullptr, nullptr), E::Oem);
+    EXPECT_EQ(ConsoleEncodingFromLocale("", "ru_RU.ibm-866@x", "C.UTF-8"), E::Oem);
+    EXPECT_EQ(ConsoleEncodingFromLocale(nullptr, nullptr, "ru_RU.Cp_866"), E::Oem);
+    EXPECT_EQ(ConsoleEncodingFromLocale("C.UTF-8", "ru_RU.CP866", "ru_RU.CP866"), E::Utf8);  // first decides
+    // ...and everything else, nothing included, UTF-8.
     EXPECT_EQ(ConsoleEncodingFromLocale("C.UTF-8", nullptr, nullptr), E::Utf8);
-    EXPECT_EQ(ConsoleEncodingFromLocale(nullptr, "ru_RU.utf8", nullptr), E::Utf8);
-    EXPECT_EQ(ConsoleEncodingFromLocale("", "", "en_US.UTF-8@euro"), E::Utf8);
-    EXPECT_EQ(ConsoleEncodingFromLocale("C", "C.UTF-8", "C.UTF-8"), E::Oem);  // first non-empty decides
-    EXPECT_EQ(ConsoleEncodingFromLocale("", "ru_RU.CP866", "C.UTF-8"), E::Oem);
-    EXPECT_EQ(ConsoleEncodingFromLocale("POSIX", nullptr, nullptr), E::Oem);
-    EXPECT_EQ(ConsoleEncodingFromLocale(nullptr, nullptr, nullptr), E::Oem);
-    EXPECT_EQ(ConsoleEncodingFromLocale("UTF-8", nullptr, nullptr), E::Oem);  // no charset part
+    EXPECT_EQ(ConsoleEncodingFromLocale("C", "ru_RU.CP866", nullptr), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale("POSIX", nullptr, nullptr), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale(nullptr, nullptr, nullptr), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale("", "", ""), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale("ru_RU.KOI8-R", nullptr, nullptr), E::Utf8);
+    EXPECT_EQ(ConsoleEncodingFromLocale("CP866", nullptr, nullptr), E::Utf8);  // no charset part
 }
 
 TEST(Console, LinesInTheConsolesEncoding) {

@@ -119,17 +119,75 @@ TEST_F(Program, UsageOnAUtf8ConsoleReadsCorrectly) {
     EXPECT_TRUE(Logs(t_ / "app").empty());
 }
 
-TEST_F(Program, UsageUnderCLocaleIsCp866) {
-    std::string expected;
-    for (const char* l : kUsage) expected += AnsiToOem(Utf8ToAnsi(l)) + "\n";
-    for (const auto& locale : std::vector<std::vector<std::string>>{{"LC_ALL=C"}, {}, {"LC_ALL=C", "LANG=C.UTF-8"}}) {
+TEST_F(Program, UsageIsCp866UnderACp866LocaleOnlyUtf8OtherwiseAndWithoutOne) {
+    std::string oem, utf8;
+    for (const char* l : kUsage) {
+        oem += AnsiToOem(Utf8ToAnsi(l)) + "\n";
+        utf8 += std::string(l) + "\n";
+    }
+    for (const auto& locale : std::vector<std::vector<std::string>>{
+             {"LC_ALL=ru_RU.CP866"}, {"LANG=ru_RU.IBM866"}, {"LC_CTYPE=ru_RU.cp866", "LANG=C.UTF-8"}}) {
         Result r = Run({}, locale);
         EXPECT_EQ(r.code, 0);
-        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(r.out, oem);
+    }
+    // LANG unset (no locale variable at all), C, POSIX: UTF-8.
+    for (const auto& locale : std::vector<std::vector<std::string>>{{}, {"LC_ALL=C"}, {"LANG=POSIX"}}) {
+        Result r = Run({}, locale);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, utf8);
     }
     // "Пример:" in CP866 bytes, and the example line as it is.
-    Result r = Run({}, {"LC_ALL=C"});
+    Result r = Run({}, {"LC_ALL=ru_RU.CP866"});
     EXPECT_NE(r.out.find("\x8F\xE0\xA8\xAC\xA5\xE0:\n   ZARBEL.EXE C:\\dbffiles\\ C:\\all.dbf -win\n"), std::string::npos);
+}
+
+// --help and -h: the usage and a line on the exit statuses; --version: the name and version.
+// Exit 0, nothing on standard error, no log; a directory of such a name is reached as ./--help.
+TEST_F(Program, HelpAndVersion) {
+    std::string usage;
+    for (const char* l : kUsage) usage += std::string(l) + "\n";
+    const std::string statuses = "\nКоды завершения: 0 готово, 1 ошибки записаны в лог, 2 ошибка параметров, "
+                                 "3 аварийное завершение, 128+N прервано сигналом N.\n";
+    for (const char* help : {"--help", "-h"}) {
+        Result r = Run({help, "ignored"});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, usage + statuses);
+        EXPECT_EQ(r.err, "");
+    }
+    Result r = Run({"--help"}, {"LANG=ru_RU.CP866"});
+    EXPECT_EQ(r.out, AnsiToOem(Utf8ToAnsi(usage + statuses)));
+    r = Run({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "zarbel " ZARBEL_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(std::string(ZARBEL_VERSION).find_first_not_of("0123456789."), std::string::npos);
+    EXPECT_TRUE(Logs(t_ / "app").empty());
+    EXPECT_TRUE(Logs(t_ / "cwd").empty());
+    fs::create_directories(t_ / "cwd/--help");
+    r = Run({"./--help", "out.dbf"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Нет файлов для загрузки!"), std::string::npos) << r.out;
+}
+
+// A third parameter that is neither -win nor -oem still means OEM, and standard error says so
+// in one line; the switches themselves, in any case and with blanks, give no warning.
+TEST_F(Program, AMistypedSwitchMeansOemWithAWarning) {
+    testutil::WriteFile(t_ / "src/a.dbf", test::BuildDbf(0x03, {{"T", 'C', 3}}, {" \x8F\xE0\xA8"}));  // "При" in CP866
+    for (const char* sw : {"-wim", "/win"}) {
+        Result r = Run({t_ / "src", t_ / "out.dbf", sw});
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(r.err, std::string("Неизвестный ключ [") + sw + "], используется Dos кодировка (-oem)\n");
+        THXDBFNTX out;
+        out.SetDBFFileName(t_ / "out.dbf");
+        out.Open();
+        EXPECT_EQ(out.Header().CodePage(), 0x65);  // OEM mode: the CP866 code page byte
+    }
+    for (const char* sw : {"-oem", " -WIN ", "-Oem"}) {
+        Result r = Run({t_ / "src", t_ / "out.dbf", sw});
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(r.err, "") << sw;
+    }
 }
 
 // --- Hostile and real-world inputs through the whole program --------------------------------
@@ -276,7 +334,7 @@ TEST_F(Program, ParameterErrorsExitTwoNoLog) {
     r = Run({t_ / "src"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "Проверьте параметры. Не указан результирующий DBF файл\n");
-    r = Run({t_ / "src", "   "}, {"LC_ALL=C"});
+    r = Run({t_ / "src", "   "}, {"LC_ALL=ru_RU.CP866"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, AnsiToOem(Utf8ToAnsi("Проверьте параметры. Не указан результирующий DBF файл\n")));
     EXPECT_TRUE(Logs(t_ / "app").empty());
@@ -313,7 +371,7 @@ TEST_F(Program, ScanRunWritesTheLogNextToTheProgram) {
 
 TEST_F(Program, NoFilesToLoad) {
     testutil::WriteFile(t_ / "src/readme.txt", "x");
-    Result r = Run({t_ / "src", t_ / "out.dbf"}, {"LC_ALL=C"});
+    Result r = Run({t_ / "src", t_ / "out.dbf"}, {"LC_ALL=ru_RU.CP866"});
     EXPECT_EQ(r.code, 0);
     const std::string none = AnsiToOem(Utf8ToAnsi("Нет файлов для загрузки!\n"));
     ASSERT_GE(r.out.size(), none.size());

@@ -176,7 +176,7 @@ TEST(Dump, AValueThatFailsToReadIsShownAndReportedTheRestIsDumped) {
 TEST(Dump, CommandLine) {
     DumpRun r = Dump({});
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Usage: zarbel-dump [-oem|-win] [--json] TABLE..."), std::string::npos);
+    EXPECT_NE(r.err.find("Usage: zarbel-dump [-oem|-win] [--json|--csv [--deleted]] TABLE..."), std::string::npos);
     r = Dump({"--xml", "a.dbf"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("unknown option --xml"), std::string::npos);
