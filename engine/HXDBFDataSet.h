@@ -6,7 +6,8 @@
 //   HXDBFOpen.cpp         properties, open/close, the read buffer, navigation, record count,
 //                         bookmarks, ReadRecordDirect, MarkDeleted, SetDeleted
 //   HXDBFFieldMap.cpp     descriptors -> THXDBFFieldDefs and dataset field definitions
-//   HXDBFFieldValues.cpp  field read/write codecs of every type, blank record, OEM translation
+//   HXDBFFieldValues.cpp  field read and write through the codecs, blank record, OEM translation
+//   HXDBFCodecs.cpp       the field codec of every storage kind (HXDBFCodecs.h)
 //   HXDBFCreate.cpp       CreateTable                                   (table creation)
 //   HXDBFPost.cpp         InternalAddRecord, InternalPost               (append and post)
 //   HXDBFMemo.cpp         memo file open/close, CreateBlobStream        (memo storage)
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/HXDBFCodecs.h"
 #include "engine/HXDBFCollaborators.h"
 #include "engine/HXDBFCrypt.h"
 #include "engine/HXDBFFieldDefs.h"
@@ -36,26 +38,6 @@
 #include "platform/dataset.h"
 
 namespace zarbel {
-
-// Storage facts of one top-level field, cached at open for the codecs.
-struct TDBFFieldStore {
-    THXDBFFieldDef* Def = nullptr;
-    int Offset = 0;             // in the record
-    int Size = 0;               // bytes in the record
-    char Letter = 0;            // type letter
-    std::uint8_t Ext = 0;       // extended type byte (E only)
-    TFieldType DataType = ftUnknown;  // ftUnknown: no dataset field
-    std::uint16_t Len = 0;      // descriptor length (16-bit for C, 0 and E strings)
-    std::uint8_t LenByte = 0;   // descriptor length byte
-    std::uint8_t Dec = 0;       // descriptor decimal byte
-    bool Nullable = false;      // Visual FoxPro CanStoreNull with a null bit
-    int NullByte = 0;
-    std::uint8_t NullMask = 0;
-    bool AutoInc = false;
-    // Read road of a plain kind that is not nullable (kFastNone: the general codec).
-    std::uint8_t FastRead = 0;
-};
-enum : std::uint8_t { kFastNone = 0, kFastText, kFastDecimal, kFastDate, kFastLogical };
 
 class THXSmartDBF : public TDataSet {
 public:
@@ -134,6 +116,12 @@ public:
         const int n = field->FieldNo();
         if (n < 1 || static_cast<std::size_t>(n) > StoreOfFieldNo_.size()) return nullptr;
         return &Stores_[static_cast<std::size_t>(StoreOfFieldNo_[static_cast<std::size_t>(n - 1)])];
+    }
+    // What the field codecs take from the table now: with FieldStore, what a caller needs to
+    // read a field of any record image (CodecReadValue, CodecReadText in HXDBFCodecs.h).
+    TFieldCodecContext CodecContext() const {
+        return {DbfVersion_ == xVisualFoxPro, TrimCType_, DBFFieldDefs_.NullFlagsOffset(),
+                DBFFieldDefs_.NullFlagsSize()};
     }
     // The read buffer's copy of record n (record length bytes), or null when it holds none.
     const std::uint8_t* BufferedRecord(std::uint32_t n) const;
@@ -368,10 +356,8 @@ private:
     void CheckRecordLength(int fieldsEnd);
     // Descriptor walk into DBFFieldDefs, FieldDefs and Stores_.
     void BuildFieldDefs();
-    bool ReadFieldValue(const TDBFFieldStore& s, const std::uint8_t* rec, void* buffer);
-    // The store of a data field of letter N or F wide enough for a number that GetFieldText
-    // and SetFieldText handle, or null.
-    const TDBFFieldStore* LongNumberStore(const TField* field) const;
+    // Writes a field through its codec; autoincrement fields only while the append path fills
+    // them.
     void WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, const void* buffer);
     bool GetLookupValue(TField* field, void* buffer);
 

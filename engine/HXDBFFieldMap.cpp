@@ -245,14 +245,7 @@ void THXSmartDBF::BuildFieldDefs() {
             // read or write outside the record.
             const bool fits = lvl.Offset + m.Bytes <= RecLen_;
             s.DataType = fits ? m.Type : ftUnknown;
-            if (!s.Nullable) {
-                if (letter == 'C' && s.DataType == ftString) s.FastRead = kFastText;
-                if ((letter == 'N' || letter == 'F') &&
-                    (s.DataType == ftInteger || s.DataType == ftLargeint || s.DataType == ftFloat))
-                    s.FastRead = kFastDecimal;
-                if (letter == 'D' && s.DataType == ftDate) s.FastRead = kFastDate;
-                if (letter == 'L' && s.DataType == ftBoolean) s.FastRead = kFastLogical;
-            }
+            s.Codec = &FieldCodecFor(letter, extByte, s.DataType, s.Size);
             if (s.DataType != ftUnknown) {
                 TFieldDef& fd = FieldDefs().Add(name, m.Type, m.FrameworkSize, false);
                 fd.Precision = m.Type == ftFloat ? m.Dec : 0;
