@@ -98,8 +98,10 @@ std::string FreeOutputName(std::string_view name, const std::set<std::string>& t
     std::string first = Trim(name.substr(0, 10));
     if (!taken.count(AnsiUpperCase(first, oem))) return first;
     for (int n = 1;; ++n) {
-        const std::string suffix = "_" + std::to_string(n);
-        std::string candidate = std::string(name.substr(0, 10 - suffix.size())) + suffix;
+        std::string suffix = std::to_string(n);
+        suffix.insert(suffix.begin(), '_');
+        std::string candidate(name.substr(0, 10 - suffix.size()));
+        candidate += suffix;
         if (!taken.count(AnsiUpperCase(candidate, oem))) return candidate;
     }
 }
