@@ -217,6 +217,10 @@ void THXSmartDBF::InternalClose() {
     if (!flushed) throw Exception("THXSmartDBF: " + why);
 }
 
+void THXSmartDBF::FlushAddBuffer() {
+    if (TableFile_.IsOpen() && !TableFile_.Flush()) RaiseWriteError();
+}
+
 bool THXSmartDBF::IsCursorOpen() const { return TableFile_.IsOpen(); }
 
 // ---------------------------------------------------------------------------------------

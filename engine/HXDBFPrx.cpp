@@ -352,8 +352,9 @@ bool TProxyStream::Flush() {
         const std::int64_t end = WbStart_ + WbLen_;
         WbLen_ = 0;
         if (put != end - WbStart_) {
-            // Nothing of the block may stay: the header image counts records it held.
-            if (put > 0) Env_->Truncate(Handle_, WbStart_);
+            // Nothing of the block may stay (a write may have gone on in part even when it
+            // reports a failure): the header image counts records it held.
+            Env_->Truncate(Handle_, WbStart_);
             Discard();
             if (OnFlushFailed) OnFlushFailed();
             return false;
