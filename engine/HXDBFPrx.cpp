@@ -364,9 +364,11 @@ bool TProxyStream::Flush() {
     if (HeadDirty_) {
         HeadDirty_ = false;
         const std::int64_t n = HeadImgLen_;
-        const bool ok = (HeadWritable_ && n <= HeadLen_)
-                            ? (std::memcpy(Head_, HeadImg_.Data(), static_cast<std::size_t>(n)), true)
-                            : Env_->WriteAt(Handle_, 0, HeadImg_.Data(), n) == n;
+        bool ok = true;
+        if (HeadWritable_ && n <= HeadLen_)
+            std::memcpy(Head_, HeadImg_.Data(), static_cast<std::size_t>(n));  // the file's own page
+        else
+            ok = Env_->WriteAt(Handle_, 0, HeadImg_.Data(), n) == n;
         if (!ok) {
             HeadImgLen_ = -1;
             if (OnFlushFailed) OnFlushFailed();
