@@ -85,6 +85,7 @@ BENCHMARK(BM_Append)
     ->Args({32384, 2})
     ->Args({4096, 2})
     ->Args({32384, 0x12})
+    ->Args({32384, 0x42})
     ->Iterations(1000000)
     ->Unit(benchmark::kMicrosecond);
 

@@ -2,7 +2,8 @@
 # Append benchmark, side by side with python3-dbf:
 #   1. append_bench: 1,000,000 records (Append, every field as text, Post) with BufferSize
 #      32384 and 4096, access mode 2, THXDBFNTX defaults: time per record, records per second
-#      (and, for comparison, access mode 0x12, where the no-sharing rule skips the locks);
+#      (and, for comparison, access mode 0x12, also without sharing, and 0x42, shared: locks
+#      and a write per post);
 #   2. system calls per appended record: strace -c -f over the 32384 run;
 #   3. peak memory of that run: /usr/bin/time -v;
 #   4. python3-dbf (Debian's package, /usr/bin/python3) appending the same rows to a table of
@@ -30,7 +31,9 @@ for r in runs:
     print("%-32s %7.3f us/record wall, %7.3f us/record CPU, %10.0f records/s (CPU), peak RSS %s kB"
           % (r["name"], r["real_time"], r["cpu_time"], r["items_per_second"], int(r["peak_rss_kb"])))
 main = [r for r in runs if "/32384/2/" in r["name"]][0]
-open(sys.argv[1] + ".rate", "w").write("%f %f" % (1e6 / main["real_time"], 1e6 / main["cpu_time"]))
+shared = [r for r in runs if "/32384/66/" in r["name"]][0]
+open(sys.argv[1] + ".rate", "w").write("%f %f %f %f" % (1e6 / main["real_time"], 1e6 / main["cpu_time"],
+                                                       1e6 / shared["real_time"], 1e6 / shared["cpu_time"]))
 PY
 
 echo "== system calls per appended record (strace -c -f, BufferSize 32384)"
@@ -49,6 +52,7 @@ import datetime, sys, time
 import dbf
 work, n = sys.argv[1], int(sys.argv[2])
 engine_wall, engine_cpu = float(sys.argv[3]), float(sys.argv[4])
+shared_wall, shared_cpu = float(sys.argv[5]), float(sys.argv[6])
 rows = []
 for i in range(64):
     rows.append(("\u0418\u0432\u0430\u043d\u043e\u0432" + str(i), "\u041f\u0435\u0442\u0440",
@@ -68,4 +72,6 @@ print("   python3-dbf: %.1f us/record wall, %.1f us/record CPU: %.0f records/s w
       % (wall / n * 1e6, cpu / n * 1e6, n / wall, n / cpu))
 print("   engine (BufferSize 32384): %.0f records/s wall = %.1f x python3-dbf; %.0f records/s CPU = %.1f x"
       % (engine_wall, engine_wall / (n / wall), engine_cpu, engine_cpu / (n / cpu)))
+print("   engine shared (0x42):      %.0f records/s wall = %.1f x python3-dbf; %.0f records/s CPU = %.1f x"
+      % (shared_wall, shared_wall / (n / wall), shared_cpu, shared_cpu / (n / cpu)))
 PY

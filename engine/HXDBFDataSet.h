@@ -179,6 +179,11 @@ public:
     bool BookmarkValid(const TBookmark& b) override;
     int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
 
+    // Writes what the write blocks of a table nobody else can write hold (its memo file's
+    // first); raises "THXSmartDBF: " + the system's text when that fails, and the records
+    // of the block are then not in the table. Nothing to do on a shared table. HXDBFOpen.cpp
+    void FlushAddBuffer();
+
     // ---- Operations of other layers (their own units) ----
     // Creates the table file (and memo file) from DBFFieldDefs under DbfVersion. HXDBFCreate.cpp
     virtual void CreateTable();

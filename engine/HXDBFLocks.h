@@ -6,9 +6,9 @@
 // and memo-locked flags, the list of locked record numbers and one mutex per operation.
 // Each index object owns one THXDBFIndexLockState and locks through the table's state.
 //
-// No-sharing rule: when the access mode's cached value has 0x10 or 0x20 set, nobody else can
-// write the files, so every lock and unlock succeeds at once without calling the host and
-// the locked-record list stays untouched.
+// No-sharing rule: when the access mode's cached value has share bits 0x00, or 0x10 or 0x20
+// set, nobody else can write the files, so every lock and unlock succeeds at once without
+// calling the host and the locked-record list stays untouched.
 //
 // A failed attempt is retried up to WaitBusyRes attempts in all (at least one), sleeping
 // about one millisecond after every failed attempt.

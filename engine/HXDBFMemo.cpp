@@ -33,6 +33,17 @@ void THXSmartDBF::OpenMemoFile() {
                             MemoFile_.OpenFailureNote());
         return;
     }
+    // A memo file nobody else can write: entries and header writes are gathered (writable),
+    // or entries read in record order come from one read block (read-only).
+    if (StorageType_ == pstFile && MemoFile_.AccessMode().KeepsWritersOut()) {
+        if ((MemoFile_.AccessMode().CachedAccessMode() & 3) == TAccessMode::kOpenReadWrite) {
+            MemoFile_.SetWriteBehind(BufferSize_, kMemoFileHeaderSize);
+            // entries that did not go out may be referenced by the records still gathered
+            MemoFile_.OnFlushFailed = [this] { TableFile_.Discard(); };
+        }
+        else if ((MemoFile_.AccessMode().CachedAccessMode() & 3) == 0)
+            MemoFile_.SetReadBlock(BufferSize_, kMemoFileHeaderSize);
+    }
     Memo_.ReadHeader(version, MemoDialect_);
     BindMemoHooks(Memo_);
     if (Memo_.Layout() != mlDBase3) LobBlockSize_ = static_cast<int>(Memo_.BlockSize() & 0xFFFF);

@@ -12,7 +12,7 @@ namespace zarbel {
 
 namespace {
 
-constexpr int kMemoHeaderSize = 512;
+constexpr int kMemoHeaderSize = kMemoFileHeaderSize;
 constexpr std::uint32_t kDBase3BlockSize = 512;
 constexpr int kMinCreateBlockSize = 512;
 constexpr int kMaxCreateBlockSize = 65408;  // 0xFF80: largest multiple of 128 below 65536

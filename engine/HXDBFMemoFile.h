@@ -47,6 +47,9 @@
 
 namespace zarbel {
 
+// Bytes of the header of a dBase IV or FoxPro memo file.
+inline constexpr int kMemoFileHeaderSize = 512;
+
 // Memo layout of a memo dialect.
 enum TMemoLayout : std::uint8_t { mlDBase3, mlDBase4, mlFoxPro };
 TMemoLayout MemoLayoutOf(xBaseVersion memoDialect);

@@ -109,6 +109,13 @@ void THXSmartDBF::InternalOpen() {
             throw Exception("THXSmartDBF.InternalOpen: File \"" + name + "\" has a bad record length (0)");
         R_ = BufferSize_ > 0 ? BufferSize_ / RecLen_ : 0;
         if (R_ == 0) throw Exception("THXSmartDBF.InternalOpen: BufferSize too small!");
+        // Nobody else can write the table: appends and the header go out a block at a time,
+        // the memo file's gathered entries always before the records that reference them.
+        if (StorageType_ == pstFile && TableFile_.AccessMode().KeepsWritersOut() &&
+            (TableFile_.AccessMode().CachedAccessMode() & 3) == TAccessMode::kOpenReadWrite) {
+            TableFile_.SetWriteBehind(BufferSize_, kHeaderSize);
+            TableFile_.OnBeforeFlush = [this] { return MemoFile_.Flush(); };
+        }
         ReadBuf_ = TMemBlock::Allocate(this, BufferSize_ + 10, "THXSmartDBF");
         RecNos_ = TMemBlock::Allocate(this, static_cast<std::int64_t>(R_) * 4, "THXSmartDBF");
         ScanBuf_ = TMemBlock::Allocate(this, BufferSize_, "THXSmartDBF");
@@ -179,6 +186,9 @@ void THXSmartDBF::FreeTableBuffers() {
 }
 
 void THXSmartDBF::InternalClose() {
+    // What the write blocks hold goes out first; a failure is raised once all is closed.
+    const bool flushed = !TableFile_.IsOpen() || TableFile_.Flush();
+    const std::string why = flushed ? std::string() : Env_->LastErrorText();
     try {
         if (Index_) Index_->Close();
         FreeTableBuffers();
@@ -204,6 +214,11 @@ void THXSmartDBF::InternalClose() {
         }
         TableFile_.Close();
     }
+    if (!flushed) throw Exception("THXSmartDBF: " + why);
+}
+
+void THXSmartDBF::FlushAddBuffer() {
+    if (TableFile_.IsOpen() && !TableFile_.Flush()) RaiseWriteError();
 }
 
 bool THXSmartDBF::IsCursorOpen() const { return TableFile_.IsOpen(); }

@@ -137,9 +137,11 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     for (const TDBFFieldStore& s : Stores_) autoInc = autoInc || s.AutoInc;
     if (autoInc) TakeAutoIncValues(buffer);
 
-    // The record count comes from the file, never from the header: the size is the position
-    // of the end (every transfer here is positioned, so moving the position costs nothing).
-    const std::int64_t size = TableFile_.Seek(0, soEnd);
+    // The record count comes from the file, never from the header: with the table's write
+    // block the file as it will be once the block is written, otherwise the position of the
+    // end (every transfer here is positioned, so moving the position costs nothing, and a
+    // seek is a cheaper call than a status query).
+    const std::int64_t size = TableFile_.WriteBehind() ? TableFile_.GetFileSize() : TableFile_.Seek(0, soEnd);
     if (size < 0) RaiseWriteError();
     std::uint32_t count = 0;
     if (!RecordCountFromFileSize(RecordAreaEnd(size), Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_),
@@ -159,8 +161,9 @@ void THXSmartDBF::InternalAddRecord(char* buffer, bool /*append: always at the e
     } catch (...) {
         // A record written in part (a full disk, the file size limit) is cut off again, so the
         // file keeps whole records only; closing puts the end-of-file byte back.
+        // (A failed write of the write block has cut the file back to where the block began.)
         const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
-        if (TableFile_.Seek(pos, soBeginning) == pos) TableFile_.SetEndOfFile();
+        if (TableFile_.GetFileSize() > pos && TableFile_.Seek(pos, soBeginning) == pos) TableFile_.SetEndOfFile();
         throw;
     }
 

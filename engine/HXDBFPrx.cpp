@@ -37,6 +37,8 @@ void TAccessMode::SetAccessMode(std::uint32_t v) {
 namespace {
 
 constexpr int kLoadBufferSize = 61440;
+// Every lock byte of every protocol lies below 2^32.
+constexpr std::uint64_t kAllProtocolRanges = 0x100000000ull;
 
 // Host open parameters of an AccessMode value; false for the values that must fail.
 bool MapAccessMode(std::uint32_t value, TFileAccess& access, TShareLock& share) {
@@ -91,6 +93,7 @@ void TProxyStream::UnmapHead() {
 }
 
 void TProxyStream::OpenProxyStream() {
+    Forget();
     switch (Type_) {
         case pstFile: {
             Close();
@@ -103,6 +106,14 @@ void TProxyStream::OpenProxyStream() {
             }
             Handle_ = Env_->Open(FileName_, access, share, &OpenError_);
             Writable_ = access != faRead;
+            if (Handle_ != kInvalidHandle && AccessMode_.KeepsWritersOut() &&
+                !Env_->LockRange(Handle_, 0, kAllProtocolRanges, Writable_)) {
+                // another program holds an xBase byte lock on the file: it is in use
+                Env_->Close(Handle_);
+                Handle_ = kInvalidHandle;
+                OpenError_ = kFileLockedElsewhere;
+                return;
+            }
             MapHead(access);
             break;
         }
@@ -119,6 +130,7 @@ void TProxyStream::OpenProxyStream() {
 }
 
 void TProxyStream::CreateProxyStream() {
+    Forget();
     switch (Type_) {
         case pstFile:
             Close();
@@ -139,6 +151,7 @@ void TProxyStream::CreateProxyStream() {
 }
 
 void TProxyStream::Close() {
+    Forget();
     UnmapHead();
     switch (Type_) {
         case pstFile:
@@ -167,19 +180,19 @@ bool TProxyStream::IsOpen() const {
 }
 
 std::int64_t TProxyStream::Read(void* buffer, std::int64_t count) {
-    if (Type_ == pstFile) return Env_->Read(Handle_, buffer, count);
+    if (Type_ == pstFile) return Settle() ? Env_->Read(Handle_, buffer, count) : -1;
     TStream* s = MemoryStorage();
     return s ? s->Read(buffer, count) : -1;
 }
 
 std::int64_t TProxyStream::Write(const void* buffer, std::int64_t count) {
-    if (Type_ == pstFile) return Env_->Write(Handle_, buffer, count);
+    if (Type_ == pstFile) return Settle() ? Env_->Write(Handle_, buffer, count) : -1;
     TStream* s = MemoryStorage();
     return s ? s->Write(buffer, count) : -1;
 }
 
 std::int64_t TProxyStream::Seek(std::int64_t offset, int origin) {
-    if (Type_ == pstFile) return Env_->Seek(Handle_, offset, origin);
+    if (Type_ == pstFile) return Settle() ? Env_->Seek(Handle_, offset, origin) : -1;
     TStream* s = MemoryStorage();
     return s ? s->Seek(offset, origin) : -1;
 }
@@ -188,6 +201,7 @@ bool TProxyStream::SetEndOfFile() {
     std::int64_t pos = Seek(0, soCurrent);
     if (pos < 0) return false;
     if (Type_ == pstFile) {
+        if (!Settle()) return false;
         if (pos < HeadLen_) HeadLen_ = pos;  // the view never reaches past the end
         return Env_->Truncate(Handle_, pos);
     }
@@ -196,7 +210,11 @@ bool TProxyStream::SetEndOfFile() {
 }
 
 std::int64_t TProxyStream::GetFileSize() {
-    if (Type_ == pstFile) return Env_->SizeOf(Handle_);
+    if (Type_ == pstFile) {
+        if (!Buffered()) return Env_->SizeOf(Handle_);
+        if (!KnowDiskSize()) return -1;
+        return std::max(DiskSize_, WbLen_ > 0 ? WbStart_ + WbLen_ : 0);
+    }
     TStream* s = MemoryStorage();
     return s ? s->Size() : -1;
 }
@@ -216,6 +234,24 @@ bool TProxyStream::InHead(std::int64_t pos, std::int64_t count) const {
 
 std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t count) {
     if (Type_ == pstFile) {
+        if (Buffered() && pos >= 0 && count >= 0) {
+            if (count <= HeadCap_ && pos <= HeadCap_ - count && LoadHeadImage() && pos <= HeadImgLen_ - count) {
+                std::memcpy(buffer, HeadImg_.Bytes() + pos, static_cast<std::size_t>(count));
+                return count;
+            }
+            if (((WbLen_ > 0 && pos + count > WbStart_) || (HeadDirty_ && pos < HeadCap_)) && !Flush()) return -1;
+            if (RbCap_ > 0 && count <= RbCap_) {
+                if (pos < RbStart_ || pos + count > RbStart_ + RbLen_) {
+                    const std::int64_t got = Env_->ReadAt(Handle_, pos, RbBuf_.Data(), RbCap_);
+                    if (got < 0) return -1;
+                    RbStart_ = pos;
+                    RbLen_ = got;
+                }
+                const std::int64_t n = std::min(count, RbStart_ + RbLen_ - pos);
+                std::memcpy(buffer, RbBuf_.Bytes() + (pos - RbStart_), static_cast<std::size_t>(n));
+                return n;
+            }
+        }
         if (InHead(pos, count)) {
             std::memcpy(buffer, static_cast<const char*>(Head_) + pos, static_cast<std::size_t>(count));
             return count;
@@ -232,6 +268,7 @@ std::int64_t TProxyStream::PRead(std::int64_t pos, void* buffer, std::int64_t co
 
 std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int64_t count) {
     if (Type_ == pstFile) {
+        if (Buffered()) return DirectWrite(pos, buffer, count, nullptr, 0);
         if (HeadWritable_ && InHead(pos, count)) {
             std::memcpy(static_cast<char*>(Head_) + pos, buffer, static_cast<std::size_t>(count));
             return count;
@@ -248,12 +285,178 @@ std::int64_t TProxyStream::PWrite(std::int64_t pos, const void* buffer, std::int
 
 std::int64_t TProxyStream::PWrite2(std::int64_t pos, const void* a, std::int64_t na, const void* b,
                                    std::int64_t nb) {
+    if (Type_ == pstFile && Buffered()) return DirectWrite(pos, a, na, b, nb);
     if (Type_ == pstFile && !(HeadWritable_ && pos >= 0 && na >= 0 && nb >= 0 && pos + na + nb <= HeadLen_))
         return Env_->WriteAt2(Handle_, pos, a, na, b, nb);
     const std::int64_t first = PWrite(pos, a, na);
     if (first != na) return first;
     const std::int64_t second = PWrite(pos + na, b, nb);
     return second < 0 ? (na > 0 ? na : -1) : na + second;
+}
+
+// ---------------------------------------------------------------------------------------
+// Write-behind block, header image, read block
+// ---------------------------------------------------------------------------------------
+void TProxyStream::Forget() {
+    Flush();
+    WbCap_ = WbLen_ = RbCap_ = RbLen_ = HeadCap_ = 0;
+    WbBuf_.Reset();
+    RbBuf_.Reset();
+    HeadImg_.Reset();
+    DiskSize_ = -1;
+    HeadImgLen_ = -1;
+    HeadDirty_ = false;
+    OnBeforeFlush = nullptr;
+    OnFlushFailed = nullptr;
+}
+
+void TProxyStream::SetWriteBehind(std::int64_t blockSize, std::int64_t headLength) {
+    Flush();
+    WbLen_ = 0;
+    WbCap_ = Type_ == pstFile && IsOpen() && Writable_ ? std::max<std::int64_t>(blockSize, 0) : 0;
+    WbBuf_ = WbCap_ > 0 ? TMemBlock::Tagged("TProxyStream.WriteBlock", WbCap_) : TMemBlock();
+    HeadCap_ = std::max<std::int64_t>(headLength, 0);
+    HeadImg_ = HeadCap_ > 0 ? TMemBlock::Tagged("TProxyStream.Head", HeadCap_) : TMemBlock();
+    HeadImgLen_ = -1;
+    DiskSize_ = -1;
+}
+
+void TProxyStream::SetReadBlock(std::int64_t blockSize, std::int64_t headLength) {
+    RbLen_ = 0;
+    RbCap_ = Type_ == pstFile && IsOpen() && !Writable_ ? std::max<std::int64_t>(blockSize, 0) : 0;
+    RbBuf_ = RbCap_ > 0 ? TMemBlock::Tagged("TProxyStream.ReadBlock", RbCap_) : TMemBlock();
+    HeadCap_ = RbCap_ > 0 ? std::max<std::int64_t>(headLength, 0) : 0;
+    HeadImg_ = HeadCap_ > 0 ? TMemBlock::Tagged("TProxyStream.Head", HeadCap_) : TMemBlock();
+    HeadImgLen_ = -1;
+    DiskSize_ = -1;
+}
+
+bool TProxyStream::KnowDiskSize() {
+    if (DiskSize_ < 0) DiskSize_ = Env_->SizeOf(Handle_);
+    return DiskSize_ >= 0;
+}
+
+bool TProxyStream::LoadHeadImage() {
+    if (HeadImgLen_ >= 0) return true;
+    if (!KnowDiskSize()) return false;
+    const std::int64_t want = std::min(HeadCap_, DiskSize_);
+    const std::int64_t got = want > 0 ? Env_->ReadAt(Handle_, 0, HeadImg_.Data(), want) : 0;
+    if (got != want) return false;
+    HeadImgLen_ = got;
+    return true;
+}
+
+bool TProxyStream::Flush() {
+    if (Type_ != pstFile || Handle_ == kInvalidHandle || (WbLen_ == 0 && !HeadDirty_)) return true;
+    if (OnBeforeFlush && !OnBeforeFlush()) {
+        Discard();  // what the block holds may reference what did not go out
+        return false;
+    }
+    if (WbLen_ > 0) {
+        const std::int64_t put = Env_->WriteAt(Handle_, WbStart_, WbBuf_.Data(), WbLen_);
+        const std::int64_t end = WbStart_ + WbLen_;
+        WbLen_ = 0;
+        if (put != end - WbStart_) {
+            // Nothing of the block may stay (a write may have gone on in part even when it
+            // reports a failure): the header image counts records it held.
+            Env_->Truncate(Handle_, WbStart_);
+            Discard();
+            if (OnFlushFailed) OnFlushFailed();
+            return false;
+        }
+        DiskSize_ = std::max(DiskSize_, end);
+    }
+    if (HeadDirty_) {
+        HeadDirty_ = false;
+        const std::int64_t n = HeadImgLen_;
+        bool ok = true;
+        if (HeadWritable_ && n <= HeadLen_)
+            std::memcpy(Head_, HeadImg_.Data(), static_cast<std::size_t>(n));  // the file's own page
+        else
+            ok = Env_->WriteAt(Handle_, 0, HeadImg_.Data(), n) == n;
+        if (!ok) {
+            HeadImgLen_ = -1;
+            if (OnFlushFailed) OnFlushFailed();
+            return false;
+        }
+    }
+    return true;
+}
+
+void TProxyStream::Discard() {
+    WbLen_ = 0;
+    DiskSize_ = -1;
+    HeadImgLen_ = -1;
+    HeadDirty_ = false;
+}
+
+bool TProxyStream::Settle() {
+    if (!Buffered()) return true;
+    const bool ok = Flush();
+    DiskSize_ = -1;
+    HeadImgLen_ = -1;
+    RbLen_ = 0;
+    return ok;
+}
+
+bool TProxyStream::Gather(std::int64_t pos, const void* a, std::int64_t na, const void* b, std::int64_t nb,
+                          std::int64_t& result) {
+    const std::int64_t n = na + nb;
+    const std::int64_t end = pos + n;
+    auto put = [&](std::uint8_t* dst) {
+        if (na > 0) std::memcpy(dst, a, static_cast<std::size_t>(na));
+        if (nb > 0) std::memcpy(dst + na, b, static_cast<std::size_t>(nb));
+        result = n;
+        return true;
+    };
+    if (HeadCap_ > 0 && end <= HeadCap_ && LoadHeadImage() && end <= HeadImgLen_) {
+        HeadDirty_ = true;
+        return put(HeadImg_.Bytes() + pos);
+    }
+    if (WbCap_ == 0 || !KnowDiskSize()) return false;
+    // A gap between the end and a write past it reads as zeros, as the file would have it.
+    auto extend = [&](std::int64_t from) {
+        std::memset(WbBuf_.Bytes() + WbLen_, 0, static_cast<std::size_t>(pos - from));
+        WbLen_ = end - WbStart_;
+        return put(WbBuf_.Bytes() + (pos - WbStart_));
+    };
+    if (WbLen_ > 0) {
+        const std::int64_t wbEnd = WbStart_ + WbLen_;
+        if (pos >= WbStart_ && end <= wbEnd) return put(WbBuf_.Bytes() + (pos - WbStart_));  // an edit
+        if (pos >= wbEnd && end - WbStart_ <= WbCap_) return extend(wbEnd);
+        if (!Flush()) {
+            result = -1;
+            return true;
+        }
+    }
+    // A write that extends the file begins a block (never over the header image).
+    const std::int64_t start = std::min(pos, DiskSize_);
+    if (end <= DiskSize_ || start < std::max<std::int64_t>(HeadImgLen_, 0) || end - start > WbCap_) return false;
+    WbStart_ = start;
+    WbLen_ = 0;
+    return extend(start);
+}
+
+std::int64_t TProxyStream::DirectWrite(std::int64_t pos, const void* a, std::int64_t na, const void* b,
+                                       std::int64_t nb) {
+    if (pos < 0 || na < 0 || nb < 0) return -1;
+    RbLen_ = 0;
+    std::int64_t result = -1;
+    if (Gather(pos, a, na, b, nb, result)) return result;
+    const std::int64_t end = pos + na + nb;
+    // What goes straight to the file: the block must not overwrite it later, nor the image.
+    if (WbLen_ > 0 && end > WbStart_ && !Flush()) return -1;
+    if (HeadImgLen_ > 0 && pos < HeadImgLen_) {
+        // keep the image in step with the file (both pieces, as far as they reach into it)
+        const std::int64_t n1 = std::clamp<std::int64_t>(HeadImgLen_ - pos, 0, na);
+        if (n1 > 0) std::memcpy(HeadImg_.Bytes() + pos, a, static_cast<std::size_t>(n1));
+        const std::int64_t p2 = pos + na;
+        const std::int64_t n2 = std::clamp<std::int64_t>(HeadImgLen_ - p2, 0, nb);
+        if (n2 > 0) std::memcpy(HeadImg_.Bytes() + p2, b, static_cast<std::size_t>(n2));
+    }
+    const std::int64_t put = nb > 0 || b ? Env_->WriteAt2(Handle_, pos, a, na, b, nb) : Env_->WriteAt(Handle_, pos, a, na);
+    if (put > 0 && DiskSize_ >= 0) DiskSize_ = std::max(DiskSize_, pos + put);
+    return put;
 }
 
 bool TProxyStream::AskOuterStream(const TLockEvent& event) {
@@ -316,6 +519,7 @@ bool TProxyStream::LoadFromFile(const std::string& fileName) {
     const THandle src = guard.Get();
     if (src == kInvalidHandle) return false;
     if (Type_ == pstFile) {
+        if (!Settle()) return false;
         HeadLen_ = 0;  // the file is cut to nothing first: the view serves nothing any more
         bool ok = Env_->Seek(Handle_, 0, soBeginning) == 0 && Env_->Truncate(Handle_, 0) &&
                   CopyWholeFile(*Env_, src, [&](const void* p, std::int64_t n) { return Env_->Write(Handle_, p, n) == n; });

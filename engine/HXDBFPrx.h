@@ -20,6 +20,25 @@
 // value & 3: 0 read, 1 write, 2 read and write, 3 the open fails.
 // CreateProxyStream takes the exclusive lock before it empties an existing file.
 //
+// A disk file opened with a mode that keeps other writers out (share bits 0x00, 0x10, 0x20)
+// also holds one byte-range lock over [0, 2^32), which covers the lock bytes of every xBase
+// protocol, for as long as it is open: a write lock on a handle open for writing, a read lock
+// otherwise. A program that honours the byte locks but not the whole-file lock then fails to
+// lock a record or the header, as it could not have opened the file on the original platform.
+//
+// Write-behind (SetWriteBehind, for files nobody else can write): positioned writes that
+// extend the file are gathered in a block and written with one call when the block is full,
+// when a write does not continue it, before any sequential transfer, seek, size change or
+// lock, before a positioned read that reaches into it, and at Flush and Close. Writes inside
+// the first HeadLength bytes (the header) go to an image of them, written right after the
+// block, so the header on disk never describes data that is not there yet. Reads of that
+// range are served from the image. OnBeforeFlush runs first at every flush (a table flushes
+// its memo file there, so no record on disk references a memo entry that is not; and when
+// the memo file's flush fails, OnFlushFailed lets the table drop its block too).
+//
+// Read block (SetReadBlock, for read-only files nobody else can write): positioned reads are
+// served from one block of the file read ahead with one call.
+//
 // Byte-range locks (Lock/Unlock on a disk file) are one range at the given unsigned 32-bit
 // offset, carried in a 64-bit file offset, as open-file-description locks that never wait.
 // A handle open for writing takes write locks, so two writers (in one process or in two)
@@ -42,6 +61,7 @@
 #include <string>
 
 #include "engine/HXDBFFlags.h"
+#include "engine/HXDBFMemMgr.h"
 #include "platform/env.h"
 #include "platform/streams.h"
 
@@ -62,8 +82,14 @@ public:
     void SetAccessMode(std::uint32_t v);
     // The value computed by the last read of AccessMode (0 before the first read).
     std::uint32_t CachedAccessMode() const { return Cached_; }
-    // The cached value says that nobody else can write the file (0x10 or 0x20 set).
-    bool NoSharing() const { return (Cached_ & (kShareExclusive | kShareDenyWrite)) != 0; }
+    // The cached value keeps every other writer out: share bits 0x00, 0x10 or 0x20.
+    bool KeepsWritersOut() const {
+        const std::uint32_t share = Cached_ & 0xF0;
+        return share == 0 || share == kShareExclusive || share == kShareDenyWrite;
+    }
+    // The locking protocols skip every lock: the share bits keep other writers out, or have
+    // 0x10 or 0x20 set (0x30 as well, as xBase programs treat it).
+    bool NoSharing() const { return KeepsWritersOut() || (Cached_ & 0xF0) == (kShareExclusive | kShareDenyWrite); }
 
     bool OpenRead() const { return OpenRead_; }
     void SetOpenRead(bool v) { OpenRead_ = v; }
@@ -102,6 +128,7 @@ public:
     TProxyStream() = default;
     // Closes whatever is open, also a disk file left open under another storage type.
     ~TProxyStream() {
+        Flush();
         UnmapHead();
         if (Handle_ != kInvalidHandle) Env_->Close(Handle_);
     }
@@ -148,6 +175,25 @@ public:
     // on other storages (their callers release lock by lock).
     bool UnlockAll();
 
+    // Gathers writes of a disk file in a block of blockSize bytes and its first headLength
+    // bytes in an image (see above); 0 turns it off (after a flush). Until the next open.
+    void SetWriteBehind(std::int64_t blockSize, std::int64_t headLength);
+    // Serves positioned reads of a disk file from a block of blockSize bytes; until the next open.
+    void SetReadBlock(std::int64_t blockSize, std::int64_t headLength);
+    bool WriteBehind() const { return WbCap_ > 0; }
+    // Writes what the write-behind block and the header image hold; false when that fails:
+    // the file is then cut back to where the block began (whole records stay whole), the
+    // gathered bytes and the header image are dropped, and the host's reason is LastError.
+    bool Flush();
+    // Bytes gathered and not yet written.
+    std::int64_t PendingBytes() const { return WbLen_; }
+    std::function<bool()> OnBeforeFlush;
+    // Runs when a flush fails (a table drops its own block then: its records may reference
+    // memo entries that were lost).
+    std::function<void()> OnFlushFailed;
+    // Drops what the write-behind block and the header image hold, unwritten.
+    void Discard();
+
     // Replaces the contents with those of another disk file; the open state is unchanged.
     // False when that file cannot be opened or read, or this storage cannot be written.
     bool LoadFromFile(const std::string& fileName);
@@ -182,6 +228,34 @@ private:
     bool InHead(std::int64_t pos, std::int64_t count) const;
     void MapHead(TFileAccess access);
     void UnmapHead();
+    // Write-behind and read block helpers.
+    bool Buffered() const { return Type_ == pstFile && (WbCap_ > 0 || RbCap_ > 0); }
+    // Flushes and drops the blocks and the header image (open, create, close).
+    void Forget();
+    // Flushes, then forgets what is known of the file (a sequential transfer follows).
+    bool Settle();
+    bool KnowDiskSize();
+    bool LoadHeadImage();
+    // Gathers na + nb bytes written at pos into the block or the header image; false when
+    // they must go to the file (after what the block held was flushed), -1 in result on a
+    // failed flush.
+    bool Gather(std::int64_t pos, const void* a, std::int64_t na, const void* b, std::int64_t nb,
+                std::int64_t& result);
+    std::int64_t DirectWrite(std::int64_t pos, const void* a, std::int64_t na, const void* b, std::int64_t nb);
+
+    std::int64_t WbCap_ = 0;       // write-behind block size (0: off)
+    TMemBlock WbBuf_;
+    std::int64_t WbStart_ = 0;     // file position of the block's first byte
+    std::int64_t WbLen_ = 0;       // bytes in the block
+    std::int64_t RbCap_ = 0;       // read block size (0: off)
+    TMemBlock RbBuf_;
+    std::int64_t RbStart_ = 0;
+    std::int64_t RbLen_ = 0;
+    std::int64_t DiskSize_ = -1;   // the file's size on disk (-1: not known)
+    std::int64_t HeadCap_ = 0;     // bytes at the start kept in the header image
+    TMemBlock HeadImg_;
+    std::int64_t HeadImgLen_ = -1; // bytes of the image loaded (-1: not loaded)
+    bool HeadDirty_ = false;
 
     void* Head_ = nullptr;        // the mapped first page, or nullptr
     std::size_t HeadMapLen_ = 0;  // its mapped length

@@ -196,12 +196,23 @@ void TransferRecords(MergeContext& ctx, MergeTables& tables) {
         src.First();
         ctx.loadedCount = 0;
         ctx.errorCount = 0;
+        const int outBefore = out.RecordCount();
         while (!src.Eof() && !ctx.Stopped()) {
             TransferRecord(ctx, src, out, pairs, value, pathAnsi);
             if (!ctx.stopMessage.empty()) break;
             src.Next();
             ShowProgress(ctx);
         }
+        // The output gathers records in its write block: what the source gave goes out now,
+        // and the records counted are those the output holds (a failed block write loses the
+        // block's records, also those of posts that had succeeded).
+        try {
+            out.FlushAddBuffer();
+        } catch (const std::exception& e) {
+            if (!IsOutOfSpace(e.what())) throw;
+            if (ctx.stopMessage.empty()) ctx.stopMessage = EngineText(e);
+        }
+        ctx.loadedCount = std::clamp(out.RecordCount() - outBefore, 0, ctx.loadedCount);
         for (const FieldPair& p : pairs) {
             if (p.cut == 0) continue;
             ctx.Log(Ansi("   Обрезаны значения поля ") + p.output->FieldName() + ": " + std::to_string(p.cut));

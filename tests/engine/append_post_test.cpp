@@ -46,7 +46,9 @@ std::uint32_t Count(const std::string& b) {
 struct Table {
     std::string path;
     test::TClipperDBF t;
-    Table(const std::string& name, const std::string& bytes, std::uint32_t mode = kReadWrite, int bufferSize = 4096)
+    // Shared by default: the tests look at the file while the table is open.
+    Table(const std::string& name, const std::string& bytes, std::uint32_t mode = kReadWriteShared,
+          int bufferSize = 4096)
         : path(TempPath(name)) {
         WriteFile(path, bytes);
         t.SetDBFFileName(path);
@@ -276,7 +278,7 @@ TEST(AppendPost, CursorFollowsAppendsWithoutReadingBlocksAgain) {
 }
 
 TEST(AppendPost, CursorAfterAppendFromFirstAndFromLast) {
-    Table tb("ap_place.dbf", Numbered(10), kReadWrite, 40);  // four records per block
+    Table tb("ap_place.dbf", Numbered(10), kReadWriteShared, 40);  // four records per block
     tb.t.Open();
     tb.Add("after1");  // the buffer holds 1-4: the new record stands alone
     EXPECT_EQ(tb.t.RecNo(), 11);
@@ -363,7 +365,7 @@ TEST(AppendPost, EncryptionWorksOnTheScratchAreaKeyedByRecordNumber) {
     test::TClipperDBF t;
     t.SetCipher(&cipher);
     t.SetDBFFileName(path);
-    t.AccessMode().SetAccessMode(kReadWrite);
+    t.AccessMode().SetAccessMode(kReadWriteShared);  // the file is read while open
     t.Open();
     t.Append();
     t.FieldByName("NAME").SetAsString("plain");

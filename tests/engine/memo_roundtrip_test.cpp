@@ -84,7 +84,7 @@ void Create(test::TClipperDBF& t, const std::string& path, xBaseVersion v) {
     m.Setfield_type('M');
     m.Setlen(10);
     t.CreateTable();
-    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone);  // shared: the files are read while open
     t.Open();
 }
 
@@ -181,7 +181,7 @@ TEST(MemoRoundTrip, NestedTableEntriesReadRawAndRewriteInPlace) {
     c.Setfield_type('C');
     c.Setlen(8);
     t.CreateTable();
-    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+    t.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone);  // shared: the memo file is damaged while open
     t.SetOEM(true);  // nested entries are never translated
     t.Open();
     TField* kids = t.FindField("KIDS");

@@ -73,7 +73,7 @@ TEST(MemoTable, SavingIntoTheRecordReference) {
     test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NOTE", 'M', 10}}, {" " + Pad("1", 10, true)}));
     std::string memo = m.dir.File("m.dbt");
     test::WriteFile(memo, DB4MemoHeader(2, 512) + DB4Entry("old value"));
-    m.t.AccessMode().SetAccessMode(2);
+    m.t.AccessMode().SetAccessMode(0x42);  // shared: every save reaches the file at once
     m.t.SetOEM(true);
     m.t.Open();
     TField& f = m.t.FieldByName("NOTE");
@@ -128,7 +128,7 @@ TEST(MemoTable, InsertsFreeTheRunsTheirRecordDoesNotKeep) {
     test::WriteFile(m.dbf, BuildDbf(0x8B, {{"NOTE", 'M', 10}}, {}));
     std::string memo = m.dir.File("m.dbt");
     test::WriteFile(memo, DB4MemoHeader(1, 512));
-    m.t.AccessMode().SetAccessMode(2);
+    m.t.AccessMode().SetAccessMode(0x42);  // shared: every save reaches the file at once
     m.t.Open();
     TField& f = m.t.FieldByName("NOTE");
     // two values during one insert: the first one's run is freed once the record is posted

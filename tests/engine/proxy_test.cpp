@@ -29,7 +29,17 @@ TEST(AccessMode, BitsAndCachedValue) {
     EXPECT_FALSE(m.OpenWrite());
     EXPECT_TRUE(m.OpenReadWrite());
     EXPECT_FALSE(m.ShareExclusive());
+    EXPECT_TRUE(m.NoSharing());  // share bits 0x00 keep other writers out too
+    EXPECT_TRUE(m.KeepsWritersOut());
+    m.SetAccessMode(0x42);
+    m.AccessMode();
     EXPECT_FALSE(m.NoSharing());
+    EXPECT_FALSE(m.KeepsWritersOut());
+    m.SetAccessMode(0x32);  // others may write: the protocols still skip their locks
+    m.AccessMode();
+    EXPECT_TRUE(m.NoSharing());
+    EXPECT_FALSE(m.KeepsWritersOut());
+    m.SetAccessMode(2);
 
     m.SetOpenRead(false);
     m.SetAccessMode(0xFF);

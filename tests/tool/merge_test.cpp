@@ -380,6 +380,8 @@ TEST(Merge, RecordWhosePostFailsIsCancelledCountedAndLogged) {
     tables.output->Close();
     tables.output->SetLockProtocol(lpDB4Lock);
     tables.output->SetWaitBusyRes(1);
+    // shared: an output open without sharing holds every lock byte, and nobody could lock one
+    tables.output->AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone);
     tables.output->Open();
     THandle other = FileOpen(t / "out.dbf", faReadWrite, TShareLock::None);
     ASSERT_TRUE(FileLockRange(other, 0xEFFFFFFEu - 4, 1, true));
