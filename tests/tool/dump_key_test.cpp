@@ -47,6 +47,14 @@ TEST(DumpKey, JsonCarriesTheStoredKeyBytesAndTheKeyWidth) {
     std::remove(path.c_str());
 }
 
+TEST(DumpKey, CsvEndsEachRowWithTheKeyBytesAfterTheDeletedColumn) {
+    const std::string path = People("dump_key_csv.dbf");
+    DumpRun r = Dump({"--csv", "--deleted", "-oem", "--key=NAME", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "NAME,SUM,deleted,key_hex\r\nab,3.5,F,616220202020\r\n\xD0\x9F\xD0\xB5,-1,F,8fa520202020\r\n");
+    std::remove(path.c_str());
+}
+
 TEST(DumpKey, PlainTextShowsTheKeyUnderEachRecord) {
     const std::string path = People("dump_key_text.dbf");
     DumpRun r = Dump({"-oem", "--key", "NAME+STR(SUM)", path});
