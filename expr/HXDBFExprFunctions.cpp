@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/HXDBFDataSet.h"
 #include "platform/codepage_tables.h"
+#include "platform/env.h"
 #include "platform/exception.h"
 #include "platform/numtext.h"
 
@@ -402,9 +404,10 @@ void EvalDatePart(THXDBFExprParser& p, TDBFExprNode& n) {
     n.Value.SetInt(parts[Part]);
 }
 
-// GETDATE(s): s read as a date in the locale's short date form; GETDATE(): now.
+// GETDATE(s): s read as a date in the locale's short date form; GETDATE(): now, by the clock of
+// the table's environment.
 void EvalGetDate(THXDBFExprParser& p, TDBFExprNode& n) {
-    if (n.Args.empty()) return n.Value.SetDate(Now());
+    if (n.Args.empty()) return n.Value.SetDate(p.DataSet() ? p.DataSet()->Env().Now() : TEnv::Default().Now());
     const TExprValue& v = p.Eval(*n.Args[0]);
     TDateTime dt;
     if (v.Type == varDate) return n.Value.SetDate(v.D);

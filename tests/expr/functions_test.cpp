@@ -10,6 +10,8 @@
 
 #include "expr/HXDBFExprFunctions.h"
 #include "expr/expr_table.h"
+#include "platform/locale.h"
+#include "platform/mem_env.h"
 #include "platform/numtext.h"
 #include "testutil/corpus.h"
 #include "testutil/platform_helpers.h"
@@ -277,3 +279,20 @@ TEST(ExprFunctions, KeysOfCommonIndexExpressionsOverARealTable) {
     }
     table.Close();
 }
+
+namespace {
+
+// GETDATE() reads the clock of the table's environment, so a test (or a caller) that sets one
+// sets what "now" is.
+TEST(ExprFunctions, GetDateWithoutArgumentReadsTheClockOfTheTablesEnvironment) {
+    TMemEnv env;
+    const TDateTime when = EncodeDate(2001, 2, 3) + EncodeTime(4, 5, 6, 0);
+    env.SetNow(when);
+    THXSmartDBF table;
+    table.SetEnv(env);
+    THXDBFExprParser p(&table);
+    p.Compile("GETDATE()", 0, poExtendedSyntax);
+    EXPECT_DOUBLE_EQ(p.Evaluate().AsDateTime(), when);
+}
+
+}  // namespace
