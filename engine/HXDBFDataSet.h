@@ -323,7 +323,6 @@ protected:
     void DecryptSlots(int first, int count);
     // The engine's record buffers (each record length + 6 + calculated fields bytes).
     char* ScratchBuffer() const { return Scratch_.Chars(); }
-    char* CryptBuffer() const { return CryptBuf_.Chars(); }
     std::uint8_t* ScanBuffer() const { return ScanBuf_.Bytes(); }
     // Append and post (HXDBFPost.cpp).
     void WriteRecordImage(const char* buffer, std::uint32_t n);

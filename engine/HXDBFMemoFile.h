@@ -201,7 +201,7 @@ private:
 // load TempName into memo and delete TempName) and opens memo again. A failed delete or
 // rename raises
 //   "THXSmartDBF.PackLobHandlerClose: Can not delete file "<MemoName>" !" CR LF
-//   "####> OS info" CR LF "Error code: <errno>" CR LF "Error message: <text>"
+//   "####> OS info" CR LF "Error code: <the host's error code>" CR LF "Error message: <text>"
 // (or "... Can not rename file "<TempName>" to "<MemoName>" !" ...). A failed load raises the
 // same form with "Can not load file".
 bool PackLobOpen(TProxyStream& temp, const std::string& tempName, std::uint32_t accessMode, std::uint8_t versionByte,

@@ -147,7 +147,8 @@ public:
     // Why the last open or create of the disk file failed: " (<reason>)", or "" when it did
     // not fail or there is no disk file. Ready to follow a failure message.
     std::string OpenFailureNote() const;
-    // The reason itself: an errno value, kFileLockedElsewhere, kFileNotRegular or 0.
+    // The reason itself: the host's error code, kFileLockedElsewhere, kFileNotRegular or 0
+    // (TEnv::ErrorText gives its text).
     int OpenError() const { return OpenError_; }
 
     std::int64_t Read(void* buffer, std::int64_t count);

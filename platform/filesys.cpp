@@ -88,8 +88,6 @@ std::string CurrentDirectory() {
     return WithSlash(buf);
 }
 
-std::string LastErrorText() { return std::strerror(errno); }
-
 bool GetFileIdentity(const std::string& path, FileIdentity& out) {
     struct stat st;
     if (stat(path.empty() ? "." : path.c_str(), &st) != 0) return false;

@@ -24,9 +24,6 @@ std::string TempDirectory();
 // The current directory, ending in '/'.
 std::string CurrentDirectory();
 
-// Text of the last failed call's errno, as the host describes it.
-std::string LastErrorText();
-
 bool GetFileIdentity(const std::string& path, FileIdentity& out);
 // The identity of an open file.
 bool GetHandleIdentity(int handle, FileIdentity& out);

@@ -34,7 +34,7 @@ TEST(FileSys, ExistenceDeleteRename) {
     EXPECT_TRUE(DeleteFile(t / "b.dbf"));
     EXPECT_FALSE(DeleteFile(t / "b.dbf"));
     EXPECT_FALSE(DeleteFile(t.path()));  // a directory is no file
-    EXPECT_FALSE(LastErrorText().empty());
+    EXPECT_FALSE(TEnv::Default().LastErrorText().empty());
 }
 
 TEST(FileSys, WellKnownDirectories) {
