@@ -226,6 +226,64 @@ void THXSmartDBF::RewriteBlob(TField* field, TMemoryStream& data) {
     StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, EntryCopy(data), THXMemoFile::smRewrite);
 }
 
+void THXSmartDBF::SaveNestedStream(TField* field, TMemoryStream& data) {
+    const TDBFFieldStore* st = field ? FieldStore(field) : nullptr;
+    if (!st || !MemoForm(*st).Nested) throw Exception(kNestedCreateError);
+    const TMemoFieldForm form = MemoForm(*st);
+    char* buf = ActiveRecordBuffer();
+    if (!buf) throw Exception("THXSmartDBF.SaveBlob: The table holding the nested table has no current record.");
+    // A record being inserted: the reference goes into its buffer, and Post writes it.
+    if (State() == dsInsert || BufferRecNo(buf) == 0) {
+        if (StoreBlob(reinterpret_cast<std::uint8_t*>(buf), *st, EntryCopy(data), THXMemoFile::smNormal, false))
+            DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(field));
+        return;
+    }
+    const std::uint32_t n = BufferRecNo(buf);
+    if (!MemoFile_.IsOpen()) throw Exception("THXSmartDBF.SaveBlob: The memo file is not open.");
+    if (!Locks_.RecordLock(n)) throw Exception("THXSmartDBF.InternalPost: Can not lock DBF record.");
+    struct RecordUnlock {
+        THXDBFLockState& l;
+        std::uint32_t n;
+        ~RecordUnlock() { l.RecordUnlock(n); }
+    } recordUnlock{Locks_, n};
+    // the record as the file holds it, under its lock
+    std::uint8_t* rec = FreeCheckBuf_.Bytes();
+    const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
+    if (!TableFile_.ReadAt(pos, rec, RecLen_)) RaiseWriteError();
+    if (CryptActive()) DecryptRecord(rec, n);
+    std::uint32_t old = 0;
+    const bool hasOld = DecodeMemoReference(rec + st->Offset, st->Size, form.Ref, old);
+    if (!Locks_.MemoLock(MemoFile_)) throw Exception("THXSmartDBF.SaveBlob: Can not lock memo file.");
+    struct MemoUnlock {
+        THXDBFLockState& l;
+        TProxyStream& p;
+        ~MemoUnlock() { l.MemoUnlock(p); }
+    } memoUnlock{Locks_, MemoFile_};
+    TMemoryStream& entry = EntryCopy(data);
+    const std::int64_t size = entry.Size();
+    if (hasOld && size > 0 && Memo_.EntryRoom(form, old) >= size) {
+        // the run the entry was given holds it: written over in place
+        Memo_.WriteEntry(form, static_cast<std::uint8_t*>(entry.Memory()), size, true, old, THXMemoFile::smRewrite);
+    } else {
+        // A new entry (nothing freed yet), its reference written into the record on disk;
+        // only then does the old run go back to the free chain.
+        std::uint32_t number = 0;
+        if (size > 0)
+            number = Memo_.WriteEntry(form, static_cast<std::uint8_t*>(entry.Memory()), size, false, 0,
+                                      THXMemoFile::smPack);
+        if (number != 0)
+            EncodeMemoReference(rec + st->Offset, st->Size, form.Ref, number);
+        else
+            std::memset(rec + st->Offset, ' ', static_cast<std::size_t>(st->Size));
+        if (!TableFile_.WriteAt(pos, RecordForWrite(reinterpret_cast<const char*>(rec), n), RecLen_))
+            RaiseWriteError();
+        if (hasOld && Memo_.Layout() == mlDBase4) Memo_.FreeEntry(old);
+    }
+    // the cursor's copies of the record see the new reference
+    UpdateReadBufferSlot(n, rec);
+    std::memcpy(buf + st->Offset, rec + st->Offset, static_cast<std::size_t>(st->Size));
+}
+
 TMemoryStream& THXSmartDBF::EntryCopy(TMemoryStream& data) {
     if (!CryptActive()) return data;
     BlobCopy_.Clear();
@@ -296,6 +354,11 @@ void THXSmartDBF::DataEvent(TDataEvent event, std::intptr_t info) {
             } catch (const std::exception&) {
             }
         }
+    }
+    if (!NestedTables_.empty()) {
+        // nested tables show the record the cursor stands on; they close with the table
+        if (event == deDataSetChange || event == deDataSetScroll) NestedParentChanged(true);
+        else if (event == deUpdateState && State() == dsInactive) NestedParentChanged(false);
     }
     if (event == deUpdateRecord && !PendingBlobError_.empty()) {
         std::string message;

@@ -12,6 +12,8 @@
 //   HXDBFPost.cpp         InternalAddRecord, InternalPost               (append and post)
 //   HXDBFMemo.cpp         memo file open/close, CreateBlobStream        (memo storage)
 //   HXDBFPack.cpp         Pack                                          (pack)
+//   HXDBFLocate.cpp       filter, find, locate and lookup by block scan
+//   HXDBFNested.cpp       THXNestedDBF (HXDBFNested.h), the parent's side of nested tables
 //
 // Record buffer layout (AllocRecordBuffer): the record image (record length bytes, deletion
 // flag first), the 4-byte record number (the bookmark, little-endian), a status byte (2 after a
@@ -38,6 +40,8 @@
 #include "platform/dataset.h"
 
 namespace zarbel {
+
+class THXNestedDBF;
 
 class THXSmartDBF : public TDataSet {
 public:
@@ -144,7 +148,10 @@ public:
     TDBFIndexOrder* IndexOrder() const { return Index_; }
     void SetIndexOrder(TDBFIndexOrder* v) { Index_ = v; }
     TDBFRecordFilter* RecordFilter() const { return RecordFilter_; }
-    void SetRecordFilter(TDBFRecordFilter* v) { RecordFilter_ = v; }
+    void SetRecordFilter(TDBFRecordFilter* v) {
+        RecordFilter_ = v;
+        FilterCompiled_ = false;
+    }
     TDBFCipher* Cipher() const { return Cipher_; }
     void SetCipher(TDBFCipher* v) { Cipher_ = v; }
 
@@ -176,6 +183,24 @@ public:
     void SetRecNo(int value) override;
     // On an open table: back to browse mode, the filter compiled, the records fetched again.
     void SetFiltered(bool v) override;
+    // ---- Filter, find, locate and lookup (HXDBFLocate.cpp) ----
+    // On an open table the text is compiled at once (its errors are the expression's
+    // messages; the old filter then stays), and a filtered table fetches its records again.
+    void SetFilter(std::string_view text) override;
+    void SetFilterOptions(unsigned v) override;
+    // Find first / next / prior / last: Filter and OnFilterRecord apply whether Filtered is set
+    // or not. Nothing found: the cursor stays on its record.
+    bool FindRecord(bool restart, bool goForward) override;
+    // Moves to the first record whose key fields (";"-separated) hold keyValues (one value, or
+    // an array of one value per field); options loCaseInsensitive, loPartialKey.
+    bool Locate(std::string_view keyFields, const TVariant& keyValues, unsigned options) override;
+    // The result fields' values of that record (LookupOptions), or null; the cursor stays.
+    TVariant Lookup(std::string_view keyFields, const TVariant& keyValues, std::string_view resultFields) override;
+    // The number of the first record that passes the acceptance test and matches, or 0. Scans
+    // the file in blocks of BufferSize div record length records; raises
+    // "THXSmartDBF.LocateRecord: Record size too large" when no record fits.
+    virtual std::uint32_t LocateRecord(std::string_view keyFields, const TVariant& keyValues, unsigned options,
+                                       bool forceScan);
     bool BookmarkValid(const TBookmark& b) override;
     int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
 
@@ -210,6 +235,12 @@ public:
     bool LoadNestedStream(TField* field, TMemoryStream& out);
     // Nested tables: writes data over the entry the field already references.
     void RewriteBlob(TField* field, TMemoryStream& data);
+    // Nested tables: data become the value of the dbftDBFDataSet(_NB) field of the active
+    // record. A record in the file gets it at once: over its entry when data fit the run the
+    // entry was given, else as a new entry whose reference is written into the record on disk
+    // under its record lock (the old run freed in the dBase IV layout); other memo entries are
+    // never overwritten. A record being inserted gets the reference in its buffer (Post writes it).
+    void SaveNestedStream(TField* field, TMemoryStream& data);
     // Set while Pack runs.
     bool Packing() const { return Packing_; }
     // Application stream of the memo file (StorageType pstOuterStream).
@@ -293,8 +324,12 @@ protected:
         return StateRecordBuffer();
     }
     char* StateRecordBuffer();
-    // Acceptance test of a record image (filter, SetDeleted, index range).
-    bool AcceptRecord(const std::uint8_t* rec);
+    // Acceptance test of a record image (filter when Filtered is set or applyFilter, SetDeleted,
+    // index range).
+    bool AcceptRecord(const std::uint8_t* rec, bool applyFilter = false);
+    // Compiles Filter (under FilterOptions) into the record filter unless that copy is current.
+    void CompileFilter();
+    bool FilterCompiled() const { return FilterCompiled_; }
     // Points the active record buffer at a record image outside the cursor (a record examined
     // by locate or lookup inside the scan buffer), or back to the state's choice with null.
     // The image must be followed by room for the 6 bytes after a record (record number, status,
@@ -343,6 +378,13 @@ protected:
     bool FillingAutoInc_ = false;
     // Set while CreateTable opens the new table: the indexes are not opened then.
     bool Creating_ = false;
+    // False for a nested table: it has no memo file of its own.
+    bool OwnMemoFile_ = true;
+    // Nested tables attached to fields of this table (HXDBFNested.cpp).
+    friend class THXNestedDBF;
+    std::vector<THXNestedDBF*> NestedTables_;
+    void NestedParentChanged(bool reopen);
+    void DetachNestedTables();
 
 private:
     friend class TDBFReadBlock;
@@ -364,6 +406,21 @@ private:
     // them.
     void WriteFieldValue(const TDBFFieldStore& s, std::uint8_t* rec, const void* buffer);
     bool GetLookupValue(TField* field, void* buffer);
+    // Locate: the key of one field, converted once per search.
+    struct TLocateKey {
+        TField* Field = nullptr;
+        std::string Text;  // strings: trimmed / upper-cased as the options say
+        std::int64_t Int = 0;
+        double Float = 0;
+        bool Bool = false;
+    };
+    bool PrepareLocateKeys(std::string_view keyFields, const TVariant& keyValues, unsigned options);
+    bool MatchLocateKeys(unsigned options);
+
+    // the compiled copy of Filter in the record filter
+    bool FilterCompiled_ = false;
+    std::vector<TLocateKey> LocateKeys_;
+    std::string LocateText_;
 
     TEnv* Env_ = &TEnv::Default();
     // collaborators

@@ -18,6 +18,7 @@ void THXSmartDBF::BindMemoHooks(THXMemoFile& memo) {
 void THXSmartDBF::OpenMemoFile() {
     MemoFile_.Close();
     std::uint8_t version = Header_.Version();
+    if (!OwnMemoFile_) return;
     if (!VersionHasMemoFile(version, MemoDialect_)) return;
     MemoFile_.SetFileName(LocateMemoFile(*Env_, MemoFileNameFor(DBFFileName_, version, MemoDialect_)));
     MemoFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
@@ -56,7 +57,7 @@ void THXSmartDBF::CreateMemoFile(std::uint8_t versionByte, bool hasMemoFields) {
     MemoFile_.AccessMode().SetAccessMode(AccessMode_.AccessMode());
     MemoFile_.SetProxyStreamType(StorageType_);
     MemoFile_.SetOuterStream(OuterMemoStream_);
-    if (!hasMemoFields) return;
+    if (!hasMemoFields || !OwnMemoFile_) return;
     std::string name = MemoFileNameFor(DBFFileName_, versionByte, MemoDialect_);
     if (name.empty()) return;
     MemoFile_.SetFileName(name);

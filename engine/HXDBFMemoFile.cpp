@@ -360,6 +360,28 @@ void THXMemoFile::ReadEntry(const TMemoFieldForm& form, std::uint32_t number, TM
     if (entryPos) *entryPos = static_cast<std::uint32_t>(pos);
 }
 
+std::int64_t THXMemoFile::EntryRoom(const TMemoFieldForm& form, std::uint32_t number) {
+    if (!form.Valid() || form.Terminated || !RefreshHeader()) return 0;
+    const std::int64_t bs = BlockSize_;
+    std::uint8_t h[8];
+    switch (Layout_) {
+        case mlDBase4:
+            if (ReadSome(BlockPosition(number), h, 8) != 8 || std::memcmp(h, kUsedRunMark, 4) != 0 || GetLE32(h + 4) < 8)
+                return 0;
+            return CeilDiv(GetLE32(h + 4), bs) * bs - 8;
+        case mlFoxPro:
+            if (ReadSome(BlockPosition(number), h, 8) != 8 || GetBE32(h) > 2) return 0;
+            return CeilDiv(static_cast<std::int64_t>(GetBE32(h + 4)) + 8, bs) * bs - 8;
+        case mlDBase3: {
+            const std::int64_t pos = form.ByteOffset ? static_cast<std::int64_t>(number)
+                                                     : static_cast<std::int64_t>(number) * kDBase3BlockSize;
+            if (ReadSome(pos, h, 4) != 4) return 0;
+            return GetLE32(h);
+        }
+    }
+    return 0;
+}
+
 std::int64_t THXMemoFile::BlockPosition(std::uint32_t block) const {
     const std::uint64_t pos = static_cast<std::uint64_t>(block) * BlockSize_;  // below 2^64
     return static_cast<std::int64_t>(std::min<std::uint64_t>(pos, std::numeric_limits<std::int64_t>::max()));

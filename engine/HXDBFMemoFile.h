@@ -151,6 +151,12 @@ public:
     std::uint32_t WriteEntry(const TMemoFieldForm& form, std::uint8_t* data, std::int64_t size, bool hasOld,
                              std::uint32_t oldNumber, TSaveMode mode);
 
+    // Bytes of data the entry at number can take when it is written over in place without
+    // touching what follows it: dBase IV and FoxPro, its run of whole blocks less the block
+    // header; dBase III, the length it holds (a byte-offset entry may follow right behind
+    // it). 0 when the entry cannot be read or is not valid.
+    std::int64_t EntryRoom(const TMemoFieldForm& form, std::uint32_t number);
+
     // dBase IV layout: frees the used run at block (it becomes the head of the free chain).
     // A block that does not hold a used entry is left alone (false).
     bool FreeEntry(std::uint32_t block);

@@ -19,6 +19,7 @@ THXSmartDBF::THXSmartDBF() : DBFFieldDefs_(nullptr, xBaseIII) {
 }
 
 THXSmartDBF::~THXSmartDBF() {
+    DetachNestedTables();
     DestroyingClose();
     FreeTableBuffers();
     CloseMemoFile();
@@ -42,7 +43,7 @@ void THXSmartDBF::SetFiltered(bool v) {
         return;
     }
     CheckBrowseMode();
-    if (v && !Filter().empty() && RecordFilter_) RecordFilter_->Compile(Filter());
+    if (v) CompileFilter();
     if (v == Filtered()) return;
     TDataSet::SetFiltered(v);
     Refresh();
@@ -153,7 +154,8 @@ void THXSmartDBF::InternalOpen() {
         FreeCheckBuf_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         BlankRecord_ = TMemBlock::Allocate(this, rb, "THXSmartDBF");
         BlankValid_ = false;
-        if (Filtered() && !Filter().empty() && RecordFilter_) RecordFilter_->Compile(Filter());
+        FilterCompiled_ = false;  // the field objects are new
+        if (Filtered()) CompileFilter();
         Bof_ = true;
         SetBookmarkSize(4);
         BlockReads_ = 0;
@@ -189,6 +191,7 @@ void THXSmartDBF::InternalClose() {
     // What the write blocks hold goes out first; a failure is raised once all is closed.
     const bool flushed = !TableFile_.IsOpen() || TableFile_.Flush();
     const std::string why = flushed ? std::string() : Env_->LastErrorText();
+    FilterCompiled_ = false;  // the compiled copy names field objects that go now
     try {
         if (Index_) Index_->Close();
         FreeTableBuffers();
@@ -552,14 +555,16 @@ void THXSmartDBF::FillBlank(char* target, TBookmarkFlag flag) {
     std::memcpy(target, Scratch_.Data(), static_cast<std::size_t>(RecLen_ + kBufferTail));
 }
 
-bool THXSmartDBF::AcceptRecord(const std::uint8_t* rec) {
+bool THXSmartDBF::AcceptRecord(const std::uint8_t* rec, bool applyFilter) {
     bool accept = true;
-    if (Filtered()) {
+    if (Filtered() || applyFilter) {
+        const bool useFilter = !Filter().empty() && RecordFilter_;
+        if (useFilter && !FilterCompiled_) CompileFilter();
         std::memcpy(FilterBuf_.Data(), rec, static_cast<std::size_t>(RecLen_));
         TDataSetState old = SetTempState(dsFilter);
         try {
             if (OnFilterRecord) OnFilterRecord(*this, accept);
-            if (accept && !Filter().empty() && RecordFilter_) accept = RecordFilter_->Evaluate();
+            if (accept && useFilter) accept = RecordFilter_->Evaluate();
         } catch (...) {
             RestoreState(old);
             throw;
@@ -574,6 +579,7 @@ bool THXSmartDBF::AcceptRecord(const std::uint8_t* rec) {
 }
 
 TGetResult THXSmartDBF::GetRecord(char* buffer, TGetMode mode, bool) {
+    if (!FilterCompiled_ && !Filter().empty() && RecordFilter_) CompileFilter();
     const bool test = Filtered() || SetDeleted_ || IndexActive();
     switch (mode) {
         case gmNext:
@@ -639,6 +645,7 @@ void THXSmartDBF::ReleaseRecordDirect() {
 
 void THXSmartDBF::SetRecNo(int value) {
     CheckBrowseMode();
+    CompileFilter();
     bool ok = false;
     if (ReadRecordDirect(value)) {
         ok = AcceptRecord(reinterpret_cast<const std::uint8_t*>(Scratch_.Data()));

@@ -74,12 +74,9 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
             tempMemoName = packedName + ext;
             PackLobHandlerOpen(tempMemoName);
             memoSwap = true;
-            for (const TDBFFieldStore& st : Stores_) {
-                TMemoFieldForm form = MemoForm(st);
-                // Nested tables' entries are not moved here: their references are left as
-                // they were (the nested-table layer has yet to carry them over).
-                if (form.Valid() && !form.Nested) memoFields.push_back(&st);
-            }
+            // Nested tables move with the other entries, as the bytes they are.
+            for (const TDBFFieldStore& st : Stores_)
+                if (MemoForm(st).Valid()) memoFields.push_back(&st);
         }
         // The indexes empty themselves.
         if (Index_) Index_->PackBegin();

@@ -6,6 +6,7 @@ THXDBFNTX::THXDBFNTX() {
     SetLockProtocol(lpClipperLock);
     SetLobLockProtocol(lpClipperLock);
     SetIndexOrder(&Indexes_);
+    SetRecordFilter(&FilterParser_.FilterExpr());
 }
 
 THXDBFNTX::~THXDBFNTX() { DestroyingClose(); }

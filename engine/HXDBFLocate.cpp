@@ -1,0 +1,284 @@
+// THXSmartDBF: the record filter (Filter, FilterOptions, OnFilterRecord), find first / next /
+// prior / last, and locate and lookup by a block scan of the table file.
+//
+// The table keeps one compiled copy of Filter in its record filter; the copy is made again
+// when the text, the options or the field objects change. Locate and lookup read the file
+// front to back in blocks of BufferSize div record length records, decipher each record with
+// its number, and examine it as the active record (a copy in the scratch buffer, with its record
+// number behind it) without moving the cursor; the active record buffer is restored in every case.
+#include <cstring>
+
+#include "engine/HXDBFDataSet.h"
+#include "platform/exception.h"
+
+namespace zarbel {
+
+namespace {
+
+bool IsStringType(TFieldType t) { return t == ftString || t == ftFixedChar || t == ftWideString; }
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+// Points the table's active record at another buffer while it lives, and back at the old
+// choice when it goes.
+class TDirectRecord {
+public:
+    TDirectRecord(char*& direct, char* rec) : Direct_(direct), Old_(direct) { Direct_ = rec; }
+    ~TDirectRecord() { Direct_ = Old_; }
+    TDirectRecord(const TDirectRecord&) = delete;
+    TDirectRecord& operator=(const TDirectRecord&) = delete;
+
+private:
+    char*& Direct_;
+    char* Old_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Filter
+// ---------------------------------------------------------------------------------------
+
+void THXSmartDBF::CompileFilter() {
+    if (FilterCompiled_ || Filter().empty() || !RecordFilter_ || !Active()) return;
+    RecordFilter_->Compile(Filter());
+    FilterCompiled_ = true;
+}
+
+void THXSmartDBF::SetFilter(std::string_view text) {
+    if (!Active() || text == Filter()) {
+        TDataSet::SetFilter(text);
+        FilterCompiled_ = false;
+        return;
+    }
+    CheckBrowseMode();
+    const std::string old = Filter();
+    TDataSet::SetFilter(text);
+    FilterCompiled_ = false;
+    try {
+        CompileFilter();
+    } catch (...) {
+        // the filter in force stays the old one
+        TDataSet::SetFilter(old);
+        FilterCompiled_ = false;
+        try {
+            CompileFilter();
+        } catch (...) {
+        }
+        throw;
+    }
+    if (Filtered()) Refresh();
+}
+
+void THXSmartDBF::SetFilterOptions(unsigned v) {
+    if (v == FilterOptions()) return;
+    if (!Active()) {
+        TDataSet::SetFilterOptions(v);
+        FilterCompiled_ = false;
+        return;
+    }
+    CheckBrowseMode();
+    TDataSet::SetFilterOptions(v);
+    FilterCompiled_ = false;
+    CompileFilter();
+    if (Filtered() && !Filter().empty()) Refresh();
+}
+
+// ---------------------------------------------------------------------------------------
+// Find first, next, prior, last
+// ---------------------------------------------------------------------------------------
+
+bool THXSmartDBF::FindRecord(bool restart, bool goForward) {
+    CompileFilter();
+    CheckBrowseMode();
+    if (BeforeScroll) BeforeScroll(*this);
+    UpdateCursorPos();
+    bool found = false;
+    if (goForward) {
+        if (restart) ReadFirstBlock();
+        while (FetchNext())
+            if (AcceptRecord(Slot(P_), true)) {
+                found = true;
+                break;
+            }
+    } else {
+        if (restart) ReadLastBlock();
+        while (FetchPrior())
+            if (AcceptRecord(Slot(P_), true)) {
+                found = true;
+                break;
+            }
+    }
+    if (found) {
+        // the cursor stands on the record; the dataset takes it as its current one
+        Resync(rmExact | rmCenter);
+        if (AfterScroll) AfterScroll(*this);
+        return true;
+    }
+    // back to the record the cursor was on
+    CursorPosChanged();
+    UpdateCursorPos();
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Locate, lookup
+// ---------------------------------------------------------------------------------------
+
+bool THXSmartDBF::PrepareLocateKeys(std::string_view keyFields, const TVariant& keyValues, unsigned options) {
+    LocateKeys_.clear();
+    ForEachFieldName(keyFields, [&](std::string_view name) {
+        TLocateKey k;
+        k.Field = &FieldByName(name);
+        LocateKeys_.push_back(std::move(k));
+    });
+    if (LocateKeys_.empty()) return false;
+    const bool several = LocateKeys_.size() > 1;
+    // Several fields take one array element each; a value that is not an array finds nothing
+    // (the fields would all be compared with nothing).
+    if (several && !keyValues.IsArray()) return false;
+    if (keyValues.IsNullOrEmpty()) return false;
+    if (keyValues.IsArray()) {
+        if (keyValues.ArrayLength() < static_cast<int>(several ? LocateKeys_.size() : 1)) return false;
+        for (int i = 0; i < (several ? static_cast<int>(LocateKeys_.size()) : 1); ++i)
+            if (keyValues[i].IsNullOrEmpty()) return false;
+    }
+    const bool oem = TextIsOem();
+    for (std::size_t i = 0; i < LocateKeys_.size(); ++i) {
+        TLocateKey& k = LocateKeys_[i];
+        const TVariant& v = keyValues.IsArray() ? keyValues[static_cast<int>(i)] : keyValues;
+        const TFieldType t = k.Field->DataType();
+        if (IsStringType(t) || (t == ftMemo && !several)) {
+            k.Text = v.AsString();
+            if (TrimInLocate_) k.Text = std::string(TrimBlanks(k.Text));
+            if ((options & loCaseInsensitive) && (options & loPartialKey)) k.Text = AnsiUpperCase(k.Text, oem);
+        } else {
+            switch (t) {
+                case ftSmallint: case ftInteger: case ftWord: case ftLargeint: k.Int = v.AsInt64(); break;
+                case ftAutoInc:
+                    if (!several) k.Int = v.AsInt64();
+                    break;
+                case ftBoolean: k.Bool = v.AsBoolean(); break;
+                case ftFloat: case ftCurrency: case ftBCD: k.Float = v.AsDouble(); break;
+                case ftDate: case ftTime: case ftDateTime: k.Float = v.AsDateTime(); break;
+                default: break;
+            }
+        }
+    }
+    return true;
+}
+
+bool THXSmartDBF::MatchLocateKeys(unsigned options) {
+    const bool several = LocateKeys_.size() > 1;
+    const bool oem = TextIsOem();
+    for (TLocateKey& k : LocateKeys_) {
+        TField& f = *k.Field;
+        const TFieldType t = f.DataType();
+        if (IsStringType(t) || (t == ftMemo && !several)) {
+            f.GetAsString(LocateText_);
+            std::string_view text = LocateText_;
+            if (TrimInLocate_) text = TrimBlanks(text);
+            if (options & loPartialKey) {
+                if (text.size() < k.Text.size()) return false;
+                if (options & loCaseInsensitive) {
+                    for (std::size_t i = 0; i < k.Text.size(); ++i)
+                        if (AnsiUpperChar(text[i], oem) != k.Text[i]) return false;
+                } else if (text.compare(0, k.Text.size(), k.Text) != 0) {
+                    return false;
+                }
+            } else if (options & loCaseInsensitive) {
+                if (!AnsiSameText(text, k.Text, oem)) return false;
+            } else if (text != k.Text) {
+                return false;
+            }
+            continue;
+        }
+        switch (t) {
+            case ftSmallint: case ftInteger: case ftWord: case ftLargeint:
+                if (f.AsLargeInt() != k.Int) return false;
+                break;
+            case ftAutoInc:
+                if (several || f.AsLargeInt() != k.Int) return false;
+                break;
+            case ftBoolean:
+                if (f.AsBoolean() != k.Bool) return false;
+                break;
+            case ftFloat: case ftCurrency: case ftBCD:
+                if (f.AsFloat() != k.Float) return false;
+                break;
+            case ftDate: case ftTime: case ftDateTime:
+                if (f.AsDateTime() != k.Float) return false;
+                break;
+            default: return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t THXSmartDBF::LocateRecord(std::string_view keyFields, const TVariant& keyValues, unsigned options,
+                                        bool) {
+    CheckActive();
+    CompileFilter();
+    if (!PrepareLocateKeys(keyFields, keyValues, options)) return 0;
+    const int perRead = RecLen_ > 0 ? BufferSize_ / RecLen_ : 0;
+    if (perRead == 0) throw Exception("THXSmartDBF.LocateRecord: Record size too large");
+    const bool test = Filtered() || SetDeleted_ || IndexActive();
+    const std::size_t recLen = static_cast<std::size_t>(RecLen_);
+    const std::int64_t want = static_cast<std::int64_t>(perRead) * RecLen_;
+    char* examined = Scratch_.Chars();
+    TDirectRecord direct(DirectBuffer_, examined);
+    std::uint32_t n = 1;
+    for (;;) {
+        const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
+        ++BlockReads_;
+        const std::int64_t got = TableFile_.PRead(pos, ScanBuf_.Data(), want);
+        const int k = RecordsRead(ScanBuf_.Bytes(), got, want);
+        if (k <= 0) return 0;
+        for (int i = 0; i < k; ++i, ++n) {
+            std::memcpy(examined, ScanBuf_.Bytes() + static_cast<std::size_t>(i) * recLen, recLen);
+            auto* rec = reinterpret_cast<std::uint8_t*>(examined);
+            if (CryptActive()) DecryptRecord(rec, n);
+            PutLE32(rec + RecLen_, n);
+            examined[RecLen_ + 4] = 0;
+            examined[RecLen_ + 5] = bfCurrent;
+            if (test && !AcceptRecord(rec)) continue;
+            if (MatchLocateKeys(options)) return n;
+        }
+        if (k < perRead) return 0;
+    }
+}
+
+bool THXSmartDBF::Locate(std::string_view keyFields, const TVariant& keyValues, unsigned options) {
+    CheckBrowseMode();
+    const std::uint32_t n = LocateRecord(keyFields, keyValues, options, false);
+    if (n == 0) return false;
+    if (BeforeScroll) BeforeScroll(*this);
+    ReadBlockAround(static_cast<int>(n));
+    Resync(rmExact | rmCenter);
+    if (AfterScroll) AfterScroll(*this);
+    return true;
+}
+
+TVariant THXSmartDBF::Lookup(std::string_view keyFields, const TVariant& keyValues, std::string_view resultFields) {
+    CheckActive();
+    const std::uint32_t n = LocateRecord(keyFields, keyValues, LookupOptions_, false);
+    if (n == 0) return TVariant::Null();
+    char* examined = Scratch_.Chars();
+    if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n), examined,
+                           RecLen_))
+        return TVariant::Null();
+    auto* rec = reinterpret_cast<std::uint8_t*>(examined);
+    if (CryptActive()) DecryptRecord(rec, n);
+    PutLE32(rec + RecLen_, n);
+    examined[RecLen_ + 4] = 0;
+    examined[RecLen_ + 5] = bfCurrent;
+    TDirectRecord direct(DirectBuffer_, examined);
+    GetCalcFields(examined);
+    return GetFieldValues(resultFields);
+}
+
+}  // namespace zarbel
