@@ -384,6 +384,9 @@ protected:
     friend class THXNestedDBF;
     std::vector<THXNestedDBF*> NestedTables_;
     void NestedParentChanged(bool reopen);
+    // Pack: the nested table held in value, packed in place (left as it is when it does not
+    // open as a table).
+    void PackNestedValue(TMemoryStream& value);
     void DetachNestedTables();
 
 private:

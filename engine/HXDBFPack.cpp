@@ -32,6 +32,31 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
+void THXSmartDBF::PackNestedValue(TMemoryStream& value) {
+    // The nested table opened in memory, with this table's cipher, and packed (its temporary
+    // file in the system temporary directory). One that does not open as a table moves as
+    // the bytes it is.
+    THXSmartDBF nested;
+    nested.OwnMemoFile_ = false;
+    nested.SetEnv(*Env_);
+    nested.SetStorageType(pstInnerStream);
+    nested.SetCipher(Cipher_);
+    nested.SetDbfVersion(DbfVersion_);
+    nested.AccessMode().SetAccessMode(TAccessMode::kOpenReadWrite);
+    TMemoryStream& inner = nested.TableFile_.InnerStream();
+    inner.Clear();
+    if (inner.Write(value.Memory(), value.Size()) != value.Size()) return;
+    try {
+        nested.Open();
+        nested.Pack(false);
+        nested.Close();
+    } catch (const Exception&) {
+        return;
+    }
+    value.Clear();
+    if (value.Write(inner.Memory(), inner.Size()) != inner.Size()) throw Exception("THXSmartDBF: Lob stream save error!");
+}
+
 void THXSmartDBF::Pack(bool TempBesideTable) {
     // An open table; a pending edit (or insert) is posted first.
     CheckActive();
@@ -121,6 +146,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
                             } catch (const Exception&) {
                                 value.Clear();
                             }
+                            if (value.Size() > 0 && MemoForm(*st).Nested) PackNestedValue(value);
                             if (!StoreBlob(rec, *st, value, THXMemoFile::smPack, false)) RaiseSystemError(*Env_);
                         }
                     }

@@ -120,13 +120,14 @@ TEST_P(NestedRoundTrip, GrowsPastItsRunWithoutTouchingOtherEntriesAndSurvivesPac
         p.Close();
         EXPECT_FALSE(kids.Active());
     }
-    auto check = [&](THXSmartDBF& p, int kidsRec, int otherRec, const char* when) {
+    // first: the first nested record left (pack removes the deleted one)
+    auto check = [&](THXSmartDBF& p, int kidsRec, int otherRec, int first, const char* when) {
         THXNestedDBF kids;
         kids.SetDataSetField(&p.FieldByName("KIDS"));
         p.SetRecNo(kidsRec);
         kids.Open();
-        ASSERT_EQ(kids.RecordCount(), kKids) << when;
-        int i = 0;
+        ASSERT_EQ(kids.RecordCount(), kKids - first) << when;
+        int i = first;
         for (kids.First(); !kids.Eof(); kids.Next(), ++i) {
             ASSERT_EQ(kids.FieldByName("QTY").AsInteger(), i) << when;
             ASSERT_EQ(kids.FieldByName("NAME").AsString(), test::Pad("kid" + std::to_string(i), 10)) << when;
@@ -139,17 +140,17 @@ TEST_P(NestedRoundTrip, GrowsPastItsRunWithoutTouchingOtherEntriesAndSurvivesPac
         THXSmartDBF p;
         Prepare(p, path, cipher, 2);
         p.Open();
-        check(p, 2, 3, "after reopening");
+        check(p, 2, 3, 0, "after reopening");
         for (int r = 1; r <= 3; ++r) {
             p.SetRecNo(r);
             EXPECT_EQ(p.FieldByName("NOTE").AsString(), "note " + std::to_string(r));
         }
-        // pack rebuilds the memo file: the nested entry moves with the others
+        // pack rebuilds the memo file: the nested entry moves with the others, packed itself
         p.SetRecNo(1);
         p.Delete();
         p.Pack();
         ASSERT_EQ(p.RecordCount(), 2);
-        check(p, 1, 2, "after pack");
+        check(p, 1, 2, 1, "after pack");
         p.SetRecNo(2);
         EXPECT_EQ(p.FieldByName("NOTE").AsString(), "note 3");
     }
