@@ -520,6 +520,15 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     t.SetBufferSize(kDumpBufferSize);
     t.AccessMode().SetAccessMode(0);  // reading only: a shared lock, beside any other reader
     t.Open();
+    if (!options.Filter.empty()) {
+        // the engine compiles the condition when it is set; a bad one skips the table as a bad key does
+        try {
+            t.SetFilter(options.Filter);
+            t.SetFiltered(true);
+        } catch (const Exception& e) {
+            throw TDumpKey::Error(e.Message());
+        }
+    }
     TDumpKey key(t, options.Key);
 
     const std::vector<TDumpColumn> cols = Columns(t);
@@ -660,13 +669,15 @@ const char kDumpUsage[] =
     "  --key EXPR, --key=EXPR\n"
     "             under each record the key an index on EXPR would hold (CSV: a last\n"
     "             column \"key_hex\")\n"
+    "  --filter EXPR, --filter=EXPR\n"
+    "             only the records the xBase condition EXPR accepts (AGE>20 .AND. AGE<30)\n"
     "  --cipher xor|gost|gost1 --password TEXT\n"
     "             the table is enciphered with this method and password\n"
     "             (also --cipher=NAME --password=TEXT)\n"
     "  -h, --help     this text\n"
     "  --version      the program's version\n"
     "Exit status: 0 every table shown, 1 a table did not open or a value could not be read,\n"
-    "2 parameter error, or a key expression that does not compile for a table.\n";
+    "2 parameter error, or a key expression or filter that does not compile for a table.\n";
 
 }  // namespace
 
@@ -685,7 +696,7 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
             const std::size_t eq = a.find('=');
             const std::string name = a.substr(0, eq);
             std::string value;
-            if (name == "--key" || name == "--cipher" || name == "--password") {
+            if (name == "--key" || name == "--filter" || name == "--cipher" || name == "--password") {
                 if (eq != std::string::npos) {
                     value = a.substr(eq + 1);
                 } else if (i + 1 < args.size()) {
@@ -710,6 +721,8 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 return 0;
             } else if (a == "--") optionsEnd = true;
             else if (name == "--key") options.Key = value;
+            else if (name == "--filter")  // compared with the table's text, which the engine holds in CP1251
+                options.Filter = encoding == ConsoleEncoding::Utf8 ? FileNameToAnsi(value) : OemToAnsi(value);
             else if (name == "--cipher") {
                 const std::string v = AnsiUpperCase(value);
                 options.Cipher = v == "XOR" ? cmXOR : v == "GOST" ? cmGost : v == "GOST1" ? cmGost1 : cmNone;

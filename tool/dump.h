@@ -3,7 +3,8 @@
 // table, or as CSV. The program's logic lives here so that it can be run in-process; dump_main.cpp only
 // passes the command line and the standard streams.
 //
-//   zarbel-dump [-oem|-win] [--json|--csv [--deleted]] [--key EXPR] [--cipher xor|gost|gost1 --password TEXT] TABLE...
+//   zarbel-dump [-oem|-win] [--json|--csv [--deleted]] [--key EXPR] [--filter EXPR]
+//               [--cipher xor|gost|gost1 --password TEXT] TABLE...
 //   zarbel-dump --help | -h | --version
 //
 // --key EXPR (or --key=EXPR) shows under each record the key an index on EXPR would hold for
@@ -14,6 +15,10 @@
 // -win as ANSI (CP1251). Without either, each table decides for itself: OEM when its code page
 // byte says CP866 (0x26 or 0x65) or its dBase 7 language driver name carries "866", ANSI
 // otherwise.
+//
+// --filter EXPR (or --filter=EXPR) shows only the records the xBase condition accepts (the
+// table's Filter, Filtered on), each with its own record number. A condition that does not
+// compile for a table skips that table like a bad --key.
 //
 // --csv writes RFC 4180 CSV (UTF-8, CRLF line ends): per table a header row of the field names
 // and a row per record, values in their JSON form (numbers, YYYY-MM-DD dates, T/F logicals, hex
@@ -41,6 +46,8 @@ struct TDumpOptions {
     bool Json = false;
     // Key expression to show for every record (empty: none).
     std::string Key;
+    // Filter condition, ANSI (CP1251) text (empty: every record).
+    std::string Filter;
     bool Csv = false;      // CSV instead of plain text
     bool Deleted = false;  // CSV: deleted records too, with a "deleted" column
     // Encoding of the plain text output and of messages (JSON is always UTF-8).
@@ -65,8 +72,8 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
 
 // The program: arguments without the program name. Exit status: 0 every table dumped, 1 a table
 // did not open or a value could not be read (the message on err, the other tables and values
-// are still dumped), 2 parameter error (usage on err) or a key expression that does not compile
-// for a table (the message on err, that table skipped, the others dumped). --help and -h write
+// are still dumped), 2 parameter error (usage on err) or a key expression or filter that does
+// not compile for a table (the message on err, that table skipped, the others dumped). --help and -h write
 // the usage on out, --version the program's name and version; both give 0.
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              ConsoleEncoding encoding);
