@@ -357,8 +357,9 @@ void THXSmartDBF::DataEvent(TDataEvent event, std::intptr_t info) {
     }
     if (!NestedTables_.empty()) {
         // nested tables show the record the cursor stands on; they close with the table
-        if (event == deDataSetChange || event == deDataSetScroll) NestedParentChanged(true);
-        else if (event == deUpdateState && State() == dsInactive) NestedParentChanged(false);
+        if (event == deDataSetChange || event == deDataSetScroll) NestedParentChanged(ncMoved);
+        else if (event == deUpdateState && State() == dsInactive) NestedParentChanged(ncClosing);
+        else if (event == deUpdateState && State() == dsBrowse) NestedParentChanged(ncOpened);
     }
     if (event == deUpdateRecord && !PendingBlobError_.empty()) {
         std::string message;

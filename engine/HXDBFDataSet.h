@@ -383,7 +383,8 @@ protected:
     // Nested tables attached to fields of this table (HXDBFNested.cpp).
     friend class THXNestedDBF;
     std::vector<THXNestedDBF*> NestedTables_;
-    void NestedParentChanged(bool reopen);
+    enum TNestedChange { ncMoved, ncClosing, ncOpened };
+    void NestedParentChanged(TNestedChange change);
     // Pack: the nested table held in value, packed in place (left as it is when it does not
     // open as a table).
     void PackNestedValue(TMemoryStream& value);

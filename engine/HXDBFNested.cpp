@@ -49,6 +49,7 @@ void THXNestedDBF::SetDataSetField(TField* field) {
     if (auto* df = dynamic_cast<TDataSetField*>(field)) df->SetNestedDataSet(this);
 }
 
+
 void THXNestedDBF::InternalOpen() {
     TField* field = DataSetField();
     if (!field) throw Exception("THXNestedDBF.InternalOpen: The table holding the nested table is not open.");
@@ -63,6 +64,7 @@ void THXNestedDBF::InternalOpen() {
     SetDeleted_ = p.SetDeleted();
     SetCipher(p.Cipher());
     SetStorageType(pstInnerStream);
+    if (auto* df = dynamic_cast<TDataSetField*>(field)) df->SetNestedDataSet(this);  // the parent's fields may be new
     if (!p.LoadNestedStream(field, TableFile_.InnerStream())) {
         // nothing stored yet: an empty table of the field's nested field list
         const TDBFFieldStore* st = p.FieldStore(field);
@@ -99,12 +101,21 @@ void THXNestedDBF::Pack(bool TempBesideTable) {
 // The parent's side
 // ---------------------------------------------------------------------------------------
 
-void THXSmartDBF::NestedParentChanged(bool reopen) {
+void THXSmartDBF::NestedParentChanged(TNestedChange change) {
     for (std::size_t i = 0; i < NestedTables_.size(); ++i) {
         THXNestedDBF* n = NestedTables_[i];
-        if (!n->Active()) continue;
-        n->Close();
-        if (!reopen) continue;
+        if (change == ncOpened) {
+            // the ones that closed with this table open with it again
+            if (!n->ReopenWithParent_ || n->Active()) continue;
+            n->ReopenWithParent_ = false;
+        } else {
+            if (!n->Active()) continue;
+            n->Close();
+            if (change == ncClosing) {
+                n->ReopenWithParent_ = true;
+                continue;
+            }
+        }
         // A nested table that cannot be read on the new record stays closed; the parent's
         // move goes on.
         try {

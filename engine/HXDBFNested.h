@@ -13,7 +13,7 @@
 // gives an empty table of the field's nested field list. Every post and every deletion write
 // the whole table back (see THXSmartDBF::SaveNestedStream: other memo entries are never
 // overwritten). When the parent moves, the nested table is opened again on the new record; when
-// the parent closes, it closes.
+// the parent closes, it closes, and opens again when the parent opens.
 #pragma once
 #include <string>
 
@@ -48,6 +48,7 @@ private:
 
     THXSmartDBF* Parent_ = nullptr;
     std::string FieldName_;
+    bool ReopenWithParent_ = false;  // closed because the parent closed
 };
 
 }  // namespace zarbel

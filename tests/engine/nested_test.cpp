@@ -181,6 +181,12 @@ TEST(Nested, FieldOfAnotherKindIsRefused) {
     p.Close();  // the nested table closes with its parent
     EXPECT_FALSE(n.Active());
     EXPECT_THROW(n.Open(), Exception);
+    p.Open();  // and opens with it
+    EXPECT_TRUE(n.Active());
+    n.Close();
+    p.Close();
+    p.Open();
+    EXPECT_FALSE(n.Active());
 }
 
 }  // namespace
