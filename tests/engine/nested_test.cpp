@@ -189,5 +189,32 @@ TEST(Nested, FieldOfAnotherKindIsRefused) {
     EXPECT_FALSE(n.Active());
 }
 
+TEST(Nested, RowsPostedWhileTheParentRecordIsBeingInsertedArriveWithItsPost) {
+    test::TempDir dir;
+    const std::string path = dir.File("p.dbf");
+    CreateParent(path, xBaseIV);
+    THXSmartDBF p;
+    Prepare(p, path, false, 0x42);
+    p.Open();
+    THXNestedDBF n;
+    n.SetDataSetField(&p.FieldByName("KIDS"));
+    p.Append();
+    p.FieldByName("ID").SetAsInteger(7);
+    n.Open();
+    AddKid(n, 41);
+    AddKid(n, 42);
+    EXPECT_TRUE(p.Modified());
+    p.Post();
+    ASSERT_TRUE(n.Active());  // opened again on the posted record
+    ASSERT_EQ(n.RecordCount(), 2);
+    n.Last();
+    EXPECT_EQ(n.FieldByName("QTY").AsInteger(), 42);
+    p.Append();  // a cancelled insert leaves no record behind
+    AddKid(n, 1);
+    p.Cancel();
+    EXPECT_EQ(p.RecordCount(), 1);
+    EXPECT_EQ(n.RecordCount(), 2);
+}
+
 }  // namespace
 }  // namespace zarbel
