@@ -240,12 +240,16 @@ void THXSmartDBF::SaveNestedStream(TField* field, TMemoryStream& data) {
     }
     const std::uint32_t n = BufferRecNo(buf);
     if (!MemoFile_.IsOpen()) throw Exception("THXSmartDBF.SaveBlob: The memo file is not open.");
+    const bool heldBefore = Locks_.IsRecordLocked(n);
     if (!Locks_.RecordLock(n)) throw Exception("THXSmartDBF.InternalPost: Can not lock DBF record.");
     struct RecordUnlock {
         THXDBFLockState& l;
         std::uint32_t n;
-        ~RecordUnlock() { l.RecordUnlock(n); }
-    } recordUnlock{Locks_, n};
+        bool keep;
+        ~RecordUnlock() {
+            if (!keep) l.RecordUnlock(n);
+        }
+    } recordUnlock{Locks_, n, heldBefore};
     // the record as the file holds it, under its lock
     std::uint8_t* rec = FreeCheckBuf_.Bytes();
     const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
