@@ -132,12 +132,21 @@ void THXNTXTree::Poison() {
 
 void THXNTXTree::FailWrite() {
     std::string text = FailText_.empty() && Stream_ ? Stream_->Env().LastErrorText() : FailText_;
-    Poison();
+    if (!Failed_) Poison();  // a failed page write has done it already
     Buffers_.DropAll();
     ++Generation_;
     InUpdate_ = Building_ = PageChanged_ = Failed_ = false;
     FailText_.clear();
     throw Exception("THXSmartDBF: " + text);
+}
+
+bool THXNTXTree::FlushPages() {
+    try {
+        return Buffers_.Flush();
+    } catch (const Exception&) {
+        if (FailText_.empty()) FailText_ = Stream_->Env().LastErrorText();
+        return false;
+    }
 }
 
 void THXNTXTree::BeforeWrite() {
@@ -215,12 +224,7 @@ void THXNTXTree::EndUpdate() {
         InUpdate_ = false;
         return;
     }
-    try {
-        if (!Buffers_.Flush()) FailWrite();
-    } catch (const Exception&) {
-        if (FailText_.empty()) FailText_ = Stream_->Env().LastErrorText();
-        FailWrite();
-    }
+    if (!FlushPages()) FailWrite();
     if (!Building_) {
         Header_.Version = NTXNextVersion(Header_.Version);
         if (!WriteVolatile()) FailWrite();
@@ -256,12 +260,7 @@ void THXNTXTree::BeginRebuild() {
 void THXNTXTree::EndRebuild() {
     if (!Building_) return;
     if (Failed_) FailWrite();
-    try {
-        if (!Buffers_.Flush()) FailWrite();
-    } catch (const Exception&) {
-        if (FailText_.empty()) FailText_ = Stream_->Env().LastErrorText();
-        FailWrite();
-    }
+    if (!FlushPages()) FailWrite();
     Header_.Version = NTXNextVersion(RebuildVersion_);
     if (!WriteHeader()) FailWrite();
     SignatureZeroOnDisk_ = false;

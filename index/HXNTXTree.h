@@ -243,6 +243,8 @@ private:
     // 0 into the signature word, else the file cut to nothing.
     void Poison();
     [[noreturn]] void FailWrite();
+    // Writes every dirty page; false when a write (or the signature guard before it) failed.
+    bool FlushPages();
     bool FindPath(const std::uint8_t* key, std::uint32_t recNo, THXNTXCursor& c);
     void DeleteClipper(THXNTXCursor& c);
     void DeleteApollo(THXNTXCursor& c);
