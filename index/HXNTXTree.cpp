@@ -527,7 +527,12 @@ std::uint32_t THXNTXTree::FindKey(const std::uint8_t* key, std::size_t len, bool
 // ---------------------------------------------------------------------------------------
 // Adding
 // ---------------------------------------------------------------------------------------
+void THXNTXTree::RequireUpdate(const char* op) const {
+    if (!InUpdate_) throw Exception(std::string("THXNTXIndex.") + op + ": keys change only inside an update!");
+}
+
 void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
+    RequireUpdate("AddKey");
     const int itemSize = Geom_.ItemSize;
     const int half = Geom_.HalfPage;
     std::array<TNTXPageRef, kNTXMaxDepth> refs;
@@ -638,6 +643,7 @@ bool THXNTXTree::FindPath(const std::uint8_t* key, std::uint32_t recNo, THXNTXCu
 }
 
 bool THXNTXTree::DeleteKey(const std::uint8_t* key, std::uint32_t recNo) {
+    RequireUpdate("DeleteKey");
     THXNTXCursor& c = Work_;
     if (!FindPath(key, recNo, c)) return false;
     if (DeleteKeyStyle_ == dksApolloHalcyon) DeleteApollo(c);
@@ -651,7 +657,6 @@ void THXNTXTree::DeleteApollo(THXNTXCursor& c) {
     const std::uint32_t poff = c.Path_[static_cast<std::size_t>(L)].Page;
     const int i = c.Path_[static_cast<std::size_t>(L)].Index;
     TNTXPageRef pr = Page(poff);
-    TNTXPage p = View(pr);
     pr.MarkDirty();
     Changed();
     // The page (at path level lvl) is freed when it is an empty leaf and not the root; its
@@ -664,38 +669,42 @@ void THXNTXTree::DeleteApollo(THXNTXCursor& c) {
         View(par).SetChild(parentIndex, 0);
         par.MarkDirty();
     };
-    const std::uint32_t child = p.Child(i);
-    if (child == 0) {
-        p.RemoveAt(i);
-        if (L > 0)
-            freeIfEmpty(pr, c.Path_[static_cast<std::size_t>(L - 1)].Page, c.Path_[static_cast<std::size_t>(L - 1)].Index);
+    for (;;) {
+        const std::uint32_t child = View(pr).Child(i);
+        if (child == 0) {
+            View(pr).RemoveAt(i);
+            if (L > 0)
+                freeIfEmpty(pr, c.Path_[static_cast<std::size_t>(L - 1)].Page,
+                            c.Path_[static_cast<std::size_t>(L - 1)].Index);
+            return;
+        }
+        // The key is replaced by the last key of the rightmost leaf under its child.
+        std::uint32_t parent = poff;
+        int parentIndex = i;
+        std::uint32_t q = child;
+        TNTXPageRef qr = Page(q);
+        for (int d = L + 1;; ++d) {
+            if (d >= kNTXMaxDepth) Corrupt("the tree is deeper than 64 levels" + AtPage(q));
+            const TNTXPage v = View(qr);
+            const std::uint32_t right = v.Child(v.Count());
+            if (right == 0) break;
+            parent = q;
+            parentIndex = v.Count();
+            q = right;
+            qr = Page(q);
+        }
+        TNTXPage v = View(qr);
+        if (v.Count() == 0) {
+            // An empty page left by earlier deletions: it goes, and the search starts again.
+            freeIfEmpty(qr, parent, parentIndex);
+            continue;
+        }
+        std::memcpy(View(pr).Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
+        v.SetCount(v.Count() - 1);
+        qr.MarkDirty();
+        freeIfEmpty(qr, parent, parentIndex);
         return;
     }
-    // The key is replaced by the last key of the rightmost leaf under its child.
-    std::uint32_t parent = poff;
-    int parentIndex = i;
-    std::uint32_t q = child;
-    TNTXPageRef qr = Page(q);
-    for (int d = L + 1;; ++d) {
-        if (d >= kNTXMaxDepth) Corrupt("the tree is deeper than 64 levels" + AtPage(q));
-        const TNTXPage v = View(qr);
-        const std::uint32_t right = v.Child(v.Count());
-        if (right == 0) break;
-        parent = q;
-        parentIndex = v.Count();
-        q = right;
-        qr = Page(q);
-    }
-    TNTXPage v = View(qr);
-    if (v.Count() == 0) {
-        // Nothing under the child: the key simply goes.
-        p.RemoveAt(i);
-        return;
-    }
-    std::memcpy(p.Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
-    v.SetCount(v.Count() - 1);
-    qr.MarkDirty();
-    freeIfEmpty(qr, parent, parentIndex);
 }
 
 void THXNTXTree::DeleteClipper(THXNTXCursor& c) {

@@ -178,6 +178,8 @@ public:
                           const std::function<bool(std::uint32_t recNo)>& accept);
 
     // ---- Changes ----
+    // Inside an update or rebuild only (else they raise "THXNTXIndex.AddKey: keys change only
+    // inside an update!").
     // Inserts (key, recNo); key is key size bytes.
     void AddKey(const std::uint8_t* key, std::uint32_t recNo);
     // Removes the entry (key, recNo) in the DeleteKeyStyle; false when there is none.
@@ -217,6 +219,8 @@ private:
 
     [[noreturn]] void Corrupt(const std::string& reasonAtPage) const;
     [[noreturn]] void RaiseIO() const;
+    // Raises when no update (or rebuild) is running.
+    void RequireUpdate(const char* op) const;
     // The page at offset, checked.
     TNTXPageRef Page(std::uint32_t offset);
     TNTXPage View(const TNTXPageRef& r) const { return TNTXPage(r.Data(), Geom_); }
