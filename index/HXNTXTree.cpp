@@ -293,6 +293,13 @@ TNTXPageRef THXNTXTree::Page(std::uint32_t offset) {
     return r;
 }
 
+void THXNTXTree::RequireSlots(TNTXPageRef& r) {
+    if (r.Node().Writable()) return;
+    if (!View(r).IsPermutation())
+        Corrupt("the offset table is not a permutation of the item slots" + AtPage(r.Offset()));
+    r.Node().SetWritable(true);
+}
+
 int THXNTXTree::CompareItem(const std::uint8_t* key, std::size_t n, std::uint32_t recNo, const TNTXPage& p,
                             int i) const {
     const int c = Compare_->Compare(key, p.Key(i), n);
@@ -317,6 +324,7 @@ std::uint32_t THXNTXTree::AllocPage(TNTXPageRef& out) {
             Header_.NextFree = link;
             r.MarkDirty();
             r.Node().SetChecked(true);
+            r.Node().SetWritable(true);
             Changed();
             out = std::move(r);
             return head;
@@ -328,6 +336,7 @@ std::uint32_t THXNTXTree::AllocPage(TNTXPageRef& out) {
     EndOfFile_ += kNTXPageSize;
     View(out).LayoutFresh();
     out.Node().SetChecked(true);
+    out.Node().SetWritable(true);
     Changed();
     return off;
 }
@@ -583,6 +592,7 @@ void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
 
     for (int level = depth - 1; level >= 0; --level) {
         TNTXPageRef& r = refs[static_cast<std::size_t>(level)];
+        RequireSlots(r);
         TNTXPage p = View(r);
         const int at = pos[static_cast<std::size_t>(level)];
         r.MarkDirty();
@@ -596,7 +606,7 @@ void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
         TNTXPageRef nr;
         const std::uint32_t noff = AllocPage(nr);
         TNTXPage n = View(nr);
-        std::memcpy(nr.Data(), r.Data(), kNTXPageSize);
+        std::memcpy(nr.Data(), r.Data(), kNTXPageSize);  // its offset table too, a permutation
         const int max = p.Count();
         p.SetCount(half);
         n.RotateLeft(half);
@@ -764,6 +774,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
     TNTXPageRef cr = Page(coff);
     TNTXPage ch = View(cr);
     if (ch.Count() >= half) return;
+    RequireSlots(cr);
     // Appends the parent's separator k and then every item of src (and its last child) to dst.
     auto merge = [&](TNTXPage& dst, int k, const TNTXPage& src) {
         const int dn = dst.Count();
@@ -779,6 +790,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
     Changed();
     if (j > 0 && par.Child(j - 1) != 0) {
         TNTXPageRef lr = Page(par.Child(j - 1));
+        RequireSlots(lr);
         TNTXPage left = View(lr);
         lr.MarkDirty();
         if (left.Count() > half) {
@@ -801,6 +813,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
         }
     } else if (j < par.Count() && par.Child(j + 1) != 0) {
         TNTXPageRef rr = Page(par.Child(j + 1));
+        RequireSlots(rr);
         TNTXPage right = View(rr);
         rr.MarkDirty();
         if (right.Count() > half) {

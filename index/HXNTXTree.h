@@ -223,6 +223,9 @@ private:
     void RequireUpdate(const char* op) const;
     // The page at offset, checked.
     TNTXPageRef Page(std::uint32_t offset);
+    // Raises unless the page's whole offset table is a permutation of its item slots: a page
+    // about to receive an item must not send it outside the page or over another item.
+    void RequireSlots(TNTXPageRef& r);
     TNTXPage View(const TNTXPageRef& r) const { return TNTXPage(r.Data(), Geom_); }
     // key (n bytes) and recNo (0: any) against the item at entry i.
     int CompareItem(const std::uint8_t* key, std::size_t n, std::uint32_t recNo, const TNTXPage& p, int i) const;
