@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -194,6 +195,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (g_readMade) std::remove(ReadFile().c_str());
+    if (g_readMade && !std::getenv("ZARBEL_BENCH_KEEP")) std::remove(ReadFile().c_str());
     return 0;
 }

@@ -321,6 +321,7 @@ std::uint32_t THXNTXTree::AllocPage(TNTXPageRef& out) {
             if (!p.IsPermutation()) p.LayoutFresh();
             p.SetCount(0);
             p.SetChild(0, 0);
+            p.ClearRecKey(0);
             Header_.NextFree = link;
             r.MarkDirty();
             r.Node().SetChecked(true);
@@ -621,10 +622,10 @@ void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
             const std::uint32_t y = n.Child(0);
             n.RemoveAt(0);
             p.SetChild(p.Count(), y);
+            p.ClearRecKey(p.Count());
         } else {
-            const int last = p.Count() - 1;
-            std::memcpy(Up_.data(), p.Item(last), static_cast<std::size_t>(itemSize));
-            p.SetCount(last);  // the separator's child stays as the old page's last child
+            std::memcpy(Up_.data(), p.Item(p.Count() - 1), static_cast<std::size_t>(itemSize));
+            p.DropLast();  // the separator's child stays as the old page's last child
         }
         NTXPut32(Up_.data(), r.Offset());
         upRight = noff;
@@ -710,7 +711,7 @@ void THXNTXTree::DeleteApollo(THXNTXCursor& c) {
             continue;
         }
         std::memcpy(View(pr).Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
-        v.SetCount(v.Count() - 1);
+        v.DropLast();
         qr.MarkDirty();
         freeIfEmpty(qr, parent, parentIndex);
         return;
@@ -747,7 +748,7 @@ void THXNTXTree::DeleteClipper(THXNTXCursor& c) {
                 c.Depth_ = L + 1;
             } else {
                 std::memcpy(p.Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
-                v.SetCount(v.Count() - 1);
+                v.DropLast();
                 qr.MarkDirty();
                 L = c.Depth_ - 1;
             }
@@ -803,7 +804,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
                 std::memcpy(it + 4, par.Item(j - 1) + 4, tail);
                 NTXPut32(it, left.Child(ln));
                 std::memcpy(par.Item(j - 1) + 4, left.Item(ln - 1) + 4, tail);
-                left.SetCount(ln - 1);
+                left.DropLast();
             }
         } else {
             merge(left, j - 1, ch);

@@ -52,6 +52,9 @@ TEST(NtxCoreTree, FirstSplitLeavesHalfPageEachSideAndOneKeyInTheRoot) {
     EXPECT_EQ(Get32(root, r0 + 4), 26u);  // the separator
     EXPECT_EQ(root.substr(r0 + 8, 10), NumKey(26, 10));
     EXPECT_EQ(Get32(root, r1), 2048u);
+    // The last child's item carries no record number and no key (readers take one there).
+    EXPECT_EQ(root.substr(r1 + 4, 14), std::string(14, '\0'));
+    EXPECT_EQ(left.substr(Get16(left, 2 + 2 * 25) + 4, 14), std::string(14, '\0'));
     // The new page is a copy of the full one with its offset table rotated: its first key is
     // the 27th, still in slot 27.
     EXPECT_EQ(Get16(right, 2), 104 + 27 * 18);
