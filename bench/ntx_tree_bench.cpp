@@ -1,6 +1,7 @@
 // The NTX B-tree on its own: 1,000,000 adds into one index file on disk, with one update per
 // key (a shared writer: every key ends with its pages and header written) and with one update
-// for all of them (a writer that keeps the others out); then seeks per second and a full walk
+// for all of them (a writer that keeps the others out), at the automatic cache limit and
+// unlimited; then seeks per second and a full walk
 // in keys per second, with the default (automatic) cache and with lbtLimited 8 blocks; and
 // beside them Perl XBase (libdbd-xbase-perl) walking the same file in the same run.
 //
@@ -63,7 +64,9 @@ void Create(TProxyStream& s, const std::string& path) {
     s.OpenProxyStream();
 }
 
-void Fill(const std::string& path, bool exclusive, benchmark::State* state) {
+// mode 0: one update per key; 1: one update for all; 2: the same with lbtUnlimited.
+void Fill(const std::string& path, int mode, benchmark::State* state) {
+    const bool exclusive = mode != 0;
     TProxyStream s;
     Create(s, path);
     THXNTXTree t;
@@ -72,7 +75,7 @@ void Fill(const std::string& path, bool exclusive, benchmark::State* state) {
         if (state) state->SkipWithError("open failed");
         return;
     }
-    t.Buffers().SetLimitType(lbtAuto);
+    t.Buffers().SetLimitType(mode == 2 ? lbtUnlimited : lbtAuto);
     t.Buffers().ApplyAutoLimit(kKeys, t.Header().HalfPage);
     const auto& keys = Keys();
     if (exclusive) {
@@ -95,7 +98,7 @@ bool g_readMade = false;
 const std::string& ReadFile() {
     static const std::string path = [] {
         std::string p = Path("read");
-        Fill(p, true, nullptr);
+        Fill(p, 1, nullptr);
         g_readMade = true;
         return p;
     }();
@@ -103,13 +106,15 @@ const std::string& ReadFile() {
 }
 
 void BM_Add(benchmark::State& state) {
-    const bool exclusive = state.range(0) == 1;
+    const int mode = static_cast<int>(state.range(0));
     Keys();
-    const std::string path = Path(exclusive ? "add_x" : "add_s");
-    for (auto _ : state) Fill(path, exclusive, &state);
+    const std::string path = Path("add");
+    for (auto _ : state) Fill(path, mode, &state);
     std::remove(path.c_str());
     state.SetItemsProcessed(state.iterations() * kKeys);
-    state.SetLabel(exclusive ? "one update (exclusive)" : "one update per key (shared)");
+    state.SetLabel(mode == 0   ? "one update per key (shared), lbtAuto"
+                   : mode == 1 ? "one update (exclusive), lbtAuto"
+                               : "one update (exclusive), lbtUnlimited");
 }
 
 void OpenForRead(TProxyStream& s, THXNTXTree& t, bool limited) {
@@ -186,7 +191,7 @@ void BM_PerlXBaseWalk(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Add)->Arg(0)->Arg(1)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Add)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Seek)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Walk)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerlXBaseWalk)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
