@@ -283,23 +283,6 @@ TEST(NtxCoreTree, FreeListHeadsThatCannotBeTrustedAreNotUsed) {
     }
 }
 
-TEST(NtxCoreTree, ClipperDeletesKeepEveryPageAtHalfAndFreeMergedPages) {
-    TMemEnv env;
-    CreateNtx(env, "/d/c.ntx", 10);
-    TOpenNtx o(env, "/d/c.ntx");
-    o.Tree.BeginUpdate();
-    for (unsigned i = 1; i <= 2000; ++i) o.Tree.AddKey(U(NumKey(i * 7919 % 2003, 10)), i);
-    for (unsigned i = 1; i <= 2000; i += 2) ASSERT_TRUE(o.Tree.DeleteKey(U(NumKey(i * 7919 % 2003, 10)), i));
-    o.Tree.EndUpdate();
-    const TNTXVerifyReport rep = o.Tree.Verify();
-    for (const auto& x : rep.Findings) ADD_FAILURE() << x.Message;
-    EXPECT_EQ(rep.KeyCount, 1000u);
-    EXPECT_GT(rep.FreePages, 0u);
-    const auto w = Walk(o.Tree);
-    ASSERT_EQ(w.size(), 1000u);
-    EXPECT_TRUE(std::is_sorted(w.begin(), w.end()));
-}
-
 TEST(NtxCoreTree, LimitedCacheRunsOutWhenEveryBlockIsPinned) {
     TMemEnv env;
     CreateNtx(env, "/d/l.ntx", 10);
