@@ -88,7 +88,7 @@ TMemoFieldForm MemoFieldForm(xBaseVersion memoDialect, char fieldType, std::uint
     switch (layout) {
         case mlDBase3: allowed = fieldType == 'M'; break;
         case mlDBase4: allowed = fieldType == 'M' || fieldType == 'B' || fieldType == 'G'; break;
-        case mlFoxPro: allowed = fieldType == 'M' || fieldType == 'P' || fieldType == 'G'; break;
+        case mlFoxPro: allowed = fieldType == 'M' || fieldType == 'P' || fieldType == 'G' || (vfp && fieldType == 'W'); break;
     }
     if (!allowed) return f;
     f.Ref = vfp ? mrfBinary : mrfText;
