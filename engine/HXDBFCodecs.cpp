@@ -341,6 +341,62 @@ void WriteBytes(const TStore& s, const TCtx&, std::uint8_t* p, const void* buffe
     if (buffer) std::memcpy(p, buffer, static_cast<std::size_t>(s.Size));
 }
 
+// V and Q of Visual FoxPro: a value shorter than the field ends the field with its length
+// byte and sets the field's bit in the null bitmap; a value that fills the field clears it.
+// Without a bitmap to hold the bit, every value is as long as the field.
+std::uint8_t* VarLengthBits(const TStore& s, const TCtx& c, const std::uint8_t* p) {
+    if (!s.VarLength || c.NullFlagsOffset <= 0 || s.VarByte >= c.NullFlagsSize) return nullptr;
+    return const_cast<std::uint8_t*>(p - s.Offset + c.NullFlagsOffset + s.VarByte);
+}
+int VarValueLength(const TStore& s, const TCtx& c, const std::uint8_t* p) {
+    const std::uint8_t* bits = VarLengthBits(s, c, p);
+    if (!bits || !(*bits & s.VarMask)) return s.Size;
+    return std::min<int>(p[s.Size - 1], s.Size - 1);
+}
+// Stores n bytes of src; the rest of a shorter value is filled with `pad`.
+void PutVarValue(const TStore& s, const TCtx& c, std::uint8_t* p, const void* src, int n, std::uint8_t pad) {
+    std::uint8_t* bits = VarLengthBits(s, c, p);
+    if (!bits) n = std::min(n, s.Size);
+    else n = std::min(n, n < s.Size ? s.Size - 1 : s.Size);
+    std::memcpy(p, src, static_cast<std::size_t>(n));
+    std::memset(p + n, pad, static_cast<std::size_t>(s.Size - n));
+    if (!bits) return;
+    if (n < s.Size) {
+        p[s.Size - 1] = static_cast<std::uint8_t>(n);
+        *bits |= s.VarMask;
+    } else {
+        *bits &= static_cast<std::uint8_t>(~s.VarMask);
+    }
+}
+
+bool ReadV(const TStore& s, const TCtx& c, const std::uint8_t* p, void* buffer) {
+    return ReadText(p, VarValueLength(s, c, p), c.TrimCType, buffer);
+}
+void WriteV(const TStore& s, const TCtx& c, std::uint8_t* p, const void* buffer) {
+    const char* src = static_cast<const char*>(buffer);
+    const int n = src ? static_cast<int>(::strnlen(src, static_cast<std::size_t>(s.Size))) : 0;
+    PutVarValue(s, c, p, src ? src : "", n, ' ');
+}
+// The value buffer of Q (ftVarBytes): the byte count (16 bits), then the bytes.
+bool ReadQ(const TStore& s, const TCtx& c, const std::uint8_t* p, void* buffer) {
+    if (buffer) {
+        const int n = VarValueLength(s, c, p);
+        Put(buffer, static_cast<std::uint16_t>(n));
+        std::memcpy(static_cast<char*>(buffer) + 2, p, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+void WriteQ(const TStore& s, const TCtx& c, std::uint8_t* p, const void* buffer) {
+    if (!buffer) return;
+    const int n = static_cast<std::uint16_t>(Get16(buffer));
+    PutVarValue(s, c, p, static_cast<const char*>(buffer) + 2, n, 0);
+}
+// A fresh record's bitmap is all set: the length byte 0 makes the value empty.
+void BlankVar(const TStore& s, std::uint8_t* p, bool) {
+    if (s.Letter == 'Q') std::memset(p, 0, static_cast<std::size_t>(s.Size));
+    p[s.Size - 1] = 0;
+}
+
 // N and F, one codec per dataset type.
 template <TFieldType Type>
 bool ReadNumber(const TStore& s, const TCtx&, const std::uint8_t* p, void* buffer) {
@@ -588,6 +644,8 @@ void BlankFlags(const TStore& s, std::uint8_t* p, bool) { std::memset(p, 0xFF, s
 constexpr TFieldCodec kNone{ReadNone, WriteNone, nullptr, nullptr, nullptr, BlankNone};
 constexpr TFieldCodec kText{ReadC, WriteC, nullptr, nullptr, nullptr, BlankNone};
 constexpr TFieldCodec kBytes{ReadBytes, WriteBytes, nullptr, nullptr, nullptr, BlankNone};
+constexpr TFieldCodec kVarText{ReadV, WriteV, nullptr, nullptr, nullptr, BlankVar};
+constexpr TFieldCodec kVarBytes{ReadQ, WriteQ, nullptr, nullptr, nullptr, BlankVar};
 constexpr TFieldCodec kInteger{ReadNumber<ftInteger>, WriteNumber<ftInteger>, nullptr, nullptr, nullptr, BlankNone};
 constexpr TFieldCodec kLargeint{ReadNumber<ftLargeint>, WriteNumber<ftLargeint>, nullptr, nullptr, nullptr, BlankNone};
 constexpr TFieldCodec kFloat{ReadNumber<ftFloat>, WriteNumber<ftFloat>, nullptr, nullptr, nullptr, BlankNone};
@@ -929,7 +987,9 @@ const TFieldCodec& FieldCodecFor(char letter, std::uint8_t ext, TFieldType dataT
             return kInteger;
         case 'D': return kDate;
         case 'L': return kLogical;
-        case 'M': case 'G': case 'P': return kMemo;
+        case 'M': case 'G': case 'P': case 'W': return kMemo;
+        case 'V': return kVarText;
+        case 'Q': return kVarBytes;
         case 'B': return kB;
         case 'T': return kT;
         case 'Y': return kY;
@@ -951,7 +1011,7 @@ void CodecWriteValue(const TDBFFieldStore& s, const TFieldCodecContext& c, std::
         const bool bit = s.Nullable && c.NullFlagsOffset > 0 && s.NullByte < c.NullFlagsSize;
         if (!buffer) {
             if (bit) rec[c.NullFlagsOffset + s.NullByte] |= s.NullMask;
-            if (s.Letter == 'M' || s.Letter == 'G' || s.Letter == 'P') std::memset(rec + s.Offset, 0, 4);
+            if (s.Letter == 'M' || s.Letter == 'G' || s.Letter == 'P' || s.Letter == 'W') std::memset(rec + s.Offset, 0, 4);
             return;
         }
         if (bit) rec[c.NullFlagsOffset + s.NullByte] &= static_cast<std::uint8_t>(~s.NullMask);

@@ -43,6 +43,11 @@ struct TDBFFieldStore {
     int NullByte = 0;
     std::uint8_t NullMask = 0;
     bool AutoInc = false;
+    // Visual FoxPro varchar and varbinary (V, Q): the field's bit in the null bitmap that says
+    // the value is shorter than the field, its length then being the field's last byte.
+    bool VarLength = false;
+    int VarByte = 0;
+    std::uint8_t VarMask = 0;
     const TFieldCodec* Codec = nullptr;  // never null once the descriptor walk has made the store
 };
 
@@ -55,7 +60,8 @@ struct TFieldCodecContext {
     int NullFlagsSize = 0;
 };
 
-// One storage kind. `p` points at the field's first byte in the record image.
+// One storage kind. `p` points at the field's first byte in the record image (so the record
+// itself starts at p - s.Offset: the variable-length kinds find their bit there).
 struct TFieldCodec {
     // Field bytes -> value buffer (null: only the answer). False: the field holds no value.
     bool (*Read)(const TDBFFieldStore& s, const TFieldCodecContext& c, const std::uint8_t* p, void* buffer);

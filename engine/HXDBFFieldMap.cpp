@@ -134,6 +134,18 @@ TMapping MapField(char letter, std::uint8_t extByte, std::uint8_t lenByte, std::
             break;
         case '0': m = {ftBytes, len16, len16, len16, 0}; break;
         case 'E': m = MapExtended(extByte, len16, memoDialect); break;
+        // Visual FoxPro's varchar (text) and varbinary (bytes): the value's real length is
+        // kept by a bit of the null bitmap and the field's last byte. Blob (W) is a memo
+        // reference like a binary M; a W of another width is no reference at all.
+        case 'V':
+        case 'Q':
+            if (!vfp || lenByte == 0) return {ftUnknown, 0, lenByte, lenByte, decByte};
+            m = {letter == 'V' ? ftString : ftVarBytes, lenByte, lenByte, lenByte, 0};
+            break;
+        case 'W':
+            if (!vfp || lenByte != 4) return {ftUnknown, 0, lenByte, lenByte, decByte};
+            m = {ftBlob, 0, 4, 4, 0};
+            break;
         default:
             // A letter this engine does not know keeps its place in the record (so the fields
             // after it are read at their right offsets) but gets no dataset field.
@@ -222,6 +234,9 @@ void THXSmartDBF::BuildFieldDefs() {
         def.Setdec(static_cast<std::uint16_t>(m.Dec));
         def.SetOffset(lvl.Offset);
         def.SetOffsetHD(static_cast<int>(d.FileOffset));
+        // A varchar or varbinary field takes its length bit first, then its null bit.
+        const bool varLength = (m.Type == ftString && letter == 'V') || m.Type == ftVarBytes;
+        const int varBit = varLength ? lvl.NullCounter++ : -1;
         if (dialect == xVisualFoxPro && def.FieldFlag().CanStoreNull()) def.SetNullOrdinal(lvl.NullCounter++);
         if (letter == '0' && name == "_NULLFLAGS") lvl.List->SetNullFlags(lvl.Offset, m.Bytes);
         if (m.Type == ftAutoInc) lvl.List->SetAutoIncPresent(true);
@@ -241,6 +256,11 @@ void THXSmartDBF::BuildFieldDefs() {
             s.NullByte = def.NullByte();
             s.NullMask = def.NullMask();
             s.AutoInc = m.Type == ftAutoInc;
+            s.VarLength = varLength;
+            if (varLength) {
+                s.VarByte = varBit / 8;
+                s.VarMask = static_cast<std::uint8_t>(1u << (varBit % 8));
+            }
             // A field running past the record length gets no dataset field: nothing may
             // read or write outside the record.
             const bool fits = lvl.Offset + m.Bytes <= RecLen_;

@@ -49,6 +49,7 @@ TVersionInfo LookupVersionByte(std::uint8_t version, std::uint8_t tableFlags) {
         case 0x07: r.Dialect = xClipper; break;
         case 0x30:
         case 0x31:
+        case 0x32:  // with varchar, varbinary or blob fields
             r.Dialect = xVisualFoxPro;
             if (tableFlags & kHasGotMemo) {
                 r.MemoDialect = xVisualFoxPro;
@@ -98,6 +99,7 @@ bool FieldNeedsMemo(char fieldType, std::uint8_t extendType, xBaseVersion dialec
         case 'P': return dialect == xFoxPro || dialect == xVisualFoxPro;
         case 'G': return dialect == xFoxPro || dialect == xVisualFoxPro || dialect == xBaseV || dialect == xBaseVII;
         case 'B': return dialect == xBaseV || dialect == xBaseVII;
+        case 'W': return dialect == xVisualFoxPro;
         case 'E':
             switch (ExtendedStorage(extendType)) {
                 case dbftClob: case dbftBlob: case dbftGraphic: case dbftFmtMemo:
@@ -166,6 +168,8 @@ int FieldStorageSize(char fieldType, std::uint8_t extendType, std::uint8_t lenBy
         case 'L': return 1;
         case 'M': case 'G': case 'P': return vfp ? 4 : 10;
         case 'B': return vfp ? 8 : 10;
+        case 'W': return vfp && lenByte == 4 ? 4 : 0;  // no other width is a memo reference
+        case 'V': case 'Q': return vfp ? lenByte : 0;
         case 'T': case 'Y': case '@': case 'O': return 8;
         case 'I': case '+': return 4;
         case 'E': return ExtendedFieldSize(extendType, len16, memoDialect);

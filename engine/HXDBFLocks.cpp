@@ -73,7 +73,7 @@ void THXDBFLockState::SetLobLockProtocol(LockProtocolType p, bool active) {
 }
 
 void THXDBFLockState::Reset() {
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     HeaderLocked_ = false;
     MemoLocked_ = false;
     LockedRecords_.clear();
@@ -123,12 +123,12 @@ bool THXDBFLockState::HeaderUnlock() {
 bool THXDBFLockState::RecordLock(std::uint32_t recNo) {
     std::lock_guard<std::mutex> cs(RecordLockCS_);
     {
-        std::lock_guard<TSpinLock> g(StateLock_);
+        std::lock_guard<std::mutex> g(StateLock_);
         if (std::find(LockedRecords_.begin(), LockedRecords_.end(), recNo) != LockedRecords_.end()) return true;
     }
     if (NoSharing()) return true;
     if (!TryLock(TableFile_, LockRangeFor(LockProtocol_, TLockTarget::Record, recNo))) return false;
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     LockedRecords_.push_back(recNo);
     return true;
 }
@@ -137,7 +137,7 @@ bool THXDBFLockState::RecordUnlock(std::uint32_t recNo) {
     std::lock_guard<std::mutex> cs(RecordUnlockCS_);
     if (NoSharing()) return true;
     if (!DoUnlock(TableFile_, LockRangeFor(LockProtocol_, TLockTarget::Record, recNo))) return false;
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     auto it = std::find(LockedRecords_.begin(), LockedRecords_.end(), recNo);
     if (it != LockedRecords_.end()) LockedRecords_.erase(it);
     return true;
@@ -154,11 +154,11 @@ void THXDBFLockState::RecordAndHeaderUnlock(std::uint32_t recNo) {
             std::lock_guard<std::mutex> hcs(HeaderUnlockCS_);
             bool alone;
             {
-                std::lock_guard<TSpinLock> g(StateLock_);
+                std::lock_guard<std::mutex> g(StateLock_);
                 alone = HeaderLocked_ && LockedRecords_.size() == 1 && LockedRecords_[0] == recNo;
             }
             if (alone && TableFile_->UnlockAll()) {
-                std::lock_guard<TSpinLock> g(StateLock_);
+                std::lock_guard<std::mutex> g(StateLock_);
                 LockedRecords_.clear();
                 HeaderLocked_ = false;
                 return;
@@ -195,12 +195,12 @@ bool THXDBFLockState::IsHeaderLocked() const { return HeaderLocked_; }
 bool THXDBFLockState::IsMemoLocked() const { return MemoLocked_; }
 
 bool THXDBFLockState::IsRecordLocked(std::uint32_t recNo) const {
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     return std::find(LockedRecords_.begin(), LockedRecords_.end(), recNo) != LockedRecords_.end();
 }
 
 std::vector<std::uint32_t> THXDBFLockState::LockedRecords() const {
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     return LockedRecords_;
 }
 
@@ -210,14 +210,14 @@ std::vector<std::uint32_t> THXDBFLockState::LockedRecords() const {
 bool THXDBFIndexLockState::IndexLock(TProxyStream& indexFile, const THXDBFLockState& table) {
     std::lock_guard<std::mutex> cs(LockCS_);
     {
-        std::lock_guard<TSpinLock> g(StateLock_);
+        std::lock_guard<std::mutex> g(StateLock_);
         if (IndexLocked_ || table.NoSharing()) {
             IndexLocked_ = true;
             return true;
         }
     }
     bool ok = table.TryLock(&indexFile, LockRangeFor(table.LockProtocol(), TLockTarget::Index));
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     IndexLocked_ = ok;
     return ok;
 }
@@ -225,18 +225,18 @@ bool THXDBFIndexLockState::IndexLock(TProxyStream& indexFile, const THXDBFLockSt
 bool THXDBFIndexLockState::IndexUnlock(TProxyStream& indexFile, const THXDBFLockState& table) {
     std::lock_guard<std::mutex> cs(UnlockCS_);
     bool ok = table.NoSharing() || DoUnlock(&indexFile, LockRangeFor(table.LockProtocol(), TLockTarget::Index));
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     IndexLocked_ = !ok;
     return ok;
 }
 
 bool THXDBFIndexLockState::IsIndexLocked() const {
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     return IndexLocked_;
 }
 
 void THXDBFIndexLockState::Reset() {
-    std::lock_guard<TSpinLock> g(StateLock_);
+    std::lock_guard<std::mutex> g(StateLock_);
     IndexLocked_ = false;
 }
 

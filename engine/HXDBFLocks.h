@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "engine/HXDBFFormat.h"
@@ -38,19 +37,6 @@ struct TLockRange {
 };
 // Record numbers are 1-based; the offset arithmetic wraps modulo 2^32.
 TLockRange LockRangeFor(LockProtocolType protocol, TLockTarget target, std::uint32_t recNo = 0);
-
-// A lock for state that is held only for a few instructions and never across a wait: the
-// flags and record list of a lock state (the operations' own mutexes are held while waiting).
-class TSpinLock {
-public:
-    void lock() {
-        while (Flag_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
-    }
-    void unlock() { Flag_.clear(std::memory_order_release); }
-
-private:
-    std::atomic_flag Flag_ = ATOMIC_FLAG_INIT;
-};
 
 class THXDBFLockState {
 public:
@@ -87,6 +73,8 @@ public:
     // The last two steps of an append: the record unlock of recNo, then the header unlock.
     // When the two are all that this object holds on a disk table file, one host call
     // releases both (nothing can happen between the two releases that anyone could see).
+    // Measured on shared (0x42) appends, two runs: without it 6 system calls per append
+    // instead of 5, 1.27-1.30x the wall time, 1.21x the CPU time.
     void RecordAndHeaderUnlock(std::uint32_t recNo);
     bool MemoLock(TProxyStream& memoFile);
     bool MemoUnlock(TProxyStream& memoFile);
@@ -112,8 +100,10 @@ private:
     std::atomic<bool> MemoLocked_{false};
     std::vector<std::uint32_t> LockedRecords_;
     // Guards the list against readers on other threads; taken briefly inside the operation
-    // mutexes, never across a wait. The flags are atomic.
-    mutable TSpinLock StateLock_;
+    // mutexes, never across a wait. The flags are atomic. (A plain mutex: a spin lock here
+    // measured no faster on shared appends and reads; the differences, 1.03-1.10x, were
+    // within the runs' noise.)
+    mutable std::mutex StateLock_;
     std::mutex RecordLockCS_, RecordUnlockCS_, HeaderLockCS_, HeaderUnlockCS_, MemoLockCS_, MemoUnlockCS_;
 };
 
@@ -128,7 +118,7 @@ public:
 
 private:
     bool IndexLocked_ = false;
-    mutable TSpinLock StateLock_;
+    mutable std::mutex StateLock_;
     std::mutex LockCS_, UnlockCS_;
 };
 

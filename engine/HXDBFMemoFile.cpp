@@ -33,7 +33,7 @@ bool IsNBKind(THXDBFType k) {
 }
 
 bool IsFptVersion(std::uint8_t versionByte, xBaseVersion memoDialect) {
-    return versionByte == 0xF5 || ((versionByte == 0x30 || versionByte == 0x31) && memoDialect == xVisualFoxPro);
+    return versionByte == 0xF5 || ((versionByte >= 0x30 && versionByte <= 0x32) && memoDialect == xVisualFoxPro);
 }
 
 std::string ReplaceExtension(const std::string& name, const std::string& ext) {
@@ -88,7 +88,7 @@ TMemoFieldForm MemoFieldForm(xBaseVersion memoDialect, char fieldType, std::uint
     switch (layout) {
         case mlDBase3: allowed = fieldType == 'M'; break;
         case mlDBase4: allowed = fieldType == 'M' || fieldType == 'B' || fieldType == 'G'; break;
-        case mlFoxPro: allowed = fieldType == 'M' || fieldType == 'P' || fieldType == 'G'; break;
+        case mlFoxPro: allowed = fieldType == 'M' || fieldType == 'P' || fieldType == 'G' || (vfp && fieldType == 'W'); break;
     }
     if (!allowed) return f;
     f.Ref = vfp ? mrfBinary : mrfText;
@@ -142,7 +142,7 @@ bool VersionHasMemoFile(std::uint8_t versionByte, xBaseVersion memoDialect) {
 }
 
 std::string MemoFileNameFor(const std::string& dbfFileName, std::uint8_t versionByte, xBaseVersion memoDialect) {
-    if ((versionByte == 0x30 || versionByte == 0x31) && memoDialect != xVisualFoxPro) return {};
+    if (versionByte >= 0x30 && versionByte <= 0x32 && memoDialect != xVisualFoxPro) return {};
     return ReplaceExtension(dbfFileName, IsFptVersion(versionByte, memoDialect) ? ".fpt" : ".dbt");
 }
 

@@ -227,6 +227,11 @@ private:
     bool AskOuterStream(const TLockEvent& event);
     // Whether [pos, pos + count) lies inside the mapped head.
     bool InHead(std::int64_t pos, std::int64_t count) const;
+    // Maps the file's first page: the header reads and writes of every shared append (the
+    // refresh under the header lock, the new record count) then make no system call.
+    // Measured on shared (0x42) appends, two runs: without it 7 system calls per append
+    // instead of 5, 1.36-1.49x the wall time, 1.30-1.37x the CPU time; no difference on
+    // shared reads.
     void MapHead(TFileAccess access);
     void UnmapHead();
     // Write-behind and read block helpers.

@@ -220,7 +220,7 @@ bool IsNumericType(TFieldType t) {
 }
 bool IsDateType(TFieldType t) { return t == ftDate || t == ftTime || t == ftDateTime; }
 bool IsLargeType(TFieldType t) {
-    return t == ftBytes || (t >= ftBlob && t <= ftTypedBinary) || t == ftOraBlob || t == ftOraClob;
+    return t == ftBytes || t == ftVarBytes || (t >= ftBlob && t <= ftTypedBinary) || t == ftOraBlob || t == ftOraClob;
 }
 int GroupOf(TFieldType t) {
     if (t == ftUnknown) return 0;

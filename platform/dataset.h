@@ -334,7 +334,8 @@ private:
 using TDateField = TDateTimeField;
 using TTimeField = TDateTimeField;
 
-// ftBytes, ftVarBytes: Size raw bytes. As text: the bytes as they are.
+// ftBytes: Size raw bytes; ftVarBytes: a 16-bit byte count, then up to Size bytes. As text: the
+// bytes as they are (of ftVarBytes, as many as the count says).
 class TBytesField : public TField {
 public:
     explicit TBytesField(int size, TFieldType type = ftBytes);

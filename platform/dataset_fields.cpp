@@ -1,4 +1,5 @@
 // Field definitions, the field list and the field classes with their value buffers and text forms.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -186,8 +187,8 @@ int DataSizeOf(TFieldType type, int size) {
         case ftCurrency:
         case ftBCD:
         case ftDateTime: return 8;
-        case ftBytes:
-        case ftVarBytes: return size;
+        case ftBytes: return size;
+        case ftVarBytes: return size + 2;  // the byte count (16 bits), then the bytes
         default: return 16;  // blob and nested-table references
     }
 }
@@ -727,6 +728,12 @@ void TBytesField::GetAsString(std::string& out) const {
         out.clear();
         return;
     }
+    if (DataType() == ftVarBytes) {
+        std::uint16_t n;
+        std::memcpy(&n, buf, 2);
+        out.assign(buf + 2, std::min<std::size_t>(n, static_cast<std::size_t>(Size())));
+        return;
+    }
     out.assign(buf, static_cast<std::size_t>(DataSize()));
 }
 
@@ -734,7 +741,13 @@ void TBytesField::SetAsString(std::string_view value) {
     char* buf = ValueBuffer();
     std::size_t n = static_cast<std::size_t>(DataSize());
     std::memset(buf, 0, n);
-    std::memcpy(buf, value.data(), value.size() < n ? value.size() : n);
+    if (DataType() == ftVarBytes) {
+        const std::uint16_t count = static_cast<std::uint16_t>(std::min<std::size_t>(value.size(), n - 2));
+        std::memcpy(buf, &count, 2);
+        std::memcpy(buf + 2, value.data(), count);
+    } else {
+        std::memcpy(buf, value.data(), value.size() < n ? value.size() : n);
+    }
     SetData(buf);
 }
 

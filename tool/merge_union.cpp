@@ -86,7 +86,7 @@ bool OutputTypeFor(const SourceField& f, OutputType& out) {
             out = {'L', 1, 0};
             return true;
         case ftMemo: case ftFmtMemo: case ftBlob: case ftGraphic: case ftParadoxOle: case ftDBaseOle:
-        case ftTypedBinary:
+        case ftTypedBinary: case ftVarBytes:
             out = {'M', 10, 0};
             return true;
         default:

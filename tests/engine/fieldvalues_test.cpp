@@ -272,6 +272,71 @@ TEST(FieldValues, VisualFoxProKinds) {
     tb.t.Cancel();
 }
 
+// Varchar (V), varbinary (Q) and blob (W): a V or Q field takes a bit of the null bitmap that
+// says "shorter than the field, length in the last byte", before its own null bit; the null
+// bits of the fields after it move along.
+TEST(FieldValues, VisualFoxProVarcharVarbinaryAndBlob) {
+    std::vector<FieldSpec> f = {{"V", 'V', 6, 0, 0x02}, {"Q", 'Q', 5}, {"W", 'W', 4},
+                                {"C", 'C', 3, 0, 0x02}, {"_NULLFLAGS", '0', 1, 0, 0x05}};
+    // bits: V length 0, V null 1, Q length 2, C null 3
+    const std::string rec1 = std::string(" ab   \x04") + std::string("\x01\x02\0\0\x02", 5) + test::LE32(0) + "xyz" + "\x05";
+    const std::string rec2 = std::string(" abcdef") + "\x05\x06\x07\x08\x09" + test::LE32(0) + "xyz" + "\x08";
+    const std::string rec3 = std::string(" abcdef") + std::string("\0\0\0\0\0", 5) + test::LE32(0) + "abc" + "\x06";
+    Tbl tb("vfpvar.dbf", BuildDbf(0x32, f, {rec1, rec2, rec3}));
+    EXPECT_EQ(tb.F("V").DataType(), ftString);
+    EXPECT_EQ(tb.F("V").Size(), 6);
+    EXPECT_EQ(tb.F("Q").DataType(), ftVarBytes);
+    EXPECT_EQ(tb.F("W").DataType(), ftBlob);
+    EXPECT_EQ(tb.F("V").AsString(), "ab  ");  // its own length: trailing blanks are value
+    EXPECT_EQ(tb.F("Q").AsString(), std::string("\x01\x02", 2));
+    EXPECT_TRUE(tb.F("W").IsNull());
+    EXPECT_EQ(tb.F("C").AsString(), "xyz");
+    tb.t.Next();
+    EXPECT_EQ(tb.F("V").AsString(), "abcdef");
+    EXPECT_EQ(tb.F("Q").AsString(), "\x05\x06\x07\x08\x09");
+    EXPECT_TRUE(tb.F("C").IsNull());
+    tb.t.Next();
+    EXPECT_TRUE(tb.F("V").IsNull());
+    EXPECT_EQ(tb.F("Q").AsString(), "");  // length bit set, length 0
+    EXPECT_EQ(tb.F("C").AsString(), "abc");
+
+    tb.t.First();
+    tb.t.Edit();
+    tb.F("V").SetAsString("abcdef");
+    EXPECT_EQ(tb.Bytes("V"), "abcdef");
+    EXPECT_EQ(tb.Bytes("_NULLFLAGS"), "\x04");  // V's length bit cleared
+    tb.F("V").SetAsString("x");
+    EXPECT_EQ(tb.Bytes("V"), "x    \x01");
+    tb.F("Q").SetAsString(std::string("\0\xFF", 2));
+    EXPECT_EQ(tb.Bytes("Q"), std::string("\0\xFF\0\0\x02", 5));
+    tb.F("Q").SetAsString("12345");
+    EXPECT_EQ(tb.Bytes("Q"), "12345");
+    EXPECT_EQ(tb.Bytes("_NULLFLAGS"), "\x01");
+    EXPECT_EQ(tb.F("V").AsString(), "x");
+    EXPECT_EQ(tb.F("Q").AsString(), "12345");
+    tb.t.Cancel();
+
+    tb.t.Append();  // a fresh record: every bit set, both values empty
+    EXPECT_EQ(tb.Bytes("V"), std::string("     \0", 6));
+    EXPECT_EQ(tb.Bytes("Q"), std::string(5, '\0'));
+    EXPECT_EQ(tb.Bytes("W"), std::string(4, '\0'));
+    tb.t.Cancel();
+}
+
+// V, Q and W belong to Visual FoxPro; elsewhere, and a W that is no 4-byte reference, keep
+// their place in the record without a dataset field.
+TEST(FieldValues, VarKindsOutsideVisualFoxProGetNoField) {
+    std::vector<FieldSpec> f = {{"V", 'V', 4}, {"W", 'W', 6}, {"N", 'N', 2}};
+    Tbl tb("novar.dbf", BuildDbf(0x03, f, {" abcdwwwwww42"}));
+    EXPECT_EQ(tb.t.FindField("V"), nullptr);
+    EXPECT_EQ(tb.t.FindField("W"), nullptr);
+    EXPECT_EQ(tb.F("N").AsInteger(), 42);
+    std::vector<FieldSpec> g = {{"W", 'W', 6}, {"N", 'N', 2}};
+    Tbl vfp("widew.dbf", BuildDbf(0x30, g, {" wwwwww42"}));
+    EXPECT_EQ(vfp.t.FindField("W"), nullptr);
+    EXPECT_EQ(vfp.F("N").AsInteger(), 42);
+}
+
 TEST(FieldValues, DBaseVIIBinaryKinds) {
     std::vector<FieldSpec> f = {{"I", 'I', 4}, {"O", 'O', 8}, {"TS", '@', 8}, {"A", '+', 4}};
     std::string rec = " " + std::string("\x80\x00\x00\x05", 4) + std::string(8, '\0') + std::string(8, '\0') +

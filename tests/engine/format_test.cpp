@@ -73,7 +73,7 @@ TEST(Format, VersionByteTable) {
         EXPECT_EQ(vi.OpensMemoFile, r.file) << int(r.v);
         known.insert(r.v);
     }
-    for (std::uint8_t v : {0x30, 0x31}) {
+    for (std::uint8_t v : {0x30, 0x31, 0x32}) {
         TVersionInfo with = LookupVersionByte(v, 0x02);
         EXPECT_EQ(with.Dialect, xVisualFoxPro);
         EXPECT_EQ(with.MemoDialect, xVisualFoxPro);

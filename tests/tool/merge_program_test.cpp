@@ -425,6 +425,68 @@ TEST_F(MergeProgram, MissingMemoFileAndUnreadableFolderAreLoggedWithStatusOne) {
     EXPECT_EQ(o.rows.size(), 2u);  // the hidden table was not reached
 }
 
+// Visual FoxPro varchar, varbinary and blob fields reach the output: V as text of its real
+// length in a C field of its width, Q and W as memo bytes. dbfread reads both sides.
+TEST_F(MergeProgram, VisualFoxProVarcharVarbinaryAndBlobAreCopied) {
+    if (std::system("/usr/bin/python3 -c 'import dbfread' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-dbfread is not installed (scripts/test.sh installs it)";
+    // bits of _NULLFLAGS: V length 0, V null 1, Q length 2
+    // (an empty M beside them: dbfread opens a memo file only for the kinds it knows)
+    const std::vector<FieldSpec> f{{"V", 'V', 8, 0, 0x02}, {"Q", 'Q', 6}, {"W", 'W', 4, 0, 0x04},
+                                   {"M", 'M', 4}, {"_NULLFLAGS", '0', 1, 0, 0x05}};
+    const std::string ivan = Utf8ToAnsi("Иван");
+    const std::string rec1 = " " + ivan + "   \x04" + std::string("\0\x01\xFF\0\0\x03", 6) + test::LE32(8) + test::LE32(0) + "\x05";
+    const std::string rec2 = std::string(" ABCDEFGH") + "123456" + test::LE32(0) + test::LE32(0) + std::string(1, '\0');
+    const std::string rec3 = std::string(" ABCDEFGH") + std::string(6, '\0') + test::LE32(9) + test::LE32(0) + "\x06";  // V null
+    testutil::WriteFile(t_ / "src/var.dbf", BuildDbf(0x32, f, {rec1, rec2, rec3}, true, 0x02));
+    // The memo file: 64-byte blocks, entries at blocks 8 and 9 (type 0: binary).
+    std::string fpt(512 + 128, '\0');
+    fpt[3] = 10;
+    fpt[7] = 64;
+    const std::string blob("\x89PNG\r\n\x1A\n\0\xFE", 10);
+    fpt[512 + 7] = static_cast<char>(blob.size());
+    fpt.replace(512 + 8, blob.size(), blob);
+    fpt[576 + 7] = 2;
+    fpt.replace(576 + 8, 2, "\x7F\x80");
+    testutil::WriteFile(t_ / "src/var.fpt", fpt);
+
+    Result r = Run({t_ / "src", t_ / "out.dbf", "-win"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    THXDBFNTX o;
+    o.SetDBFFileName(t_ / "out.dbf");
+    o.AccessMode().SetAccessMode(0);
+    o.Open();
+    ASSERT_EQ(o.DBFFieldDefs().Count(), 4);  // _NULLFLAGS left out
+    EXPECT_EQ(o.DBFFieldDefs()[0].field_type(), 'C');
+    EXPECT_EQ(o.DBFFieldDefs()[0].len(), 8);
+    EXPECT_EQ(o.DBFFieldDefs()[1].field_type(), 'M');
+    EXPECT_EQ(o.DBFFieldDefs()[2].field_type(), 'M');
+    const std::vector<std::vector<std::string>> want{{ivan, std::string("\0\x01\xFF", 3), blob},
+                                                     {"ABCDEFGH", "123456", ""},
+                                                     {"", "", "\x7F\x80"}};
+    for (const auto& row : want) {
+        EXPECT_EQ(o.FieldByName("V").AsString().substr(0, row[0].size()), row[0]) << o.RecNo();
+        EXPECT_EQ(o.FieldByName("V").AsString().find_first_not_of(' ', row[0].size()), std::string::npos);
+        EXPECT_EQ(o.FieldByName("Q").AsString(), row[1]) << o.RecNo();
+        EXPECT_EQ(o.FieldByName("W").AsString(), row[2]) << o.RecNo();
+        o.Next();
+    }
+    o.Close();
+    std::string log;
+    for (const auto& e : fs::directory_iterator(t_ / "app"))
+        if (e.path().filename().string().rfind("load_", 0) == 0) log = e.path().string();
+    const std::string cmd = "/usr/bin/python3 " ZARBEL_SOURCE_DIR "/tests/tool/merged_corpus.py " + (t_ / "out.dbf") +
+                            " " + log + " cp1251 2>&1";
+    std::string report;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) report += buf;
+        pclose(p);
+    }
+    EXPECT_EQ(report.rfind("ok 3 12 ", 0), 0u) << report;
+    EXPECT_NE(report.find("varlength=3"), std::string::npos) << report;
+}
+
 TEST_F(MergeProgram, WholeCorpusMergesWithEveryRecordAndTheReadersValues) {
     const std::string corpus = ZARBEL_SOURCE_DIR "/../shared/corpus";
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "the compatibility corpus is absent: " << corpus;

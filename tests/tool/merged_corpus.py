@@ -14,6 +14,7 @@ Checked:
   * the output's fields are the union by identity (full name upper-cased + occurrence in its
     table), named by the first 10 characters or the "_n" rule, in order of first occurrence,
     the kinds without user data (_NULLFLAGS, letters without a dataset field) left out;
+    Visual FoxPro V of its real length as text, Q and W as memo bytes;
   * every value of every source record (deleted ones too, in file order) equals the output's,
     by the output kind: text (cut to a shorter output field), numbers (decimal text for I, +,
     O, B, Y, N, F), dates, date-times to the second (T, @ as text), logicals, memo text and
@@ -34,7 +35,22 @@ import dbfread
 
 from merged_values import file_order
 
-LEFT_OUT = set('0VQW')  # no dataset field, or not user data
+LEFT_OUT = set('0')  # not user data
+
+
+def left_out(ftype, length):
+    """Kinds without user data or without a dataset field (a W that is no memo reference)."""
+    return ftype in LEFT_OUT or (ftype == 'W' and length != 4)
+
+
+class Parser(dbfread.FieldParser):
+    """dbfread's parser with Visual FoxPro's blob (memo bytes, as G) and varbinary (raw bytes)."""
+
+    def parseW(self, field, data):
+        return self.parseG(field, data)
+
+    def parseQ(self, field, data):
+        return data
 
 
 def read_log(path):
@@ -74,7 +90,7 @@ class Table:
 
     def _load(self, path, encoding, errors):
         t = dbfread.DBF(path, encoding=encoding, ignore_missing_memofile=True, char_decode_errors=errors,
-                        recfactory=lambda items: [v for _, v in items])  # duplicate names kept
+                        parserclass=Parser, recfactory=lambda items: [v for _, v in items])  # duplicate names kept
         self.fields = [(f.name, f.type, f.length) for f in t.fields]
         # Facts of the engine's own reading that dbfread does not share: Visual FoxPro null
         # bits (a set bit reads as no value) and dBase memo blocks other than 512 bytes (which
@@ -84,6 +100,29 @@ class Table:
         vfp = head[0] in (0x30, 0x31, 0x32)
         self.nullable = [vfp and len(head) >= 64 + 32 * k and head[32 + 32 * k + 18] & 0x02 != 0
                          for k in range(len(self.fields))]
+        # V and Q: a bit of _NULLFLAGS, before the field's null bit, says the value is shorter
+        # than the field, its length being the field's last byte.
+        self.varbit, bit = [None] * len(self.fields), 0
+        for k, (_, ftype, _) in enumerate(self.fields):
+            if vfp and ftype in 'VQ':
+                self.varbit[k], bit = bit, bit + 1
+            bit += 1 if self.nullable[k] else 0
+        self.raw = []  # the records' bytes in file order, as file_order lists them
+        with open(path, 'rb') as f:
+            h = f.read(12)
+            hl, rl = struct.unpack('<HH', h[8:12])
+            f.seek(hl)
+            while True:
+                r = f.read(rl)
+                if len(r) < rl or r[:1] == b'\x1a':
+                    break
+                self.raw.append(r)
+        self.offsets, off = [], 1
+        for _, _, length in self.fields:
+            self.offsets.append(off)
+            off += length
+        self.flags_at = next((k for k, f in enumerate(self.fields) if f[1] == '0' and f[0].upper() == '_NULLFLAGS'),
+                             None)
         self.odd_memo_blocks = False
         for ext in ('.dbt', '.DBT'):
             try:
@@ -130,7 +169,7 @@ def same_number(a, b):
 
 def compare(src_type, out_type, v, o, encoding):
     """(True, None) when equal; (True, reason) when the engine's own reading explains it."""
-    if out_type == 'C' and src_type in 'C':
+    if out_type == 'C' and src_type in 'CV':
         s, ot = cut_at_nul(text(v, encoding) or ''), text(o, encoding) or ''
         s, ot = s.rstrip(' '), ot.rstrip(' \x00')
         if s == ot:
@@ -187,6 +226,8 @@ def compare(src_type, out_type, v, o, encoding):
         extra = got[len(v):]
         if got[:len(v)] == bytes(v) and len(extra) <= 8 and extra.strip(b'\x00\x1a') == b'':
             return True, 'memolen' if extra else None
+        if got and bytes(v).startswith(got) and bytes(v)[len(got):len(got) + 1] == b'\x1f':
+            return True, 'memo1f'  # dbfread's dBase IV memo reader stops at a 0x1F byte
         if not got:
             return True, 'memo'
         return False, None
@@ -248,7 +289,7 @@ def main():
             seen[key] = seen.get(key, 0) + 1
             end += length
             ident = (key, seen[key])
-            if not key or ftype in LEFT_OUT or end > rl:
+            if not key or left_out(ftype, length) or end > rl:
                 mapping.append(None)
                 continue
             if ident not in names:
@@ -300,7 +341,7 @@ def main():
             continue
         if len(t.records) != loaded:
             problems.append('%s: dbfread sees %d records, %d loaded' % (path, len(t.records), loaded))
-        for rec in t.records:
+        for j, rec in enumerate(t.records):
             if i >= len(out.records):
                 problems.append('output ends before a record of %s' % path)
                 break
@@ -310,10 +351,27 @@ def main():
                 count('flagbyte')
                 continue
             row = dict(zip(out_fields, o))  # output names are unique
-            for (name, ftype, length), target, v, nullable in zip(t.fields, mapping, rec, t.nullable):
+            for k, ((name, ftype, length), target, v, nullable) in enumerate(zip(t.fields, mapping, rec,
+                                                                                   t.nullable)):
                 if target is None or target not in row:
                     continue
                 values += 1
+                if t.varbit[k] is not None and t.flags_at is not None:
+                    # The value by the length bit, from the field's bytes; dbfread shows the
+                    # whole field (stripped of trailing blanks and zeros), which must start so.
+                    raw = t.raw[j]
+                    whole = raw[t.offsets[k]:t.offsets[k] + length]
+                    fo = t.offsets[t.flags_at]
+                    flags = raw[fo:fo + t.fields[t.flags_at][2]]
+                    bit = t.varbit[k]
+                    if bit // 8 < len(flags) and flags[bit // 8] & (1 << (bit % 8)):
+                        whole = whole[:min(whole[-1], len(whole) - 1)]
+                        count('varlength')
+                    shown = v.encode(encoding, 'surrogateescape') if isinstance(v, str) else bytes(v or b'')
+                    if not shown.rstrip(b'\0 ').startswith(whole.rstrip(b'\0 ')):
+                        problems.append('%s record %d field %s: dbfread shows %r, the field holds %r' %
+                                        (path, i, name, shown, whole))
+                    v = whole.decode(encoding, 'surrogateescape') if ftype == 'V' else whole
                 ok, reason = compare(ftype, out_types[target], v, row[target], encoding)
                 if not ok and nullable and row[target] in ('', None):
                     ok, reason = True, 'nullbit'
