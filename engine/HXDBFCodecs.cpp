@@ -531,8 +531,10 @@ void WriteB(const TStore& s, const TCtx& c, std::uint8_t* p, const void* buffer)
 }
 
 // T: Julian day and milliseconds.
+// A blank T is eight blanks. A first byte of 0x20 alone is no sign of it: that is the low byte
+// of every day number congruent to 32 modulo 256 (2022-04-10 among them).
 bool ReadT(const TStore&, const TCtx&, const std::uint8_t* p, void* buffer) {
-    if (p[0] == ' ') return false;
+    if (AllSpaces(p, 8)) return false;
     std::int64_t julian = GetLE32(p);
     std::int64_t ms = static_cast<std::int32_t>(GetLE32(p + 4));
     if (julian == 0 && ms == 0) return false;  // a freshly initialised record

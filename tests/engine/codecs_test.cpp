@@ -91,6 +91,19 @@ TEST(FieldCodecs, PickedOncePerFieldWithTextRoadsOnlyForWideNumbers) {
     EXPECT_FALSE(none.Read(s, TFieldCodecContext{}, bytes, nullptr));
 }
 
+TEST(FieldCodecs, DateTimeWhoseDayNumberStartsWithABlankByteKeepsItsValue) {
+    TDBFFieldStore s;
+    s.Size = 8;
+    const TFieldCodec& t = FieldCodecFor('T', 0, ftDateTime, 8);
+    // 2022-04-10 12:00: Julian day 2459680 = 0x00258820, whose low byte is a blank
+    std::uint8_t bytes[8] = {0x20, 0x88, 0x25, 0x00, 0x00, 0x2E, 0x93, 0x02};
+    double value = 0;
+    ASSERT_TRUE(t.Read(s, TFieldCodecContext{}, bytes, &value));
+    EXPECT_EQ(value, (738255.0 + 0.5) * 86400000.0);  // the engine's day 738255, noon
+    std::memset(bytes, ' ', 8);
+    EXPECT_FALSE(t.Read(s, TFieldCodecContext{}, bytes, nullptr));
+}
+
 TEST(FieldCodecs, EntryPointReadsAFieldOfADetachedRecordImage) {
     using test::FieldSpec;
     const std::vector<FieldSpec> f = {{"NAME", 'C', 6}, {"WIDE", 'N', 20, 2}, {"D", 'D', 8}};

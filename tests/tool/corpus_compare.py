@@ -31,8 +31,6 @@ Deliberate differences (engine behaviour that differs from dbfread on purpose):
               dbfread keeps the bytes after it.
   notype      A descriptor with a type letter the engine does not map (a zero byte, a W
               that is not 4 bytes wide) gets no dataset field: its value is null.
-  tspace      A T field whose first byte is a space reads as no value, as the engine's rule
-              says, even where that byte is part of a day number (a day = 32 mod 256).
   varlength   Visual FoxPro V and Q: a field's length bit in _NULLFLAGS (given before its
               null bit, in field order) says the value is shorter than the field and its
               length is the field's last byte; dbfread shows the whole field, of which the
@@ -397,9 +395,6 @@ class Compare:
                 exp = datetime.datetime(1, 1, 1) + datetime.timedelta(milliseconds=ms - 86400000)
                 if abs((parse_dt(ov) - exp).total_seconds()) > 0.002:
                     self.fail('%s: %r, expected %s' % (where, ov, exp.isoformat()))
-                return
-            if ov is None and ev is not None and ftype == 'T' and raw[:1] == b' ':
-                self.rule('tspace')
                 return
             if ov is None or ev is None:
                 if ov is not None or ev is not None:
