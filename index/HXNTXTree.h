@@ -215,34 +215,45 @@ private:
     void BeforeWrite() override;
     void WriteFailed() override;
 
-    [[noreturn]] void Corrupt(const std::string& reason, std::uint32_t page) const;
+    [[noreturn]] void Corrupt(const std::string& reasonAtPage) const;
     [[noreturn]] void RaiseIO() const;
     // The page at offset, checked.
     TNTXPageRef Page(std::uint32_t offset);
     TNTXPage View(const TNTXPageRef& r) const { return TNTXPage(r.Data(), Geom_); }
-    int CompareItem(const std::uint8_t* key, std::uint32_t recNo, const TNTXPage& p, int i) const;
-    // Descends to the first entry not below (key, recNo) (recNo 0: over n bytes only, any
-    // record) filling the path; strict: the first entry above instead.
+    // key (n bytes) and recNo (0: any) against the item at entry i.
+    int CompareItem(const std::uint8_t* key, std::size_t n, std::uint32_t recNo, const TNTXPage& p, int i) const;
+    void StartWalk(THXNTXCursor& c);
+    void Push(THXNTXCursor& c, std::uint32_t page, int index);
+    // From the cursor's deepest level, follows child pointers down, entering each child at
+    // entry 0 (forward) or at its count (backward).
+    void DescendChildren(THXNTXCursor& c, bool forward);
+    // Descends to the first entry not below (key, recNo) over n bytes (strict: above).
     void Descend(THXNTXCursor& c, const std::uint8_t* key, std::size_t n, std::uint32_t recNo, bool strict);
     bool SettleForward(THXNTXCursor& c);
     bool SettleBackward(THXNTXCursor& c);
-    void Push(THXNTXCursor& c, std::uint32_t page, int index);
-    bool Take(THXNTXCursor& c);
-    void StartWalk(THXNTXCursor& c);
-    bool AutoRefresh();
+    bool Take(THXNTXCursor& c, const TNTXPage& p, int i);
+    // Re-reads the volatile header bytes; drops the cache when they moved.
+    void ReadVolatile();
+    void AutoRefresh();
     std::uint32_t AllocPage(TNTXPageRef& out);
     void FreePage(TNTXPageRef& page);
     void Changed();
     bool WriteVolatile();
     bool WriteSignature(std::uint16_t sig);
+    // 0 into the signature word, else the file cut to nothing.
     void Poison();
+    [[noreturn]] void FailWrite();
     bool FindPath(const std::uint8_t* key, std::uint32_t recNo, THXNTXCursor& c);
-    bool DeleteClipper(THXNTXCursor& c);
-    bool DeleteApollo(THXNTXCursor& c);
-    void Rebalance(TNTXPageRef& parent, int childIndex);
+    void DeleteClipper(THXNTXCursor& c);
+    void DeleteApollo(THXNTXCursor& c);
+    // Brings the child at entry j of the parent page up to half page (borrow or merge).
+    void Rebalance(std::uint32_t parent, int j);
     std::uint32_t FindRec(std::uint32_t page, int depth, const std::uint8_t* key, std::size_t n, bool soft,
                           std::uint32_t recNo, const std::function<bool(std::uint32_t)>& accept, int& state,
                           std::uint64_t& budget);
+    void VerifyPage(std::uint32_t page, int depth, bool root, const TNTXVerifyOptions& o, TNTXVerifyReport& rep,
+                    std::vector<bool>& seen, std::vector<std::uint8_t>& prev, std::uint32_t& prevRec, bool& havePrev);
+    static bool WriteFresh(TProxyStream& stream, const TNTXHeader& header, TDBFCipher* cipher);
 
     TProxyStream* Stream_ = nullptr;
     TDBFCipher* Cipher_ = nullptr;
@@ -261,6 +272,8 @@ private:
     bool PageChanged_ = false;
     bool GuardSignature_ = false;
     bool SignatureZeroOnDisk_ = false;
+    bool Failed_ = false;  // a page write failed inside the update
+    std::string FailText_;
     std::uint16_t RebuildVersion_ = 0;
     // Scratch for an item moving up from a split, and for a key being moved (no allocation
     // per key).
