@@ -23,6 +23,9 @@ public:
 
     // ---- What the table's indexes use of it ----
     const THXDBFLockState& LockState() const { return Locks_; }
+    // The record count from the file's size (records a write-behind block holds included);
+    // usable while the table opens.
+    std::uint32_t FileRecordCount() { return RecordCountFromFile(); }
     // The acceptance test (filter, SetDeleted, the current index's range) of a record image.
     bool AcceptsRecord(const std::uint8_t* rec) { return AcceptRecord(rec); }
     // Makes a record image the record that field reads and expressions see (null: back to the

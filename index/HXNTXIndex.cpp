@@ -171,7 +171,7 @@ void THXNTXIndex::Open() {
         b.SetPagesPerBuffer(LimitPages_.PagesPerBuffer());
         b.SetLimitType(LimitPages_.LimitPagesType());
         if (LimitPages_.LimitPagesType() == lbtAuto) {
-            b.ApplyAutoLimit(static_cast<std::uint32_t>(Table_.RecordCount()), h.HalfPage);
+            b.ApplyAutoLimit(Table_.FileRecordCount(), h.HalfPage);
             LimitPages_.SetLimitBuffers(b.LimitBuffers());
         } else {
             b.SetLimitBuffers(LimitPages_.LimitBuffers());
@@ -363,7 +363,7 @@ std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint3
     TReadLock lock(*this);
     Table_.FlushAddBuffer();
     PrepareSearch(key);
-    const std::uint32_t count = static_cast<std::uint32_t>(Table_.RecordCount());
+    const std::uint32_t count = Table_.FileRecordCount();
     return Tree_.FindKey(reinterpret_cast<const std::uint8_t*>(Search_.data()), Search_.size(), soft, recNo, partial,
                          [&](std::uint32_t r) {
                              CheckRecNo(r, count);
@@ -387,7 +387,7 @@ std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint3
 
 int THXNTXIndex::Fill(TDBFReadBlock& block, THXNTXCursor& c, bool forward) {
     const int cap = block.Capacity();
-    const std::uint32_t count = static_cast<std::uint32_t>(Table_.RecordCount());
+    const std::uint32_t count = Table_.FileRecordCount();
     const std::size_t size = Tree_.Header().KeySize;
     // A forward fill of an ascending index ends past HiKey: no key after it is in range.
     const bool stopAtHi = forward && Range_.Active() && !Cmp_.Desc();
@@ -491,7 +491,7 @@ int THXNTXIndex::ReadAround(TDBFReadBlock& block, std::uint32_t n) {
 TVerifyNotes THXNTXIndex::VerifyIndex() {
     TReadLock lock(*this);
     Table_.FlushAddBuffer();
-    const std::uint32_t count = static_cast<std::uint32_t>(Table_.RecordCount());
+    const std::uint32_t count = Table_.FileRecordCount();
     const std::size_t size = Tree_.Header().KeySize;
     std::string recordFinding, computed, shownA, shownB;
     TNTXVerifyOptions options;

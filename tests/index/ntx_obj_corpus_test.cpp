@@ -129,11 +129,14 @@ TEST_P(NtxCorpus, WalkSeekTableOrderAndVerify) {
 }
 
 // The German character indexes are out of byte order: under cltNone the order check finds that.
-TEST_P(NtxCorpus, GermanOrderIsAFindingWithoutItsCollation) {
+TEST_P(NtxCorpus, ByteOrderCheckedUnlessCollated) {
     const TCorpusNtx& f = GetParam();
-    if (!GermanCollated(f.Ntx)) GTEST_SKIP() << "byte-ordered file";
     THXDBFNTX t;
     THXNTXIndex& ix = OpenWith(t, f);
+    if (!GermanCollated(f.Ntx)) {
+        EXPECT_NO_THROW(ix.VerifyIndex());
+        return;
+    }
     try {
         ix.VerifyIndex();
         FAIL() << "no finding";
