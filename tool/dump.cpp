@@ -701,7 +701,7 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
 namespace {
 
 const char kDumpUsage[] =
-    "Usage: zarbel-dump [-oem|-win] [--json|--csv [--deleted]] [--key EXPR] TABLE...\n"
+    "Usage: zarbel-dump [-oem|-win] [--json|--csv [--deleted]] TABLE...\n"
     "       zarbel-dump [-oem|-win] [--json|--csv] --index FILE.ntx [--verify] TABLE\n"
     "Shows each table's dialect, structure and records as the engine reads them.\n"
     "  -oem       the table text is OEM (CP866)\n"
