@@ -117,6 +117,7 @@ public:
     int KeySize() const;
     int KeyDecimals() const;
     THXNTXOrder* NTXOrder() const { return Order_p; }
+    THXNTXBag* Bag() const { return Bag_; }
     THXNTXTree& Tree() { return Tree_; }
 
     // ---- Opening ----
