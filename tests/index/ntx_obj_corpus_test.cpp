@@ -168,12 +168,7 @@ TEST_P(NtxCorpus, PerlXBaseWalksTheSameOrder) {
     EXPECT_EQ(ours, perl);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, NtxCorpus, ::testing::ValuesIn(kFiles), [](const auto& info) {
-    std::string n = fs::path(info.param.Ntx).stem().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n + "_" + std::to_string(info.index);
-});
+INSTANTIATE_TEST_SUITE_P(Corpus, NtxCorpus, ::testing::ValuesIn(kFiles), NtxParamName);
 
 }  // namespace
 }  // namespace zarbel

@@ -1,7 +1,11 @@
 // The corpus's 13 NTX files and their tables, and what expected/*.ntx.json says of each: the
 // entries in tree order (record number, key bytes in hex).
 #pragma once
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <cstdint>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -67,6 +71,14 @@ inline std::vector<TEntry> Expected(const std::string& ntx) {
     for (auto it = std::sregex_iterator(json.begin(), json.end(), entry); it != std::sregex_iterator(); ++it)
         out.push_back({static_cast<std::uint32_t>(std::stoul((*it)[1])), (*it)[2]});
     return out;
+}
+
+// A test name for a parameter: the file's stem and its place in kFiles.
+inline std::string NtxParamName(const ::testing::TestParamInfo<TCorpusNtx>& info) {
+    std::string n = std::filesystem::path(info.param.Ntx).stem().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n + "_" + std::to_string(info.index);
 }
 
 }  // namespace zarbel::testutil

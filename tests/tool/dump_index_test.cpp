@@ -152,12 +152,7 @@ TEST_F(DumpIndex, AnIndexThatDoesNotOpenIsExitOne) {
     EXPECT_NE(r.err.find("NOSUCHFIELD"), std::string::npos) << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, DumpIndexCorpus, ::testing::ValuesIn(kFiles), [](const auto& info) {
-    std::string n = fs::path(info.param.Ntx).stem().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n + "_" + std::to_string(info.index);
-});
+INSTANTIATE_TEST_SUITE_P(Corpus, DumpIndexCorpus, ::testing::ValuesIn(kFiles), NtxParamName);
 
 }  // namespace
 }  // namespace zarbel
