@@ -126,6 +126,7 @@ void THXNTXBuffers::ReadBlock(THXNTXBuffer& b) {
     for (auto& n : b.Nodes_) {
         n.Dirty_ = false;
         n.Checked_ = false;
+        n.Writable_ = false;
         const std::uint32_t off = n.Offset();
         if (decipher && off != 0 && static_cast<std::int64_t>(n.Index_ + 1) * kNTXPageSize <= got)
             Cipher_->Decipher(off, n.Data(), kNTXPageSize);
@@ -208,6 +209,7 @@ TNTXPageRef THXNTXBuffers::GetNew(std::uint32_t offset) {
     TNTXPageRef r = Get(offset);
     std::memset(r.Data(), 0, kNTXPageSize);
     r.Node().Checked_ = false;
+    r.Node().Writable_ = false;
     MarkDirty(r.Node());
     return r;
 }

@@ -52,6 +52,10 @@ public:
     // Set by the tree once the page passed its checks; cleared whenever the page is re-read.
     bool Checked() const { return Checked_; }
     void SetChecked(bool v) { Checked_ = v; }
+    // Set by the tree once the whole offset table was found to be a permutation of the item
+    // slots (so that insertions write only into slots); cleared whenever the page is re-read.
+    bool Writable() const { return Writable_; }
+    void SetWritable(bool v) { Writable_ = v; }
 
 private:
     friend class THXNTXBuffer;
@@ -60,6 +64,7 @@ private:
     int Index_ = 0;
     bool Dirty_ = false;
     bool Checked_ = false;
+    bool Writable_ = false;
 };
 
 // One block of PagesPerBuffer pages.

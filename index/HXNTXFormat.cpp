@@ -199,6 +199,12 @@ void TNTXPage::RemoveAt(int p) {
     SetCount(n - 1);
 }
 
+void TNTXPage::DropLast() {
+    const int n = Count() - 1;
+    SetCount(n);
+    ClearRecKey(n);
+}
+
 void TNTXPage::RotateLeft(int k) {
     const int entries = G_->MaxItems + 1;
     std::uint8_t* t = D_ + 2;

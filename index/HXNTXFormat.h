@@ -13,7 +13,8 @@
 //   0 count   2 offset table (max items + 1 entries of 2 bytes)   2*max+4 item slots
 //   Item: 0 child page offset (0: none)   4 record number   8 key (key size bytes)
 // Entry i of the offset table gives the slot of the i-th item in key order. A page with n keys
-// uses entries 0..n-1 for keys and entry n only for its child (the subtree after key n-1).
+// uses entries 0..n-1 for keys and entry n only for its child (the subtree after key n-1); the
+// record number and key of that last item are kept zero, as other writers keep them.
 // Items never move inside a page: insertion and removal rotate the offset table.
 #pragma once
 #include <array>
@@ -168,6 +169,11 @@ public:
     // Removes the key at entry p together with its child (entry p's item): entries p+1..count
     // move down by one and p's slot goes to entry count; count - 1.
     void RemoveAt(int p);
+    // Removes the last key but keeps its child as the page's last child; the record number and
+    // key of that item are cleared (other programs take a record number there for a key).
+    void DropLast();
+    // Clears the record number and key of the item at entry i (its child stays).
+    void ClearRecKey(int i) { std::memset(Item(i) + 4, 0, static_cast<std::size_t>(G_->ItemSize - 4)); }
     // Rotates the whole offset table (max items + 1 entries) left by k places.
     void RotateLeft(int k);
 

@@ -132,12 +132,21 @@ void THXNTXTree::Poison() {
 
 void THXNTXTree::FailWrite() {
     std::string text = FailText_.empty() && Stream_ ? Stream_->Env().LastErrorText() : FailText_;
-    Poison();
+    if (!Failed_) Poison();  // a failed page write has done it already
     Buffers_.DropAll();
     ++Generation_;
     InUpdate_ = Building_ = PageChanged_ = Failed_ = false;
     FailText_.clear();
     throw Exception("THXSmartDBF: " + text);
+}
+
+bool THXNTXTree::FlushPages() {
+    try {
+        return Buffers_.Flush();
+    } catch (const Exception&) {
+        if (FailText_.empty()) FailText_ = Stream_->Env().LastErrorText();
+        return false;
+    }
 }
 
 void THXNTXTree::BeforeWrite() {
@@ -215,12 +224,7 @@ void THXNTXTree::EndUpdate() {
         InUpdate_ = false;
         return;
     }
-    try {
-        if (!Buffers_.Flush()) FailWrite();
-    } catch (const Exception&) {
-        if (FailText_.empty()) FailText_ = Stream_->Env().LastErrorText();
-        FailWrite();
-    }
+    if (!FlushPages()) FailWrite();
     if (!Building_) {
         Header_.Version = NTXNextVersion(Header_.Version);
         if (!WriteVolatile()) FailWrite();
@@ -256,12 +260,7 @@ void THXNTXTree::BeginRebuild() {
 void THXNTXTree::EndRebuild() {
     if (!Building_) return;
     if (Failed_) FailWrite();
-    try {
-        if (!Buffers_.Flush()) FailWrite();
-    } catch (const Exception&) {
-        if (FailText_.empty()) FailText_ = Stream_->Env().LastErrorText();
-        FailWrite();
-    }
+    if (!FlushPages()) FailWrite();
     Header_.Version = NTXNextVersion(RebuildVersion_);
     if (!WriteHeader()) FailWrite();
     SignatureZeroOnDisk_ = false;
@@ -294,6 +293,13 @@ TNTXPageRef THXNTXTree::Page(std::uint32_t offset) {
     return r;
 }
 
+void THXNTXTree::RequireSlots(TNTXPageRef& r) {
+    if (r.Node().Writable()) return;
+    if (!View(r).IsPermutation())
+        Corrupt("the offset table is not a permutation of the item slots" + AtPage(r.Offset()));
+    r.Node().SetWritable(true);
+}
+
 int THXNTXTree::CompareItem(const std::uint8_t* key, std::size_t n, std::uint32_t recNo, const TNTXPage& p,
                             int i) const {
     const int c = Compare_->Compare(key, p.Key(i), n);
@@ -315,9 +321,11 @@ std::uint32_t THXNTXTree::AllocPage(TNTXPageRef& out) {
             if (!p.IsPermutation()) p.LayoutFresh();
             p.SetCount(0);
             p.SetChild(0, 0);
+            p.ClearRecKey(0);
             Header_.NextFree = link;
             r.MarkDirty();
             r.Node().SetChecked(true);
+            r.Node().SetWritable(true);
             Changed();
             out = std::move(r);
             return head;
@@ -329,6 +337,7 @@ std::uint32_t THXNTXTree::AllocPage(TNTXPageRef& out) {
     EndOfFile_ += kNTXPageSize;
     View(out).LayoutFresh();
     out.Node().SetChecked(true);
+    out.Node().SetWritable(true);
     Changed();
     return off;
 }
@@ -528,7 +537,12 @@ std::uint32_t THXNTXTree::FindKey(const std::uint8_t* key, std::size_t len, bool
 // ---------------------------------------------------------------------------------------
 // Adding
 // ---------------------------------------------------------------------------------------
+void THXNTXTree::RequireUpdate(const char* op) const {
+    if (!InUpdate_) throw Exception(std::string("THXNTXIndex.") + op + ": keys change only inside an update!");
+}
+
 void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
+    RequireUpdate("AddKey");
     const int itemSize = Geom_.ItemSize;
     const int half = Geom_.HalfPage;
     std::array<TNTXPageRef, kNTXMaxDepth> refs;
@@ -579,6 +593,7 @@ void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
 
     for (int level = depth - 1; level >= 0; --level) {
         TNTXPageRef& r = refs[static_cast<std::size_t>(level)];
+        RequireSlots(r);
         TNTXPage p = View(r);
         const int at = pos[static_cast<std::size_t>(level)];
         r.MarkDirty();
@@ -592,7 +607,7 @@ void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
         TNTXPageRef nr;
         const std::uint32_t noff = AllocPage(nr);
         TNTXPage n = View(nr);
-        std::memcpy(nr.Data(), r.Data(), kNTXPageSize);
+        std::memcpy(nr.Data(), r.Data(), kNTXPageSize);  // its offset table too, a permutation
         const int max = p.Count();
         p.SetCount(half);
         n.RotateLeft(half);
@@ -607,10 +622,10 @@ void THXNTXTree::AddKey(const std::uint8_t* key, std::uint32_t recNo) {
             const std::uint32_t y = n.Child(0);
             n.RemoveAt(0);
             p.SetChild(p.Count(), y);
+            p.ClearRecKey(p.Count());
         } else {
-            const int last = p.Count() - 1;
-            std::memcpy(Up_.data(), p.Item(last), static_cast<std::size_t>(itemSize));
-            p.SetCount(last);  // the separator's child stays as the old page's last child
+            std::memcpy(Up_.data(), p.Item(p.Count() - 1), static_cast<std::size_t>(itemSize));
+            p.DropLast();  // the separator's child stays as the old page's last child
         }
         NTXPut32(Up_.data(), r.Offset());
         upRight = noff;
@@ -639,6 +654,7 @@ bool THXNTXTree::FindPath(const std::uint8_t* key, std::uint32_t recNo, THXNTXCu
 }
 
 bool THXNTXTree::DeleteKey(const std::uint8_t* key, std::uint32_t recNo) {
+    RequireUpdate("DeleteKey");
     THXNTXCursor& c = Work_;
     if (!FindPath(key, recNo, c)) return false;
     if (DeleteKeyStyle_ == dksApolloHalcyon) DeleteApollo(c);
@@ -652,7 +668,6 @@ void THXNTXTree::DeleteApollo(THXNTXCursor& c) {
     const std::uint32_t poff = c.Path_[static_cast<std::size_t>(L)].Page;
     const int i = c.Path_[static_cast<std::size_t>(L)].Index;
     TNTXPageRef pr = Page(poff);
-    TNTXPage p = View(pr);
     pr.MarkDirty();
     Changed();
     // The page (at path level lvl) is freed when it is an empty leaf and not the root; its
@@ -665,38 +680,42 @@ void THXNTXTree::DeleteApollo(THXNTXCursor& c) {
         View(par).SetChild(parentIndex, 0);
         par.MarkDirty();
     };
-    const std::uint32_t child = p.Child(i);
-    if (child == 0) {
-        p.RemoveAt(i);
-        if (L > 0)
-            freeIfEmpty(pr, c.Path_[static_cast<std::size_t>(L - 1)].Page, c.Path_[static_cast<std::size_t>(L - 1)].Index);
+    for (;;) {
+        const std::uint32_t child = View(pr).Child(i);
+        if (child == 0) {
+            View(pr).RemoveAt(i);
+            if (L > 0)
+                freeIfEmpty(pr, c.Path_[static_cast<std::size_t>(L - 1)].Page,
+                            c.Path_[static_cast<std::size_t>(L - 1)].Index);
+            return;
+        }
+        // The key is replaced by the last key of the rightmost leaf under its child.
+        std::uint32_t parent = poff;
+        int parentIndex = i;
+        std::uint32_t q = child;
+        TNTXPageRef qr = Page(q);
+        for (int d = L + 1;; ++d) {
+            if (d >= kNTXMaxDepth) Corrupt("the tree is deeper than 64 levels" + AtPage(q));
+            const TNTXPage v = View(qr);
+            const std::uint32_t right = v.Child(v.Count());
+            if (right == 0) break;
+            parent = q;
+            parentIndex = v.Count();
+            q = right;
+            qr = Page(q);
+        }
+        TNTXPage v = View(qr);
+        if (v.Count() == 0) {
+            // An empty page left by earlier deletions: it goes, and the search starts again.
+            freeIfEmpty(qr, parent, parentIndex);
+            continue;
+        }
+        std::memcpy(View(pr).Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
+        v.DropLast();
+        qr.MarkDirty();
+        freeIfEmpty(qr, parent, parentIndex);
         return;
     }
-    // The key is replaced by the last key of the rightmost leaf under its child.
-    std::uint32_t parent = poff;
-    int parentIndex = i;
-    std::uint32_t q = child;
-    TNTXPageRef qr = Page(q);
-    for (int d = L + 1;; ++d) {
-        if (d >= kNTXMaxDepth) Corrupt("the tree is deeper than 64 levels" + AtPage(q));
-        const TNTXPage v = View(qr);
-        const std::uint32_t right = v.Child(v.Count());
-        if (right == 0) break;
-        parent = q;
-        parentIndex = v.Count();
-        q = right;
-        qr = Page(q);
-    }
-    TNTXPage v = View(qr);
-    if (v.Count() == 0) {
-        // Nothing under the child: the key simply goes.
-        p.RemoveAt(i);
-        return;
-    }
-    std::memcpy(p.Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
-    v.SetCount(v.Count() - 1);
-    qr.MarkDirty();
-    freeIfEmpty(qr, parent, parentIndex);
 }
 
 void THXNTXTree::DeleteClipper(THXNTXCursor& c) {
@@ -729,7 +748,7 @@ void THXNTXTree::DeleteClipper(THXNTXCursor& c) {
                 c.Depth_ = L + 1;
             } else {
                 std::memcpy(p.Item(i) + 4, v.Item(v.Count() - 1) + 4, static_cast<std::size_t>(Geom_.ItemSize - 4));
-                v.SetCount(v.Count() - 1);
+                v.DropLast();
                 qr.MarkDirty();
                 L = c.Depth_ - 1;
             }
@@ -756,6 +775,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
     TNTXPageRef cr = Page(coff);
     TNTXPage ch = View(cr);
     if (ch.Count() >= half) return;
+    RequireSlots(cr);
     // Appends the parent's separator k and then every item of src (and its last child) to dst.
     auto merge = [&](TNTXPage& dst, int k, const TNTXPage& src) {
         const int dn = dst.Count();
@@ -771,6 +791,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
     Changed();
     if (j > 0 && par.Child(j - 1) != 0) {
         TNTXPageRef lr = Page(par.Child(j - 1));
+        RequireSlots(lr);
         TNTXPage left = View(lr);
         lr.MarkDirty();
         if (left.Count() > half) {
@@ -783,7 +804,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
                 std::memcpy(it + 4, par.Item(j - 1) + 4, tail);
                 NTXPut32(it, left.Child(ln));
                 std::memcpy(par.Item(j - 1) + 4, left.Item(ln - 1) + 4, tail);
-                left.SetCount(ln - 1);
+                left.DropLast();
             }
         } else {
             merge(left, j - 1, ch);
@@ -793,6 +814,7 @@ void THXNTXTree::Rebalance(std::uint32_t parent, int j) {
         }
     } else if (j < par.Count() && par.Child(j + 1) != 0) {
         TNTXPageRef rr = Page(par.Child(j + 1));
+        RequireSlots(rr);
         TNTXPage right = View(rr);
         rr.MarkDirty();
         if (right.Count() > half) {

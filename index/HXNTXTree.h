@@ -178,6 +178,8 @@ public:
                           const std::function<bool(std::uint32_t recNo)>& accept);
 
     // ---- Changes ----
+    // Inside an update or rebuild only (else they raise "THXNTXIndex.AddKey: keys change only
+    // inside an update!").
     // Inserts (key, recNo); key is key size bytes.
     void AddKey(const std::uint8_t* key, std::uint32_t recNo);
     // Removes the entry (key, recNo) in the DeleteKeyStyle; false when there is none.
@@ -217,8 +219,13 @@ private:
 
     [[noreturn]] void Corrupt(const std::string& reasonAtPage) const;
     [[noreturn]] void RaiseIO() const;
+    // Raises when no update (or rebuild) is running.
+    void RequireUpdate(const char* op) const;
     // The page at offset, checked.
     TNTXPageRef Page(std::uint32_t offset);
+    // Raises unless the page's whole offset table is a permutation of its item slots: a page
+    // about to receive an item must not send it outside the page or over another item.
+    void RequireSlots(TNTXPageRef& r);
     TNTXPage View(const TNTXPageRef& r) const { return TNTXPage(r.Data(), Geom_); }
     // key (n bytes) and recNo (0: any) against the item at entry i.
     int CompareItem(const std::uint8_t* key, std::size_t n, std::uint32_t recNo, const TNTXPage& p, int i) const;
@@ -243,6 +250,8 @@ private:
     // 0 into the signature word, else the file cut to nothing.
     void Poison();
     [[noreturn]] void FailWrite();
+    // Writes every dirty page; false when a write (or the signature guard before it) failed.
+    bool FlushPages();
     bool FindPath(const std::uint8_t* key, std::uint32_t recNo, THXNTXCursor& c);
     void DeleteClipper(THXNTXCursor& c);
     void DeleteApollo(THXNTXCursor& c);

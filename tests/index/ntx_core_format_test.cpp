@@ -185,6 +185,23 @@ TEST(NtxCoreFormat, HostileHeadersAndPagesAreRefusedWithReasons) {
     EXPECT_EQ(OpenError(env, with32(leafSlot0 + 4, 0), true), "NTX file is corrupt: record number 0 at page 1024");
 }
 
+TEST(NtxCoreFormat, AnUnusedOffsetEntryOutsideThePageIsRefusedBeforeAnInsertion) {
+    TMemEnv env;
+    std::string b = TwoLevelFile(env);
+    // The right leaf (2048) holds 34 keys; entry 35 is unused, read never looks at it.
+    ASSERT_EQ(Get16(b, 2048), 34);
+    NTXPut16(reinterpret_cast<std::uint8_t*>(&b[2048 + 2 + 2 * 35]), 1020);
+    EXPECT_EQ(OpenError(env, b, true), "");
+    TOpenNtx o(env, "/d/h.ntx");
+    o.Tree.BeginUpdate();
+    try {
+        o.Tree.AddKey(U(NumKey(99, 10)), 99);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "NTX file is corrupt: the offset table is not a permutation of the item slots at page 2048");
+    }
+}
+
 TEST(NtxCoreFormat, ManyLinksToOnePageCannotMakeAWalkExplode) {
     // A chain of inner pages whose every child is the next page: the number of root-to-leaf
     // paths is astronomic, the walk must stop at once.
