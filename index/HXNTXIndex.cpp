@@ -260,10 +260,14 @@ const std::string& THXNTXIndex::EvaluateKey() {
     return KeyParser_->EvaluateKey();
 }
 
-const std::string& THXNTXIndex::EvaluateKeyOf(const std::uint8_t* rec) {
+const std::string& THXNTXIndex::EvaluateKeyOf(const std::uint8_t* rec) { return KeyOf(rec, false); }
+
+const std::string& THXNTXIndex::RangeKeyOf(const std::uint8_t* rec) { return KeyOf(rec, !OnEvaluteKey); }
+
+const std::string& THXNTXIndex::KeyOf(const std::uint8_t* rec, bool unpadded) {
     char* old = Table_.SetExprRecord(rec);
     try {
-        const std::string& k = EvaluateKey();
+        const std::string& k = unpadded ? KeyParser_->EvaluateKeyUnpadded() : EvaluateKey();
         Table_.RestoreExprRecord(old);
         return k;
     } catch (...) {

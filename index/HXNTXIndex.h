@@ -134,6 +134,9 @@ public:
     // The key of the table's active record / of a record image: ANSI text as evaluated.
     const std::string& EvaluateKey();
     const std::string& EvaluateKeyOf(const std::uint8_t* rec);
+    // The key of a record image with its string fields unpadded, as the range test takes it
+    // (OnEvaluteKey, when set, gives it instead).
+    const std::string& RangeKeyOf(const std::uint8_t* rec);
     bool EvaluateFor();
     bool InRange(const std::string& ansiKey);
 
@@ -179,6 +182,7 @@ private:
     void ApplyCollation();
     void CompileExpressions();
     void CheckRecNo(std::uint32_t n, std::uint32_t count);
+    const std::string& KeyOf(const std::uint8_t* rec, bool unpadded);
     void SetCurrent(const THXNTXCursor& c);
     // The stored form of a caller's key in Search_.
     void PrepareSearch(const std::string& ansi);

@@ -168,6 +168,31 @@ TEST_P(NtxCorpus, PerlXBaseWalksTheSameOrder) {
     EXPECT_EQ(ours, perl);
 }
 
+// The range test takes a record's key with its string fields unpadded: over "lastname +
+// firstname", "ByrneMaria" is the key of Maria Byrne's record, not "Byrne     Maria     ".
+TEST(NtxRange, CompoundKeysCompareTheirFieldsUnpadded) {
+    if (!fs::exists(CorpusDir() / "xsharp/Explorer/Custname.ntx")) GTEST_SKIP() << "corpus not found";
+    THXDBFNTX t;
+    t.SetDBFFileName((CorpusDir() / "xsharp/Explorer/Customer.dbf").string());
+    t.AccessMode().SetAccessMode(0);
+    THXNTXIndex& ix = t.Indexes().Add();
+    ix.SetNTXFileName((CorpusDir() / "xsharp/Explorer/Custname.ntx").string());
+    ix.SetActive(true);
+    t.Open();
+    auto walk = [&] {
+        std::vector<int> r;
+        for (t.First(); !t.Eof(); t.Next()) r.push_back(t.RecNo());
+        return r;
+    };
+    ix.NTXRange().SetLoKey("ByrneMaria");
+    ix.NTXRange().SetHiKey("ByrneMaria");
+    ix.NTXRange().SetActive(true);
+    EXPECT_EQ(walk(), std::vector<int>{2});
+    ix.NTXRange().SetLoKey("Baker");
+    ix.NTXRange().SetHiKey("Byrne");
+    EXPECT_EQ(walk(), (std::vector<int>{6, 2}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, NtxCorpus, ::testing::ValuesIn(kFiles), NtxParamName);
 
 }  // namespace
