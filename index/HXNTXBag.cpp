@@ -114,6 +114,11 @@ THXNTXBag& THXDBFIndexDefs::Add() {
     return *Bags_.back();
 }
 
+void THXDBFIndexDefs::Remove(THXNTXBag& bag) {
+    bag.Close();
+    std::erase_if(Bags_, [&](const auto& b) { return b.get() == &bag; });
+}
+
 THXNTXBag* THXDBFIndexDefs::Find(const std::string& name) {
     for (auto& b : Bags_)
         if (SameText(b->Name(), name) || SameText(NTXFileStem(b->IndexFileName()), name)) return b.get();

@@ -105,6 +105,8 @@ public:
     int Count() const { return static_cast<int>(Bags_.size()); }
     THXNTXBag& operator[](int i) { return *Bags_[static_cast<std::size_t>(i)]; }
     THXNTXBag& Add();
+    // Closes and removes the bag.
+    void Remove(THXNTXBag& bag);
     // The bag whose Name, or IndexFileName without path and extension, equals name (case
     // ignored); null when none does.
     THXNTXBag* Find(const std::string& name);

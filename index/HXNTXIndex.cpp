@@ -137,6 +137,7 @@ void THXNTXIndex::DefineBagAndOrder() {
     if (!bag) {
         // A bag of our own: its order takes this index's settings.
         bag = &defs.Add();
+        OwnBag_ = bag;
         bag->SetName(Name_);
         bag->SetIndexFileName(NTXFileName_);
         bag->SetStorageType(Table_.StorageType());

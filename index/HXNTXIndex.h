@@ -118,6 +118,8 @@ public:
     int KeyDecimals() const;
     THXNTXOrder* NTXOrder() const { return Order_p; }
     THXNTXBag* Bag() const { return Bag_; }
+    // The bag was added to the table's definitions for this index (and goes with it).
+    THXNTXBag* OwnBag() const { return OwnBag_; }
     THXNTXTree& Tree() { return Tree_; }
 
     // ---- Opening ----
@@ -205,6 +207,7 @@ private:
 
     bool Open_ = false;
     THXNTXBag* Bag_ = nullptr;
+    THXNTXBag* OwnBag_ = nullptr;
     THXNTXOrder* Order_p = nullptr;
     THXNTXTree Tree_;
     THXNTXCursor Cur_;

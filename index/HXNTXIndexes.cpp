@@ -29,6 +29,7 @@ THXNTXIndex& TIndexes::Add() {
 void TIndexes::Remove(THXNTXIndex& index) {
     if (Current_ == &index) Current_ = nullptr;
     index.Close();
+    if (THXNTXBag* own = index.OwnBag()) Table_.DBFIndexDefs().Remove(*own);
     Items_.erase(std::remove_if(Items_.begin(), Items_.end(), [&](const auto& p) { return p.get() == &index; }),
                  Items_.end());
 }

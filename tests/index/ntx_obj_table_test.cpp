@@ -226,5 +226,45 @@ TEST_F(NtxTable, AWrongPasswordIsCaughtByThePageChecks) {
     }
 }
 
+TEST_F(NtxTable, BagMessages) {
+    // a missing file: the bag's open error, and the table stays closed
+    t.SetDBFFileName(table);
+    t.AccessMode().SetAccessMode(0);
+    THXNTXIndex& ix = t.Indexes().Add();
+    ix.SetNTXFileName(dir.File("missing.ntx"));
+    try {
+        t.Open();
+        FAIL() << "opened";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "THXNTXBag.Open: Open error \"" + dir.File("missing.ntx") + "\"");
+    }
+    EXPECT_FALSE(t.Active());
+    t.Indexes().Remove(ix);
+    // a bag of the definitions opens with the table; an outer stream it does not have refuses
+    THXNTXBag& bag = t.DBFIndexDefs().Add();
+    EXPECT_EQ(bag.Name(), "THXDBFIndexBag0");  // the removed index took its own bag along
+    bag.SetIndexFileName(ntx);
+    EXPECT_EQ(bag.Name(), "TEST1ANSI2");
+    t.Open();
+    EXPECT_TRUE(bag.IsOpen());
+    EXPECT_EQ(bag.Order().Name(), "test1Ans");  // the header's order name, 8 characters
+    EXPECT_EQ(bag.Order().KeyExpresion(), "NUMFIELD");
+    t.Close();
+    EXPECT_FALSE(bag.IsOpen());
+    bag.SetStorageType(pstOuterStream);
+    try {
+        t.Open();
+        FAIL() << "opened";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "THXNTXBag.Open: StorageType = pstOuterStream but OuterStream = nil!");
+    }
+    try {
+        bag.AddOrder();
+        FAIL() << "second order";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "THXNTXOrder.Create: NTX bag can not content more then one order!");
+    }
+}
+
 }  // namespace
 }  // namespace zarbel
