@@ -262,7 +262,7 @@ void THXDBFExprParser::ReadField(TDBFExprNode& n) {
     }
     if (!given) ReadExprField(*n.Field, v);
     if (!IndexMode_) return;
-    const bool pad = !given || GivenPad_;
+    const bool pad = given ? GivenPad_ : !FieldsUnpadded_;
     if (v.IsNull()) {
         if (n.DataType == ftString || n.DataType == ftFixedChar || n.DataType == ftWideString || n.DataType == ftGuid)
             v.Str().assign(pad ? static_cast<std::size_t>(std::max(n.DataSize, 0)) : 0u, ' ');
@@ -270,6 +270,11 @@ void THXDBFExprParser::ReadField(TDBFExprNode& n) {
         else if (!IsDateNodeType(n.DataType) && n.DataType != ftUnknown && n.DataType < ftBytes) v.SetDouble(0);
     } else if (v.Type == varString && pad && static_cast<int>(v.S.size()) < n.DataSize) {
         v.S.append(static_cast<std::size_t>(n.DataSize) - v.S.size(), ' ');
+    } else if (v.Type == varString && !given && FieldsUnpadded_) {
+        // the field's text without the blanks that fill it to its width
+        std::size_t end = v.S.size();
+        while (end > 0 && v.S[end - 1] == ' ') --end;
+        v.S.resize(end);
     }
 }
 
@@ -546,6 +551,17 @@ const std::string& THXDBFExprParser::EvaluateKey(char pad) {
     if (!v.IsNull()) LastType_ = v.Type;
     MakeKey(v);
     return LastKey_;
+}
+
+const std::string& THXDBFExprParser::EvaluateKeyUnpadded(char pad) {
+    FieldsUnpadded_ = true;
+    Unpadded_ = true;
+    struct TRestore {
+        bool& Fields;
+        bool& Unpadded;
+        ~TRestore() { Fields = Unpadded = false; }
+    } restore{FieldsUnpadded_, Unpadded_};
+    return EvaluateKey(pad);
 }
 
 const std::string& THXDBFExprParser::EvaluateKeyForValues(std::string_view fieldNames, const TVariant& values,

@@ -191,6 +191,9 @@ public:
     // blanks to their field's width (false for seek keys built from values).
     const std::string& EvaluateKeyForValues(std::string_view fieldNames, const TVariant& values, char pad,
                                             bool padStrings = false);
+    // The key of the current record with its string fields as read, not padded with blanks to
+    // their widths (the key a range test compares: "SMITH"+"JOHN" gives "SMITHJOHN").
+    const std::string& EvaluateKeyUnpadded(char pad = ' ');
     const std::string& LastKey() const { return LastKey_; }
     std::int32_t LastHash() const { return LastHash_; }
     TVarType LastType() const { return LastType_; }
@@ -244,6 +247,7 @@ private:
     std::vector<TGiven> Given_;
     int GivenCount_ = 0;
     bool GivenPad_ = false;
+    bool FieldsUnpadded_ = false;  // EvaluateKeyUnpadded runs
 };
 
 }  // namespace zarbel

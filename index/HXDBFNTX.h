@@ -2,10 +2,12 @@
 // conventions and the table's NTX index collection installed as its index collaborator; its
 // expression parser holds the one compiled copy of Filter (the record filter collaborator).
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "engine/HXDBFDataSet.h"
 #include "expr/HXDBFExprParser.h"
+#include "index/HXNTXBag.h"
 #include "index/HXNTXIndexes.h"
 
 namespace zarbel {
@@ -14,13 +16,32 @@ class THXDBFNTX : public THXSmartDBF {
 public:
     THXDBFNTX();
     ~THXDBFNTX() override;
-    const std::string& IndexName() const { return IndexName_; }
-    void SetIndexName(const std::string& name) { IndexName_ = name; }
+    // The Name of the current index ("" when none); setting it activates the index of that
+    // name (letters a-z compared upper-cased); an unknown name changes nothing.
+    std::string IndexName() const { return Indexes_.IndexName(); }
+    void SetIndexName(const std::string& name) { Indexes_.SetIndexName(name); }
     TIndexes& Indexes() { return Indexes_; }
+    THXDBFIndexDefs& DBFIndexDefs() { return IndexDefs_; }
+
+    // ---- What the table's indexes use of it ----
+    const THXDBFLockState& LockState() const { return Locks_; }
+    // The record count from the file's size (records a write-behind block holds included);
+    // usable while the table opens.
+    std::uint32_t FileRecordCount() { return RecordCountFromFile(); }
+    // The acceptance test (filter, SetDeleted, the current index's range) of a record image.
+    bool AcceptsRecord(const std::uint8_t* rec) { return AcceptRecord(rec); }
+    // Makes a record image the record that field reads and expressions see (null: back to the
+    // state's choice); returns the one it replaces, to be put back.
+    char* SetExprRecord(const std::uint8_t* rec) {
+        char* old = DirectRecordBuffer();
+        SetDirectRecordBuffer(const_cast<char*>(reinterpret_cast<const char*>(rec)));
+        return old;
+    }
+    void RestoreExprRecord(char* old) { SetDirectRecordBuffer(old); }
 
 private:
-    std::string IndexName_;
-    TIndexes Indexes_;
+    THXDBFIndexDefs IndexDefs_;
+    TIndexes Indexes_{*this};
     THXDBFExprParser FilterParser_{this};
 };
 

@@ -1,30 +1,58 @@
-// TIndexes: a table's collection of open NTX indexes, and the table's index collaborator.
-// Navigation goes through the current index; every write keeps every open index current.
+// TIndexes: a table's collection of NTX indexes (THXNTXIndex items), and the table's index
+// collaborator. The indexes open and close with the table; navigation goes through the
+// current index, the one made active (Active, or the table's IndexName); with none current,
+// the table walks in file order.
 //
-// The collection is empty until NTX files can be opened: with no index open there is no
-// current order, the table walks in file order, and every write leaves the cursor where the
-// table puts it.
+// This collection reads: every maintenance call (edits, appends, pack) leaves the index files
+// as they are, and a table with an index open should not be written through this version.
 #pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "engine/HXDBFCollaborators.h"
+#include "index/HXNTXIndex.h"
 
 namespace zarbel {
 
+class THXDBFNTX;
+
 class TIndexes final : public TDBFIndexOrder {
 public:
-    int Count() const { return 0; }
+    explicit TIndexes(THXDBFNTX& table);
+    ~TIndexes() override;
 
-    void Open(THXSmartDBF&) override {}
-    void Close() override {}
+    int Count() const { return static_cast<int>(Items_.size()); }
+    THXNTXIndex& operator[](int i) { return *Items_[static_cast<std::size_t>(i)]; }
+    // A new index at the end of the collection (opened with the table when it opens; on an open
+    // table, once its NTXFileName is set, by Open on it).
+    THXNTXIndex& Add();
+    // Removes (and closes) the index.
+    void Remove(THXNTXIndex& index);
+    // The current index, or null.
+    THXNTXIndex* Current() const { return Current_; }
+    // Makes index the current one (null: none); an open table is then positioned as the
+    // index's activation asks (see THXNTXIndex::SetActive).
+    void SetCurrent(THXNTXIndex* index);
+    // The Name of the current index, or "".
+    std::string IndexName() const;
+    // Activates the index whose Name equals name (letters a-z compared upper-cased); no
+    // match: nothing changes.
+    void SetIndexName(const std::string& name);
+
+    // ---- TDBFIndexOrder ----
+    void Open(THXSmartDBF& table) override;
+    void Close() override;
     void CreateFiles(THXSmartDBF&) override {}
 
-    bool HasCurrentOrder() const override { return false; }
-    int ReadFirst(TDBFReadBlock&) override { return 0; }
-    int ReadLast(TDBFReadBlock&) override { return 0; }
-    int ReadForward(TDBFReadBlock&) override { return 0; }
-    int ReadBackward(TDBFReadBlock&) override { return 0; }
-    int ReadAround(TDBFReadBlock&, std::uint32_t) override { return 0; }
-    std::uint32_t Seek(const std::uint8_t*, std::size_t, bool) override { return 0; }
-    bool InRange(const std::uint8_t*) override { return true; }
+    bool HasCurrentOrder() const override { return Current_ && Current_->IsOpen(); }
+    int ReadFirst(TDBFReadBlock& block) override { return Current_->ReadFirst(block); }
+    int ReadLast(TDBFReadBlock& block) override { return Current_->ReadLast(block); }
+    int ReadForward(TDBFReadBlock& block) override { return Current_->ReadForward(block); }
+    int ReadBackward(TDBFReadBlock& block) override { return Current_->ReadBackward(block); }
+    int ReadAround(TDBFReadBlock& block, std::uint32_t n) override { return Current_->ReadAround(block, n); }
+    std::uint32_t Seek(const std::uint8_t* key, std::size_t length, bool soft) override;
+    bool InRange(const std::uint8_t* rec) override;
 
     void EditBegins(const std::uint8_t*) override {}
     std::uint32_t Appended(std::uint32_t n, const std::uint8_t*, bool) override { return n; }
@@ -32,6 +60,11 @@ public:
     void PackBegin() override {}
     void PackAdd(const std::uint8_t*, std::uint32_t) override {}
     void PackEnd() override {}
+
+private:
+    THXDBFNTX& Table_;
+    std::vector<std::unique_ptr<THXNTXIndex>> Items_;
+    THXNTXIndex* Current_ = nullptr;
 };
 
 }  // namespace zarbel

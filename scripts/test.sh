@@ -44,7 +44,7 @@ step() {
 }
 
 step "dependencies" bash scripts/deps.sh cmake g++ make libgtest-dev libgmock-dev python3 python3-dbfread \
-  python3-dbf libgcrypt20-dev pkg-config dpkg-dev || exit 1
+  python3-dbf libgcrypt20-dev libdbd-xbase-perl pkg-config dpkg-dev || exit 1
 
 status=0
 summary=()

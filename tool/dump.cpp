@@ -519,7 +519,25 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     }
     t.SetBufferSize(kDumpBufferSize);
     t.AccessMode().SetAccessMode(0);  // reading only: a shared lock, beside any other reader
+    // --index: the NTX file joins the table's indexes (opened with it, read only) and walks it.
+    THXNTXIndex* index = nullptr;
+    if (!options.Index.empty()) {
+        index = &t.Indexes().Add();
+        index->SetNTXFileName(options.Index);
+    }
     t.Open();
+    if (index) {
+        index->SetActive(true);
+        if (options.Verify) {
+            const TVerifyNotes notes = index->VerifyIndex();
+            out << "VerifyIndex: OK, " << index->VerifiedKeys() << " keys\n";
+            if (err)
+                for (const std::string& n : notes) *err << "note: " << NameForConsole(n, options.Encoding) << "\n";
+            out.flush();
+            t.Close();
+            return 0;
+        }
+    }
     if (!options.Filter.empty()) {
         // the engine compiles the condition when it is set; a bad one skips the table as a bad key does
         try {
@@ -530,6 +548,8 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
         }
     }
     TDumpKey key(t, options.Key);
+    const bool keyShown = key.On() || index;
+    const int keyWidth = index ? index->KeySize() : key.Width();
 
     const std::vector<TDumpColumn> cols = Columns(t);
     const bool text = !options.Json && !options.Csv;
@@ -537,12 +557,19 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
     std::string o;
     if (options.Json) {
         JsonHeader(o, fileName, t, oem, cols);
-        if (key.On()) o.insert(o.rfind(",\n\"records\":["), ",\"key_width\":" + std::to_string(key.Width()));
+        if (keyShown) o.insert(o.rfind(",\n\"records\":["), ",\"key_width\":" + std::to_string(keyWidth));
     } else if (options.Csv) {
         CsvHeader(o, oem, cols, options.Deleted);
-        if (key.On()) o.insert(o.size() - 2, cols.empty() && !options.Deleted ? "key_hex" : ",key_hex");
+        if (keyShown) o.insert(o.size() - 2, cols.empty() && !options.Deleted ? "key_hex" : ",key_hex");
     } else {
         TextHeader(o, fileName, t, oem, why, cols, labels, options.Encoding);
+        if (index)
+            o += "Index: " + NameForConsole(options.Index, options.Encoding) + ", key " +
+                 AnsiForConsole(index->KeyExpresion(), options.Encoding, false) + " (width " +
+                 std::to_string(keyWidth) + ")" +
+                 (index->ForExpresion().empty() ? std::string()
+                                                : ", for " + AnsiForConsole(index->ForExpresion(), options.Encoding, false)) +
+                 "\n";
     }
     out << o;
 
@@ -576,7 +603,9 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
         o += value;
     };
     bool first = true;
-    for (t.First(); !t.Eof(); t.Next()) {
+    // The record that field reads see now, shown with its key (the index's stored bytes, or
+    // the --key expression's).
+    auto show = [&](const std::string* indexKey) {
         o.clear();
         const std::uint8_t* rec = t.ActiveRecord();
         const unsigned flag = rec ? rec[0] : 0x20u;
@@ -597,7 +626,9 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 put(o, c);
             }
             o += "]";
-            if (key.On()) {
+            if (indexKey) {
+                o += ",\"key_hex\":\"" + Hex(*indexKey) + "\"";
+            } else if (key.On()) {
                 if (key.Make(keyText)) {
                     o += ",\"key_hex\":\"" + Hex(keyText) + "\"";
                 } else {
@@ -607,7 +638,7 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
             }
             o += "}";
         } else if (options.Csv) {
-            if (flag == kRecordDeleted && !options.Deleted) continue;
+            if (flag == kRecordDeleted && !options.Deleted) return;
             for (std::size_t n = 0; n < cols.size(); ++n) {
                 if (n > 0) o.push_back(',');
                 put(o, cols[n]);
@@ -618,10 +649,11 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 if (!cols.empty()) o.push_back(',');
                 o.push_back(flag == kRecordDeleted ? 'T' : 'F');
             }
-            if (key.On()) {
+            if (keyShown) {
                 // the key's bytes as an index stores them; a key that cannot be made is empty
                 if (!cols.empty() || options.Deleted) o.push_back(',');
-                if (key.Make(keyText)) o += Hex(keyText);
+                if (indexKey) o += Hex(*indexKey);
+                else if (key.Make(keyText)) o += Hex(keyText);
                 else ++errors;
             }
             o += "\r\n";
@@ -636,7 +668,9 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
                 put(o, cols[n]);
                 o += "\n";
             }
-            if (key.On()) {
+            if (indexKey) {
+                o += "  Key: " + Hex(*indexKey) + "\n";
+            } else if (key.On()) {
                 const bool made = key.Make(keyText);
                 // the key as text: back to ANSI for the console when the table is OEM
                 if (made && t.OEM()) t.TranslateBuffer(keyText.data(), keyText.data(), static_cast<int>(keyText.size()), false);
@@ -647,6 +681,30 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
         }
         first = false;
         out << o;
+    };
+    if (index) {
+        // One record per index entry, in index order; the index only reads, so the table's
+        // record count cannot change under the walk.
+        const int count = t.RecordCount();
+        for (bool on = index->First(); on; on = index->Next()) {
+            const std::uint32_t r = index->CurrentRecNo();
+            if (r < 1 || r > static_cast<std::uint32_t>(count) || !t.ReadRecordDirect(static_cast<int>(r)))
+                index->Corrupt("record number " + std::to_string(r) + " is outside 1.." + std::to_string(count));
+            // --filter: the acceptance test drops what the condition rejects, in index order
+            if (!options.Filter.empty() && !t.AcceptsRecord(t.ActiveRecord())) {
+                t.ReleaseRecordDirect();
+                continue;
+            }
+            try {
+                show(&index->CurrentKey());
+            } catch (...) {
+                t.ReleaseRecordDirect();
+                throw;
+            }
+            t.ReleaseRecordDirect();
+        }
+    } else {
+        for (t.First(); !t.Eof(); t.Next()) show(nullptr);
     }
     if (options.Json) out << (first ? "]}\n" : "\n]}\n");
     else if (first && text) out << "Records: none\n";
@@ -658,6 +716,7 @@ namespace {
 
 const char kDumpUsage[] =
     "Usage: zarbel-dump [-oem|-win] [--json|--csv [--deleted]] TABLE...\n"
+    "       zarbel-dump [-oem|-win] [--json|--csv] [--filter EXPR] --index FILE.ntx [--verify] TABLE\n"
     "Shows each table's dialect, structure and records as the engine reads them.\n"
     "  -oem       the table text is OEM (CP866)\n"
     "  -win       the table text is ANSI (CP1251)\n"
@@ -671,13 +730,20 @@ const char kDumpUsage[] =
     "             column \"key_hex\")\n"
     "  --filter EXPR, --filter=EXPR\n"
     "             only the records the xBase condition EXPR accepts (AGE>20 .AND. AGE<30)\n"
+    "  --index FILE.ntx, --index=FILE.ntx\n"
+    "             the records in the order of this NTX index, one per index entry, each with\n"
+    "             the key bytes the index holds for it (JSON \"key_hex\", text \"Key:\", CSV a\n"
+    "             last column \"key_hex\"); the table and the index are only read\n"
+    "  --verify   with --index: no records; checks the index against the table and prints\n"
+    "             \"VerifyIndex: OK, <n> keys\" (notes on standard error), or the finding\n"
     "  --cipher xor|gost|gost1 --password TEXT\n"
     "             the table is enciphered with this method and password\n"
     "             (also --cipher=NAME --password=TEXT)\n"
     "  -h, --help     this text\n"
     "  --version      the program's version\n"
-    "Exit status: 0 every table shown, 1 a table did not open or a value could not be read,\n"
-    "2 parameter error, or a key expression or filter that does not compile for a table.\n";
+    "Exit status: 0 every table shown, 1 a table or index did not open, a value could not be\n"
+    "read or --verify found a fault, 2 parameter error, or a key expression or filter that\n"
+    "does not compile for a table.\n";
 
 }  // namespace
 
@@ -696,7 +762,8 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
             const std::size_t eq = a.find('=');
             const std::string name = a.substr(0, eq);
             std::string value;
-            if (name == "--key" || name == "--filter" || name == "--cipher" || name == "--password") {
+            if (name == "--key" || name == "--filter" || name == "--cipher" || name == "--password" ||
+                name == "--index") {
                 if (eq != std::string::npos) {
                     value = a.substr(eq + 1);
                 } else if (i + 1 < args.size()) {
@@ -720,9 +787,17 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 out << "zarbel-dump " ZARBEL_VERSION "\n";
                 return 0;
             } else if (a == "--") optionsEnd = true;
+            else if (a == "--verify") options.Verify = true;
             else if (name == "--key") options.Key = value;
             else if (name == "--filter")  // compared with the table's text, which the engine holds in CP1251
                 options.Filter = encoding == ConsoleEncoding::Utf8 ? FileNameToAnsi(value) : OemToAnsi(value);
+            else if (name == "--index") {
+                if (value.empty()) {
+                    err << "zarbel-dump: --index needs a file name\n";
+                    bad = true;
+                }
+                options.Index = value;
+            }
             else if (name == "--cipher") {
                 const std::string v = AnsiUpperCase(value);
                 options.Cipher = v == "XOR" ? cmXOR : v == "GOST" ? cmGost : v == "GOST1" ? cmGost1 : cmNone;
@@ -756,6 +831,18 @@ int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     if (!bad && options.Deleted && !options.Csv) {
         err << "zarbel-dump: --deleted needs --csv\n";
+        bad = true;
+    }
+    if (!bad && !options.Index.empty() && !options.Key.empty()) {
+        err << "zarbel-dump: --key and --index exclude each other\n";
+        bad = true;
+    }
+    if (!bad && options.Verify && options.Index.empty()) {
+        err << "zarbel-dump: --verify needs --index\n";
+        bad = true;
+    }
+    if (!bad && !options.Index.empty() && tables.size() != 1) {
+        err << "zarbel-dump: --index takes exactly one TABLE\n";
         bad = true;
     }
     if (bad || tables.empty()) {

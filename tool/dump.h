@@ -5,11 +5,21 @@
 //
 //   zarbel-dump [-oem|-win] [--json|--csv [--deleted]] [--key EXPR] [--filter EXPR]
 //               [--cipher xor|gost|gost1 --password TEXT] TABLE...
+//   zarbel-dump [-oem|-win] [--json|--csv] [--filter EXPR] [--cipher M --password P]
+//               --index FILE.ntx [--verify] TABLE
 //   zarbel-dump --help | -h | --version
 //
 // --key EXPR (or --key=EXPR) shows under each record the key an index on EXPR would hold for
 // it: in JSON as "key_hex" (the key bytes as stored, OEM for an OEM table) with the document's
 // "key_width"; in plain text as the key's text; in CSV as a last column "key_hex".
+//
+// --index FILE.ntx (or --index=FILE.ntx) opens the NTX file with the table, both for reading
+// only, makes it the table's active index and shows one record per index entry, in index
+// order, each with the key bytes as the page holds them (deciphered, never converted): in
+// JSON "key_hex" and the document's "key_width", in plain text a "Key: <hex>" line, in CSV a
+// last column "key_hex". --verify shows no records: it checks the index against the table,
+// prints "VerifyIndex: OK, <n> keys" on out and each note as "note: <text>" on err; a
+// finding is the engine's message on err and exit status 1. --index takes exactly one TABLE.
 //
 // Code page of the table text: -oem reads it as OEM (CP866, the table's OEM property set),
 // -win as ANSI (CP1251). Without either, each table decides for itself: OEM when its code page
@@ -48,6 +58,9 @@ struct TDumpOptions {
     std::string Key;
     // Filter condition, ANSI (CP1251) text (empty: every record).
     std::string Filter;
+    // NTX index to walk the table by (empty: file order), and whether only to verify it.
+    std::string Index;
+    bool Verify = false;
     bool Csv = false;      // CSV instead of plain text
     bool Deleted = false;  // CSV: deleted records too, with a "deleted" column
     // Encoding of the plain text output and of messages (JSON is always UTF-8).
@@ -71,9 +84,10 @@ int DumpTable(const std::string& fileName, const TDumpOptions& options, std::ost
               std::ostream* err = nullptr);
 
 // The program: arguments without the program name. Exit status: 0 every table dumped, 1 a table
-// did not open or a value could not be read (the message on err, the other tables and values
-// are still dumped), 2 parameter error (usage on err) or a key expression or filter that does
-// not compile for a table (the message on err, that table skipped, the others dumped). --help and -h write
+// or index did not open, a value could not be read or --verify found a fault (the message on
+// err, the other tables and values are still dumped), 2 parameter error (usage on err) or a
+// key expression or filter that does not compile for a table (the message on err, that table
+// skipped, the others dumped). --help and -h write
 // the usage on out, --version the program's name and version; both give 0.
 int DumpMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              ConsoleEncoding encoding);

@@ -1,0 +1,230 @@
+// THXNTXIndex: one NTX index of a THXDBFNTX table, opened with the table (TIndexes) for
+// reading: its header checked, its key and FOR expressions compiled, its collation applied,
+// positioning (First, Last, Seek, Find key), the read-ahead that fills the table's read block
+// in key order, the key range, the index lock, and VerifyIndex.
+//
+// The file-level tree (pages, cache, descent) is the core's (HXNTXTree.h); this class gives it
+// the key comparison (collation, code page, direction, OnCompareKeys) and the table's view.
+//
+// Keys: a caller's key is ANSI text; the stored form is CP866 when KeyTranslate is set and the
+// table works in OEM (see HXNTXKeyCompare.h). StoredKey/CurrentKey hand out stored bytes.
+//
+// Reading never writes: an index opened with a read-only table leaves its file untouched. The
+// index lock follows the table's LockProtocol (one byte in the index file); a table opened
+// read-only takes it as a shared lock, so a reader waits for a writer but never fails for want
+// of write access. Under the no-sharing rule (share bits 0x00, 0x10, 0x20) nobody else writes
+// the file: no byte is locked, the header is never re-read, and the file's proxy holds its one
+// lock over the lock bytes of every protocol for as long as it is open.
+//
+// Hostile files: every part of the file is checked when it is used (header at open, a page
+// when it is loaded, the descent depth, record numbers against the table's count), and a
+// failure raises "THXNTXIndex: Index file "<NTXFileName>" is corrupt: <reason>".
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/HXDBFLocks.h"
+#include "index/HXCollation.h"
+#include "index/HXNTXBag.h"
+#include "index/HXNTXKeyCompare.h"
+#include "index/HXNTXTree.h"
+
+namespace zarbel {
+
+class THXDBFNTX;
+class THXNTXIndex;
+class THXNTXBag;
+class THXNTXOrder;
+class TIndexes;
+class TDBFReadBlock;
+class THXDBFExprParser;
+class TProxyStream;
+
+// Sender, out Key (ANSI text).
+using TOnEvaluteKey = std::function<void(THXNTXIndex* Sender, std::string& Key)>;
+// Sender, out ForValue.
+using TOnEvaluteFor = std::function<void(THXNTXIndex* Sender, bool& ForValue)>;
+
+// The key range of an index: keys from LoKey (empty: from the first) up to HiKey (empty: none
+// is in range), both ANSI and compared over their own length.
+class THXNTXRange {
+public:
+    explicit THXNTXRange(THXNTXIndex& owner) : Owner_(owner) {}
+    bool Active() const { return Active_; }
+    // Activates the index too; a change on an open table moves the table to its first record.
+    void SetActive(bool v);
+    const std::string& LoKey() const { return LoKey_; }
+    void SetLoKey(const std::string& v) { LoKey_ = v; }
+    const std::string& HiKey() const { return HiKey_; }
+    void SetHiKey(const std::string& v) { HiKey_ = v; }
+
+private:
+    THXNTXIndex& Owner_;
+    bool Active_ = false;
+    std::string LoKey_, HiKey_;
+};
+
+// What VerifyIndex found worth telling that is no fault.
+using TVerifyNotes = std::vector<std::string>;
+
+class THXNTXIndex {
+public:
+    THXNTXIndex(TIndexes& owner, THXDBFNTX& table);
+    ~THXNTXIndex();
+    THXNTXIndex(const THXNTXIndex&) = delete;
+    THXNTXIndex& operator=(const THXNTXIndex&) = delete;
+
+    // ---- Published properties ----
+    const std::string& Name() const { return Name_; }
+    void SetName(const std::string& v) { Name_ = v; }
+    const std::string& BagName() const { return BagName_; }
+    void SetBagName(const std::string& v) { BagName_ = v; }
+    bool Active() const;
+    // Makes this the table's current index (deactivating the others), or none.
+    void SetActive(bool v);
+    THXCollation& Collation() { return Collation_; }
+    THXLimitIndexPages& LimitPages() { return LimitPages_; }
+    // Refused while the index is open: "TIndex.SetCollationType: You can set collation type
+    // only when index is not open!".
+    void SetCollationType(THXCollationTypes t);
+    const std::string& NTXFileName() const { return NTXFileName_; }
+    // Also sets Name: the file name without path and extension (cut at the first ".").
+    void SetNTXFileName(const std::string& v);
+    const std::string& KeyExpresion() const { return KeyExpresion_; }
+    void SetKeyExpresion(const std::string& v);
+    const std::string& ForExpresion() const { return ForExpresion_; }
+    void SetForExpresion(const std::string& v);
+    bool KeyTranslate() const { return KeyTranslate_; }
+    void SetKeyTranslate(bool v) { KeyTranslate_ = v; }
+    bool Unique() const;
+    bool Desc() const;
+    const std::string& Order() const { return Order_; }
+    void SetOrder(const std::string& v) { Order_ = v; }
+    bool Temp() const { return Temp_; }
+    void SetTemp(bool v) { Temp_ = v; }
+    THXNTXRange& NTXRange() { return Range_; }
+    TCLIPPER_VERSION ClipperVer() const { return ClipperVer_; }
+    void SetClipperVer(TCLIPPER_VERSION v) { ClipperVer_ = v; }
+    TOnEvaluteKey OnEvaluteKey;
+    TOnEvaluteFor OnEvaluteFor;
+    TOnCompareKeys OnCompareKeys;
+
+    // ---- State ----
+    bool IsOpen() const { return Open_; }
+    int KeySize() const;
+    int KeyDecimals() const;
+    THXNTXOrder* NTXOrder() const { return Order_p; }
+    THXNTXBag* Bag() const { return Bag_; }
+    // The bag was added to the table's definitions for this index (and goes with it).
+    THXNTXBag* OwnBag() const { return OwnBag_; }
+    THXNTXTree& Tree() { return Tree_; }
+
+    // ---- Opening ----
+    // Opens the file through its bag (DefineBagAndOrder), checks the header, applies the
+    // collation and compiles the key and FOR expressions. Raises on failure, file closed.
+    void Open();
+    void Close();
+
+    // ---- Locking (the table's LockProtocol) ----
+    bool Lock();
+    bool Unlock();
+
+    // ---- Keys ----
+    // The key of the table's active record / of a record image: ANSI text as evaluated.
+    const std::string& EvaluateKey();
+    const std::string& EvaluateKeyOf(const std::uint8_t* rec);
+    // The key of a record image with its string fields unpadded, as the range test takes it
+    // (OnEvaluteKey, when set, gives it instead).
+    const std::string& RangeKeyOf(const std::uint8_t* rec);
+    bool EvaluateFor();
+    bool InRange(const std::string& ansiKey);
+
+    // ---- Positioning (each locks the index for its duration; a lock that cannot be had
+    // raises "TDBFDataSet: Can not read from index file (FLock is false).") ----
+    // The entry found, in stored bytes and record number; false: none.
+    bool First();
+    bool Last();
+    // The first entry equal to key (ANSI); soft: else the first above it. True when equal.
+    bool Seek(const std::string& key, bool soft);
+    // The record of the first entry that matches and the table accepts, or 0: over
+    // min(key length, key size) bytes when partial or soft; recNo != 0 orders equal keys.
+    std::uint32_t FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial);
+    // Steps from the current entry (false at the end; the position then stays).
+    bool Next();
+    bool Prior();
+    const std::string& CurrentKey() const { return CurKey_; }   // stored bytes
+    std::uint32_t CurrentRecNo() const { return CurRec_; }
+    bool Found() const { return Found_; }
+
+    // ---- Read-ahead for the table's read block ----
+    int ReadFirst(TDBFReadBlock& block);
+    int ReadLast(TDBFReadBlock& block);
+    int ReadForward(TDBFReadBlock& block);
+    int ReadBackward(TDBFReadBlock& block);
+    int ReadAround(TDBFReadBlock& block, std::uint32_t n);
+
+    // ---- Verification ----
+    // Walks the whole tree and checks it against the table; raises on the first finding
+    // ("THXNTXIndex.VerifyIndex: ..."), returns the notes otherwise. KeyCount: keys walked.
+    TVerifyNotes VerifyIndex();
+    std::uint64_t VerifiedKeys() const { return VerifiedKeys_; }
+
+    // The corruption message for a reason.
+    [[noreturn]] void Corrupt(const std::string& reason) const;
+
+private:
+    friend class THXNTXRange;
+    // Takes the index lock for one positioning or read-ahead (raising the read message when it
+    // cannot be had) and brings the header up to date; released when it goes.
+    class TReadLock;
+    void DefineBagAndOrder();
+    void ApplyCollation();
+    void CompileExpressions();
+    void CheckRecNo(std::uint32_t n, std::uint32_t count);
+    const std::string& KeyOf(const std::uint8_t* rec, bool unpadded);
+    void SetCurrent(const THXNTXCursor& c);
+    // The stored form of a caller's key in Search_.
+    void PrepareSearch(const std::string& ansi);
+    void RaiseNoLock() const;
+    // Fills slots from first on, stepping forward (or backward) while in range.
+    int Fill(TDBFReadBlock& block, THXNTXCursor& c, bool forward);
+    // A key evaluated for this index: key size bytes (blank-padded or cut), in stored form.
+    void Fit(std::string& key) const;
+
+    TIndexes& Owner_;
+    THXDBFNTX& Table_;
+    std::string Name_, BagName_, NTXFileName_, KeyExpresion_, ForExpresion_, Order_;
+    THXCollation Collation_;
+    bool KeyTranslate_ = true;
+    bool Unique_ = false, Desc_ = false;
+    bool Temp_ = false;
+    TCLIPPER_VERSION ClipperVer_ = v500;
+    THXNTXRange Range_{*this};
+    THXLimitIndexPages LimitPages_;
+
+    bool Open_ = false;
+    THXNTXBag* Bag_ = nullptr;
+    THXNTXBag* OwnBag_ = nullptr;
+    THXNTXOrder* Order_p = nullptr;
+    THXNTXTree Tree_;
+    THXNTXCursor Cur_;
+    THXDBFIndexLockState Lock_;
+    std::unique_ptr<THXDBFExprParser> KeyParser_, ForParser_;
+    bool HasFor_ = false;
+    THXNTXIndexCompare Cmp_;
+    TCollationWeights Weights_{};
+
+    std::string CurKey_;
+    std::uint32_t CurRec_ = 0;
+    bool Found_ = false;
+    // The read block as last filled: its first and last entries in key order.
+    std::string BlockFirstKey_, BlockLastKey_;
+    std::uint32_t BlockFirstRec_ = 0, BlockLastRec_ = 0;
+    std::string Scratch_, Search_, RangeKey_;
+    std::uint64_t VerifiedKeys_ = 0;
+};
+
+}  // namespace zarbel
