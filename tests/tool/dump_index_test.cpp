@@ -77,6 +77,29 @@ protected:
     const std::string ntx = dir.File("test2Ansi1.ntx");
 };
 
+// --filter with --index: the index's order, less the records the condition rejects.
+TEST(DumpIndexFilter, KeepsIndexOrderAndDropsRejectedRecords) {
+    if (!fs::exists(CorpusDir() / "expected")) GTEST_SKIP() << "corpus not found at " << CorpusDir();
+    const std::string table = (CorpusDir() / "xsharp/Explorer/Customer.dbf").string();
+    const std::string ntx = (CorpusDir() / "xsharp/Explorer/Custname.ntx").string();
+    auto recnos = [](const std::string& o) {
+        static const std::regex rec("\"recno\":(\\d+),\"deleted\":\\w+,\"values\":\\[(\\d+),");
+        std::vector<std::pair<int, int>> got;  // (recno, CUSTNUM)
+        for (auto it = std::sregex_iterator(o.begin(), o.end(), rec); it != std::sregex_iterator(); ++it)
+            got.push_back({std::stoi((*it)[1]), std::stoi((*it)[2])});
+        return got;
+    };
+    const auto all = Dump({"--json", "--index", ntx, table});
+    const auto some = Dump({"--json", "--index", ntx, "--filter=CUSTNUM>10 .AND. CUSTNUM<=15", table});
+    ASSERT_EQ(all.status, 0) << all.err;
+    ASSERT_EQ(some.status, 0) << some.err;
+    std::vector<std::pair<int, int>> want;
+    for (const auto& r : recnos(all.out))
+        if (r.second > 10 && r.second <= 15) want.push_back(r);
+    EXPECT_EQ(want.size(), 5u);
+    EXPECT_EQ(recnos(some.out), want);
+}
+
 TEST_F(DumpIndex, UsageRulesAreParameterErrors) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--index", ntx},                                  // no table
