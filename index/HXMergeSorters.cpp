@@ -177,7 +177,7 @@ void THXMergeSorter::EnsureBuffers(bool inputs) {
 
 bool THXMergeSorter::AddItem(const std::uint8_t* item) {
     CheckRoom("AddSortItem");
-    if (Sorted_) throw Exception(std::string(Name_) + ".AddSortItem: The sorter is sorted; clear it first");
+    CheckBroken("AddSortItem");
     if (Inner_->Full()) Spill();
     if (!Inner_->AddItem(item)) return false;
     ++Count_;
@@ -220,7 +220,7 @@ void THXMergeSorter::Spill() {
         ++RunsWritten_;
         Inner_->Clear();
     } catch (...) {
-        RemoveFiles();
+        Broken();
         throw;
     }
 }
@@ -259,6 +259,7 @@ void THXMergeSorter::MergeRuns(THXTempFile& src, const std::vector<THXRun>& runs
 }
 
 void THXMergeSorter::Sort() {
+    CheckBroken("Sort");
     if (Sorted_) return;
     Sorted_ = true;
     Parts_.clear();
@@ -312,12 +313,13 @@ void THXMergeSorter::Sort() {
         }
         Final_ = BuildMerge(level);
     } catch (...) {
-        RemoveFiles();
+        Broken();
         throw;
     }
 }
 
 bool THXMergeSorter::First() {
+    CheckBroken("FirstSortItem");
     if (!Final_) {
         THXSorterAbstract::Cur_ = nullptr;
         return true;
@@ -327,24 +329,37 @@ bool THXMergeSorter::First() {
         THXSorterAbstract::Cur_ = Final_->Current();
         return end;
     } catch (...) {
-        RemoveFiles();
+        Broken();
         throw;
     }
 }
 
 bool THXMergeSorter::Next() {
+    CheckBroken("NextSortItem");
     if (!Final_) return true;
     try {
         const bool end = Final_->Next();
         THXSorterAbstract::Cur_ = Final_->Current();
         return end;
     } catch (...) {
-        RemoveFiles();
+        Broken();
         throw;
     }
 }
 
+void THXMergeSorter::Broken() {
+    RemoveFiles();
+    Broken_ = true;
+}
+
+void THXMergeSorter::CheckBroken(const char* op) const {
+    if (Broken_)
+        throw Exception(std::string(Name_) + "." + op +
+                        ": A failure of the temporary files lost sorted items; clear the sorter first");
+}
+
 void THXMergeSorter::Clear() {
+    Broken_ = false;
     RemoveFiles();
     Inner_->Clear();
     CurFile_ = 0;

@@ -143,6 +143,10 @@ private:
     void Flush(THXTempFile& dst, THXMemSourceList& out);
     void EnsureBuffers(bool inputs);
     void RemoveFiles();
+    // After a failed file operation: the files are removed and the sorter refuses to go on
+    // (its runs are lost) until it is cleared.
+    void Broken();
+    void CheckBroken(const char* op) const;
 
     const int Paths_;
     const char* Name_;
@@ -165,7 +169,7 @@ private:
     // The walk: the sources and the merge over them.
     std::vector<std::unique_ptr<THXMergeIterator>> Parts_;
     THXMergeIterator* Final_ = nullptr;
-    bool Sorted_ = false;
+    bool Broken_ = false;
 };
 
 class THX4PathMergeSorter : public THXMergeSorter {

@@ -4,7 +4,7 @@
 
 namespace zarbel {
 
-void THXQuickSorter::Sort() {
+void THXQuickSorter::SortItems() {
     std::uint32_t* a = Index();
     const std::int64_t n = Count_;
     auto less = [&](std::uint32_t x, std::uint32_t y) { return CompareItems(Item(x), Item(y)) < 0; };

@@ -10,7 +10,7 @@ public:
     // Sorts the index array (quicksort, median of three, insertion sort for short ranges, the
     // larger part kept on an explicit stack so that its depth stays logarithmic). With Unique,
     // equal keys after the first are dropped here and no longer counted.
-    void Sort() override;
+    void SortItems() override;
     const char* ClassName() const override { return "THXQuickSorter"; }
 
 protected:

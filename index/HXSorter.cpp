@@ -164,6 +164,7 @@ std::uint32_t THXSorterAbstract::Bucket(const std::uint8_t* item) const {
 }
 
 void THXSorterAbstract::CheckRoom(const char* op) const {
+    if (Sorted_) throw Exception(std::string(ClassName()) + "." + op + ": The sorter is sorted; clear it first");
     if (Added_ >= Capacity_)
         throw Exception(std::string(ClassName()) + "." + op + ": The sorter is full (capacity " +
                         std::to_string(Capacity_) + " items)");
@@ -186,7 +187,7 @@ THXMemorySorter::THXMemorySorter(const THXSorterParams& p) : THXSorterAbstract(p
 
 bool THXMemorySorter::AddItem(const std::uint8_t* item) {
     CheckRoom("AddSortItem");
-    const auto slot = static_cast<std::uint32_t>(Count_);
+    const auto slot = static_cast<std::uint32_t>(Added_);
     std::memcpy(Item(slot), item, static_cast<std::size_t>(ItemSize()));
     (void)Bucket(Item(slot));  // the hash range is checked for every sorter
     if (!Link(slot)) return false;
@@ -212,7 +213,14 @@ bool THXMemorySorter::Next() {
     return false;
 }
 
+void THXMemorySorter::Sort() {
+    if (Sorted_) return;
+    SortItems();
+    Sorted_ = true;
+}
+
 void THXMemorySorter::Clear() {
+    Sorted_ = false;
     Count_ = 0;
     Added_ = 0;
     Pos_ = 0;

@@ -189,7 +189,8 @@ protected:
     // range message.
     std::uint32_t Bucket(const std::uint8_t* item) const;
     std::uint32_t BucketCount() const { return BucketCount_; }
-    // Raises the full-sorter message when no more items may be added.
+    // Raises the full-sorter message when no more items may be added, and refuses items
+    // after Sort.
     void CheckRoom(const char* op) const;
 
     const THXSorterParams Params_;
@@ -199,6 +200,7 @@ protected:
     const bool Unique_;
     std::int64_t Count_ = 0;
     std::int64_t Added_ = 0;  // items taken since the last Clear (Count_ may be less)
+    bool Sorted_ = false;     // adding needs a Clear first
     const std::uint8_t* Cur_ = nullptr;
 
 private:
@@ -215,6 +217,7 @@ private:
 class THXMemorySorter : public THXSorterAbstract {
 public:
     bool AddItem(const std::uint8_t* item) override;
+    void Sort() final;
     bool First() override;
     bool Next() override;
     void Clear() override;
@@ -227,6 +230,8 @@ protected:
     // Links the item just copied into slot Added_; false refuses it (the slot is reused).
     virtual bool Link(std::uint32_t slot) = 0;
     virtual void ClearLinks() = 0;
+    // Puts the first Count_ entries of the index array in order (and may lower Count_).
+    virtual void SortItems() = 0;
     // Default walk over the index array (Sort fills its first Count_ entries in order).
     std::uint32_t* Index() const { return static_cast<std::uint32_t*>(Index_.Data()); }
     TMemBlock Items_;

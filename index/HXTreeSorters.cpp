@@ -87,7 +87,7 @@ void THXBinaryTreeSorterAbstract::RotateRight(std::uint32_t x, std::uint32_t buc
     Parent_[x] = y;
 }
 
-void THXBinaryTreeSorterAbstract::Sort() {
+void THXBinaryTreeSorterAbstract::SortItems() {
     // In-order walk by parent links: leftmost node, then the successor (the leftmost node of
     // the right subtree, or the first ancestor reached from its left side).
     std::uint32_t* out = Index();
@@ -324,7 +324,7 @@ bool THXTrieTreeSorter::Link(std::uint32_t slot) {
     }
 }
 
-void THXTrieTreeSorter::Sort() {
+void THXTrieTreeSorter::SortItems() {
     const auto* next = static_cast<const std::uint32_t*>(NextItem_.Data());
     std::uint32_t* out = Index();
     std::int64_t k = 0;

@@ -14,7 +14,7 @@ namespace zarbel {
 
 class THXBinaryTreeSorterAbstract : public THXMemorySorter {
 public:
-    void Sort() override;
+    void SortItems() override;
 
 protected:
     explicit THXBinaryTreeSorterAbstract(const THXSorterParams& p);
@@ -71,7 +71,7 @@ protected:
 class THXTrieTreeSorter : public THXMemorySorter {
 public:
     explicit THXTrieTreeSorter(const THXSorterParams& p);
-    void Sort() override;
+    void SortItems() override;
     const char* ClassName() const override { return "THXTrieTreeSorter"; }
 
 protected:

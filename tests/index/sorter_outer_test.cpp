@@ -97,6 +97,18 @@ TEST(OuterSorter, FileFailuresLeaveNoTemporaryFiles) {
                 << where << ": " << message;
             EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
             EXPECT_TRUE(env.Files().empty()) << where;
+            // The spilled runs are gone: the sorter refuses to give a partial result.
+            try {
+                s->First();
+                ADD_FAILURE() << where << ": a broken sorter walks";
+            } catch (const Exception& e) {
+                EXPECT_NE(e.Message().find("clear the sorter first"), std::string::npos) << e.Message();
+            }
+            s->Clear();
+            env.ClearFaults();
+            AddAll(*s, k);
+            s->Sort();
+            EXPECT_EQ(Walk(*s, k), Reference(k, THXKeyOrder().Comparison(), false)) << where;
         }
     }
 }
