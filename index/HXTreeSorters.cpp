@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/exception.h"
+
 namespace zarbel {
 
 namespace {
@@ -216,6 +218,10 @@ void THXAVLTreeSorter::Rebalance(std::uint32_t x, std::uint32_t bucket) {
 // THXTrieTreeSorter
 // ---------------------------------------------------------------------------------------
 THXTrieTreeSorter::THXTrieTreeSorter(const THXSorterParams& p) : THXMemorySorter(p) {
+    if (p.Compare.Keys && !p.Compare.Chars)
+        throw Exception(
+            "THXTrieTreeSorter.Create: The trie compares keys one character at a time; a key comparison needs "
+            "the character comparison that agrees with it");
     const std::int64_t n = Capacity_ > 0 ? Capacity_ : 1;
     NextItem_ = TMemBlock::Allocate(this, n * 4, "THXTrieTreeSorter");
     ClearLinks();

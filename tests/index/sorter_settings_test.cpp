@@ -136,6 +136,11 @@ TEST(SorterSettings, ItemsPerInnerSorter) {
     EXPECT_EQ(MessageOf([&] { THXMergeSorter s(p); }),
               "THXMergeSorter.Create: BufferSize (11 bytes) must hold at least one sort item of 12 bytes");
     p.Outer.SetBufferSize(12);
+    // A trie needs the character order of a caller's key order.
+    p.Compare.Keys = [](const void*, const std::uint8_t*, const std::uint8_t*, int) { return 0; };
+    p.Outer.SetInnerSorter(scTrieTree);
+    EXPECT_EQ(MessageOf([&] { THXMergeSorter s(p); }).rfind("THXTrieTreeSorter.Create: The trie compares keys one ", 0),
+              0u);
     p.Outer.SetInnerSorter(scMerge);
     EXPECT_EQ(MessageOf([&] { THXMergeSorter s(p); }),
               "THXMergeSorter.Create: The inner sorter must sort in memory (THXMergeSorter given)");
