@@ -20,12 +20,20 @@ THXBinaryTreeSorterAbstract::THXBinaryTreeSorterAbstract(const THXSorterParams& 
     Right_ = Left_ + n;
     Parent_ = Right_ + n;
     Meta_ = reinterpret_cast<std::uint8_t*>(Parent_ + n);
-    RootsBlock_ = TMemBlock::Allocate(this, std::int64_t{4} * BucketCount(), "THXBinaryTreeSorterAbstract");
+    RootsBlock_ = TMemBlock::Allocate(this, std::int64_t{12} * BucketCount(), "THXBinaryTreeSorterAbstract");
     Roots_ = static_cast<std::uint32_t*>(RootsBlock_.Data());
+    Min_ = Roots_ + BucketCount();
+    Max_ = Min_ + BucketCount();
     ClearLinks();
 }
 
-void THXBinaryTreeSorterAbstract::ClearLinks() { std::memset(Roots_, 0xFF, std::size_t{4} * BucketCount()); }
+void THXBinaryTreeSorterAbstract::ClearLinks() { std::memset(Roots_, 0xFF, std::size_t{12} * BucketCount()); }
+
+int THXBinaryTreeSorterAbstract::Compare(const std::uint8_t* item, std::uint32_t node, bool& equalKey) const {
+    const int c = Cmp_.Keys(Cmp_.KeysOwner, item + 8, Item(node) + 8, KeySize_);
+    equalKey = c == 0;
+    return c != 0 ? c : CompareRecNos(item, Item(node));
+}
 
 bool THXBinaryTreeSorterAbstract::Link(std::uint32_t slot) {
     const std::uint8_t* item = Item(slot);
@@ -35,16 +43,34 @@ bool THXBinaryTreeSorterAbstract::Link(std::uint32_t slot) {
     std::uint32_t cur = Roots_[bucket];
     if (cur == kNil) {
         Parent_[slot] = kNil;
-        Roots_[bucket] = slot;
+        Roots_[bucket] = Min_[bucket] = Max_[bucket] = slot;
         Rebalance(slot, bucket);
         return true;
     }
+    // Keys in order (an index on a counter or a date) go past the largest or the smallest
+    // node: the place a descent would find, without the descent.
+    bool equal = false;
+    if (Compare(item, Max_[bucket], equal) > 0) {
+        if (equal && Unique_) return false;
+        Right_[Max_[bucket]] = slot;
+        Parent_[slot] = Max_[bucket];
+        Max_[bucket] = slot;
+        Rebalance(slot, bucket);
+        return true;
+    }
+    if (equal && Unique_) return false;
+    if (Compare(item, Min_[bucket], equal) < 0) {
+        if (equal && Unique_) return false;
+        Left_[Min_[bucket]] = slot;
+        Parent_[slot] = Min_[bucket];
+        Min_[bucket] = slot;
+        Rebalance(slot, bucket);
+        return true;
+    }
+    if (equal && Unique_) return false;
     for (;;) {
-        int c = Cmp_.Keys(Cmp_.KeysOwner, item + 8, Item(cur) + 8, KeySize_);
-        if (c == 0) {
-            if (Unique_) return false;
-            c = CompareRecNos(item, Item(cur));
-        }
+        const int c = Compare(item, cur, equal);
+        if (equal && Unique_) return false;
         std::uint32_t& next = c < 0 ? Left_[cur] : Right_[cur];
         if (next == kNil) {
             next = slot;

@@ -31,8 +31,12 @@ protected:
     std::uint32_t* Parent_ = nullptr;
     std::uint8_t* Meta_ = nullptr;  // red-black: colour; AVL: balance (right height - left)
     std::uint32_t* Roots_ = nullptr;
+    std::uint32_t* Min_ = nullptr;  // each bucket's smallest and largest node
+    std::uint32_t* Max_ = nullptr;
 
 private:
+    // Item against a node: key, then record number; equalKey tells whether the keys were equal.
+    int Compare(const std::uint8_t* item, std::uint32_t node, bool& equalKey) const;
     TMemBlock Links_;  // Left, Right, Parent and Meta of every slot
     TMemBlock RootsBlock_;
 };

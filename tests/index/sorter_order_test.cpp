@@ -127,15 +127,16 @@ INSTANTIATE_TEST_SUITE_P(AllSorters, SorterOrder,
 
 class SorterInput : public ::testing::TestWithParam<THXSorterClass> {};
 
-// Ordered input (an index on a counter) and its reverse: the unbalanced tree and the trie
-// degenerate into a list and a long path, walked without recursion.
+// Ordered input (an index on a counter) and its reverse, each key twice in a row: the
+// unbalanced tree becomes a list of 20,000 nodes, walked without recursion.
 TEST_P(SorterInput, OrderedAndReversedInput) {
-    for (bool reversed : {false, true}) {
+    for (int round = 0; round < 4; ++round) {
+        const bool reversed = round & 1, unique = round & 2;
         TKeys k;
         k.KeySize = 8;
         for (int i = 0; i < 20000; ++i) {
             char buf[16];
-            std::snprintf(buf, sizeof buf, "%08d", reversed ? 20000 - i : i);
+            std::snprintf(buf, sizeof buf, "%08d", reversed ? 20000 - i / 2 : i / 2);
             k.Keys.push_back(buf);
             k.Hashes.push_back(i);
         }
@@ -144,12 +145,13 @@ TEST_P(SorterInput, OrderedAndReversedInput) {
         THXSorterParams p;
         p.Capacity = 20000;
         p.KeySize = 8;
+        p.Unique = unique;
         p.Env = &env;
         p.Outer.SetSortItemPerInnerSorter(3000);
         auto s = CreateSorter(GetParam(), p);
         AddAll(*s, k);
         s->Sort();
-        EXPECT_EQ(Walk(*s, k), Reference(k, THXKeyOrder().Comparison(), false)) << (reversed ? "reversed" : "ordered");
+        EXPECT_EQ(Walk(*s, k), Reference(k, THXKeyOrder().Comparison(), unique)) << round;
     }
 }
 
