@@ -9,13 +9,17 @@
 //
 // Keys: 10 bytes, the decimal text of a pseudo-random number below 10^9 (many pages, few
 // duplicates), record numbers 1..1,000,000. The file goes to $ZARBEL_BENCH_DIR (default: the
-// system temporary directory) and is removed at the end. Times are wall-clock times.
+// system temporary directory) and is removed at the end. Times are wall-clock times; the
+// allocs counters count heap allocations (operator new) per key or seek, blocks of the page
+// cache included.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,6 +31,8 @@
 using namespace zarbel;
 
 namespace {
+
+std::atomic<std::int64_t> g_allocations{0};
 
 constexpr int kKeys = 1000000;
 constexpr int kSeeks = 200000;
@@ -109,7 +115,10 @@ void BM_Add(benchmark::State& state) {
     const int mode = static_cast<int>(state.range(0));
     Keys();
     const std::string path = Path("add");
+    const std::int64_t allocs = g_allocations.load();
     for (auto _ : state) Fill(path, mode, &state);
+    state.counters["allocs/key"] =
+        static_cast<double>(g_allocations.load() - allocs) / static_cast<double>(state.iterations() * kKeys);
     std::remove(path.c_str());
     state.SetItemsProcessed(state.iterations() * kKeys);
     state.SetLabel(mode == 0   ? "one update per key (shared), lbtAuto"
@@ -143,8 +152,11 @@ void BM_Seek(benchmark::State& state) {
     for (int& i : order) i = static_cast<int>(rng() % kKeys);
     THXNTXCursor c;
     std::int64_t found = 0;
+    const std::int64_t allocs = g_allocations.load();
     for (auto _ : state)
         for (int i : order) found += t.Seek(c, U(keys[i]), 10, false) ? 1 : 0;
+    state.counters["allocs/seek"] =
+        static_cast<double>(g_allocations.load() - allocs) / static_cast<double>(state.iterations() * kSeeks);
     if (found != state.iterations() * kSeeks) state.SkipWithError("a key was not found");
     state.SetItemsProcessed(state.iterations() * kSeeks);
     state.SetLabel(limited ? "lbtLimited 8 blocks" : "lbtAuto (" + std::to_string(t.Buffers().LimitBuffers()) + " blocks)");
@@ -156,10 +168,12 @@ void BM_Walk(benchmark::State& state) {
     THXNTXTree t;
     OpenForRead(s, t, limited);
     std::int64_t n = 0;
+    const std::int64_t allocs = g_allocations.load();
     for (auto _ : state) {
         THXNTXCursor c;
         for (bool on = t.First(c); on; on = t.Next(c)) ++n;
     }
+    state.counters["allocs/key"] = static_cast<double>(g_allocations.load() - allocs) / static_cast<double>(n);
     if (n != state.iterations() * kKeys) state.SkipWithError("the walk missed keys");
     state.SetItemsProcessed(n);
     state.SetLabel(limited ? "lbtLimited 8 blocks" : "lbtAuto (" + std::to_string(t.Buffers().LimitBuffers()) + " blocks)");
@@ -195,6 +209,18 @@ BENCHMARK(BM_Add)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(be
 BENCHMARK(BM_Seek)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Walk)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerlXBaseWalk)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Counting allocator of this program (every heap allocation goes through here).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t n) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

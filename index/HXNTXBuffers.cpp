@@ -78,10 +78,10 @@ void THXNTXBuffers::ApplyAutoLimit(std::uint32_t recordCount, int halfPage) {
 }
 
 int THXNTXBuffers::Find(std::uint32_t blockOffset, std::size_t& pos) const {
-    std::size_t lo = 0, hi = Blocks_.size();
+    std::size_t lo = 0, hi = Offsets_.size();
     while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
-        const std::uint32_t o = Blocks_[mid]->Offset_;
+        const std::uint32_t o = Offsets_[mid];
         if (o == blockOffset) return static_cast<int>(mid);
         if (o < blockOffset) lo = mid + 1;
         else hi = mid;
@@ -167,12 +167,14 @@ bool THXNTXBuffers::WriteBlock(THXNTXBuffer& b) {
 }
 
 std::size_t THXNTXBuffers::Load(std::uint32_t blockOffset, std::size_t pos) {
+    Hit_ = nullptr;
     const bool unlimited = LimitType_ == lbtUnlimited;
     if (unlimited || static_cast<int>(Blocks_.size()) < std::max(LimitBuffers_, 1)) {
         auto blk = std::make_unique<THXNTXBuffer>(PagesPerBuffer_, this);
         blk->Offset_ = blockOffset;
         ReadBlock(*blk);
         Blocks_.insert(Blocks_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(blk));
+        Offsets_.insert(Offsets_.begin() + static_cast<std::ptrdiff_t>(pos), blockOffset);
         return pos;
     }
     // Reuse the unpinned block used longest ago; on equal stamps the later one.
@@ -186,21 +188,27 @@ std::size_t THXNTXBuffers::Load(std::uint32_t blockOffset, std::size_t pos) {
     if (!WriteBlock(*Blocks_[victim])) RaiseIO();
     std::unique_ptr<THXNTXBuffer> blk = std::move(Blocks_[victim]);
     Blocks_.erase(Blocks_.begin() + static_cast<std::ptrdiff_t>(victim));
+    Offsets_.erase(Offsets_.begin() + static_cast<std::ptrdiff_t>(victim));
     if (victim < pos) --pos;
     blk->Offset_ = blockOffset;
     blk->Stamp_ = 0;
     ReadBlock(*blk);  // a failure drops the block with the exception
     Blocks_.insert(Blocks_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(blk));
+    Offsets_.insert(Offsets_.begin() + static_cast<std::ptrdiff_t>(pos), blockOffset);
     return pos;
 }
 
 TNTXPageRef THXNTXBuffers::Get(std::uint32_t offset) {
     const std::uint32_t bb = BlockBytes();
     const std::uint32_t blockOffset = offset - offset % bb;
-    std::size_t pos = 0;
-    int idx = Find(blockOffset, pos);
-    const std::size_t at = idx >= 0 ? static_cast<std::size_t>(idx) : Load(blockOffset, pos);
-    THXNTXBuffer& b = *Blocks_[at];
+    THXNTXBuffer* hit = Hit_;
+    if (!hit || hit->Offset_ != blockOffset) {
+        std::size_t pos = 0;
+        const int idx = Find(blockOffset, pos);
+        hit = Blocks_[idx >= 0 ? static_cast<std::size_t>(idx) : Load(blockOffset, pos)].get();
+        Hit_ = hit;
+    }
+    THXNTXBuffer& b = *hit;
     Pin(b);
     return TNTXPageRef(this, &b.Node(static_cast<int>((offset - blockOffset) / kNTXPageSize)));
 }
@@ -224,6 +232,10 @@ bool THXNTXBuffers::HasDirty() const {
     return std::any_of(Blocks_.begin(), Blocks_.end(), [](const auto& b) { return b->AnyDirty(); });
 }
 
-void THXNTXBuffers::DropAll() { Blocks_.clear(); }
+void THXNTXBuffers::DropAll() {
+    Hit_ = nullptr;
+    Blocks_.clear();
+    Offsets_.clear();
+}
 
 }  // namespace zarbel

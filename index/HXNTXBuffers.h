@@ -192,6 +192,8 @@ private:
     int PagesPerBuffer_ = 4;
     std::int32_t Counter_ = 0;
     std::vector<std::unique_ptr<THXNTXBuffer>> Blocks_;
+    std::vector<std::uint32_t> Offsets_;  // Blocks_[i]->Offset(), searched without touching the blocks
+    THXNTXBuffer* Hit_ = nullptr;         // the block found last
     TMemBlock Scratch_;  // enciphered copy of a run being written
     std::uint64_t Reads_ = 0;
     std::uint64_t Writes_ = 0;

@@ -490,6 +490,18 @@ bool THXNTXTree::Prev(THXNTXCursor& c) {
     return SettleBackward(c);
 }
 
+int THXNTXTree::Step(THXNTXCursor& c, bool forward, int max,
+                     const std::function<bool(std::uint32_t recNo, const std::uint8_t* key)>& take) {
+    int n = 0;
+    THXNTXCursor probe = c;
+    while (n < max && (forward ? Next(probe) : Prev(probe))) {
+        if (!take(probe.RecNo_, probe.Key_.data())) break;
+        c = probe;
+        ++n;
+    }
+    return n;
+}
+
 std::uint32_t THXNTXTree::FindRec(std::uint32_t page, int depth, const std::uint8_t* key, std::size_t n, bool soft,
                                   std::uint32_t recNo, const std::function<bool(std::uint32_t)>& accept, int& state,
                                   std::uint64_t& budget) {

@@ -169,6 +169,11 @@ public:
     // The entry after / before the cursor's. False at the end (the cursor is then invalid).
     bool Next(THXNTXCursor& c);
     bool Prev(THXNTXCursor& c);
+    // Read-ahead: up to max entries after (forward) or before the cursor's, each offered to
+    // take in key order; a false answer (a key past the range) stops the run and that entry is
+    // not counted. The cursor ends on the last entry taken. Returns the number taken.
+    int Step(THXNTXCursor& c, bool forward, int max,
+             const std::function<bool(std::uint32_t recNo, const std::uint8_t* key)>& take);
     // The record number of the first entry that matches and that accept takes, or 0.
     // n = min(len, key size); without soft and partial a shorter key finds nothing; keys
     // compare over n bytes; recNo (0: any) breaks ties among equal keys (an item with a

@@ -108,6 +108,44 @@ TEST(NtxCoreTree, EqualKeysStayInRecordOrderAndSearchesFindTheFirst) {
     EXPECT_EQ(o.Tree.FindKey(U("OTHER     "), 10, false, 0, false, [](std::uint32_t r) { return r % 2 == 1; }), 0u);
 }
 
+TEST(NtxCoreTree, ReadAheadStepsBothWaysAndStopsWhereTheCallerSays) {
+    TMemEnv env;
+    CreateNtx(env, "/d/ra.ntx", 10);
+    TOpenNtx o(env, "/d/ra.ntx");
+    o.Tree.BeginUpdate();
+    for (unsigned i = 1; i <= 500; ++i) o.Tree.AddKey(U(NumKey(i, 10)), i);
+    o.Tree.EndUpdate();
+    THXNTXCursor c;
+    ASSERT_TRUE(o.Tree.Seek(c, U(NumKey(100, 10)), 10, false));
+    std::vector<std::uint32_t> got;
+    auto upTo = [&](std::uint32_t last) {
+        return [&got, last](std::uint32_t r, const std::uint8_t*) {
+            if (r > last) return false;
+            got.push_back(r);
+            return true;
+        };
+    };
+    EXPECT_EQ(o.Tree.Step(c, true, 30, upTo(1000)), 30);
+    EXPECT_EQ(c.RecNo(), 130u);
+    EXPECT_EQ(got.front(), 101u);
+    EXPECT_EQ(got.back(), 130u);
+    // The tree changes between two runs: the cursor finds its place again by key and record.
+    o.Tree.BeginUpdate();
+    for (unsigned i = 131; i <= 140; ++i) o.Tree.DeleteKey(U(NumKey(i, 10)), i);
+    o.Tree.EndUpdate();
+    got.clear();
+    EXPECT_EQ(o.Tree.Step(c, true, 100, upTo(160)), 20);  // 141..160, then past the range
+    EXPECT_EQ(c.RecNo(), 160u);
+    got.clear();
+    EXPECT_EQ(o.Tree.Step(c, false, 5, upTo(1000)), 5);
+    EXPECT_EQ(got, (std::vector<std::uint32_t>{159, 158, 157, 156, 155}));
+    EXPECT_EQ(c.RecNo(), 155u);
+    got.clear();
+    ASSERT_TRUE(o.Tree.Last(c));
+    EXPECT_EQ(o.Tree.Step(c, true, 10, upTo(1000)), 0);
+    EXPECT_EQ(c.RecNo(), 500u);  // stays on the last key
+}
+
 TEST(NtxCoreTree, VersionMovesOnlyWhenPagesChangedAndWrapsAt65531) {
     TMemEnv env;
     CreateNtx(env, "/d/v.ntx", 4);
@@ -243,23 +281,6 @@ TEST(NtxCoreTree, FreeListHeadsThatCannotBeTrustedAreNotUsed) {
         }
         EXPECT_EQ(Walk(o.Tree).size(), 51u);
     }
-}
-
-TEST(NtxCoreTree, ClipperDeletesKeepEveryPageAtHalfAndFreeMergedPages) {
-    TMemEnv env;
-    CreateNtx(env, "/d/c.ntx", 10);
-    TOpenNtx o(env, "/d/c.ntx");
-    o.Tree.BeginUpdate();
-    for (unsigned i = 1; i <= 2000; ++i) o.Tree.AddKey(U(NumKey(i * 7919 % 2003, 10)), i);
-    for (unsigned i = 1; i <= 2000; i += 2) ASSERT_TRUE(o.Tree.DeleteKey(U(NumKey(i * 7919 % 2003, 10)), i));
-    o.Tree.EndUpdate();
-    const TNTXVerifyReport rep = o.Tree.Verify();
-    for (const auto& x : rep.Findings) ADD_FAILURE() << x.Message;
-    EXPECT_EQ(rep.KeyCount, 1000u);
-    EXPECT_GT(rep.FreePages, 0u);
-    const auto w = Walk(o.Tree);
-    ASSERT_EQ(w.size(), 1000u);
-    EXPECT_TRUE(std::is_sorted(w.begin(), w.end()));
 }
 
 TEST(NtxCoreTree, LimitedCacheRunsOutWhenEveryBlockIsPinned) {
