@@ -439,9 +439,10 @@ int THXNTXIndex::ReadForward(TDBFReadBlock& block) {
     THXNTXCursor c;
     const auto* key = reinterpret_cast<const std::uint8_t*>(BlockLastKey_.data());
     if (!Tree_.SeekEntry(c, key, BlockLastRec_)) return 0;
-    // on the block's last entry itself: the one after it
-    if (c.RecNo() == BlockLastRec_ && std::memcmp(c.Key(), key, BlockLastKey_.size()) == 0 && !Tree_.Next(c))
-        return 0;
+    // on the block's last entry itself: the one after it. A damaged file may hold that entry
+    // more than once; stepping past every copy keeps the walk from showing it for ever.
+    while (c.RecNo() == BlockLastRec_ && std::memcmp(c.Key(), key, BlockLastKey_.size()) == 0)
+        if (!Tree_.Next(c)) return 0;
     // (a fill that loads nothing leaves the block's ends as they were)
     return Fill(block, c, true);
 }

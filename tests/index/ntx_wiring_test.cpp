@@ -488,5 +488,33 @@ TEST(NtxWiring, EncipheredTableKeepsEncipheredIndexCurrent) {
     }
 }
 
+// A damaged file that holds one (key, record) entry twice: a table walking it through blocks
+// of one record reaches its end instead of showing the copy forever.
+TEST_F(NtxWiringTable, RepeatedEntryInAFileDoesNotStopTheWalk) {
+    Open();
+    NewIndex(t, dir.File("NAME.NTX"), "NAME");
+    for (const char* name : {"A", "B", "C"}) Add(name, 1, 2000);
+    t.Close();
+    {
+        std::string b = testutil::ReadFile(dir.File("NAME.NTX"));
+        const std::size_t first = 1024 + Get16(b, 1024 + 2), second = 1024 + Get16(b, 1024 + 4);
+        b.replace(second + 4, 14, b, first + 4, 14);  // entry 1 := entry 0 (record 1, key "A")
+        testutil::WriteFile(dir.File("NAME.NTX"), b);
+    }
+    THXDBFNTX u;
+    u.SetDBFFileName(table);
+    u.SetBufferSize(33);  // one record per block
+    THXNTXIndex& ix = u.Indexes().Add();
+    ix.SetNTXFileName(dir.File("NAME.NTX"));
+    u.Open();
+    ix.SetActive(true);
+    std::vector<int> seen;
+    for (u.First(); !u.Eof() && seen.size() < 10; u.Next()) seen.push_back(u.RecNo());
+    ASSERT_FALSE(seen.empty());
+    ASSERT_LE(seen.size(), 4u);
+    EXPECT_EQ(seen.front(), 1);
+    EXPECT_EQ(seen.back(), 3);
+}
+
 }  // namespace
 }  // namespace zarbel
