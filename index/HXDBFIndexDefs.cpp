@@ -72,28 +72,6 @@ void THXNTXOrder::CreateOrder(THXDBFNTX& table, TProxyStream& stream) {
     Header_ = h;
 }
 
-namespace {
-
-// The bag's file created (emptied when it exists) with the table's access mode, storage and
-// lock events; false when it could not be.
-bool CreateBagFile(THXNTXBag& bag, THXDBFNTX& table) {
-    if (bag.StorageType() == pstOuterStream && !bag.OuterStream())
-        throw Exception("THXNTXBag.CreateBag: StorageType = pstOuterStream but OuterStream = nil!");
-    TProxyStream& s = bag.Stream();
-    s.Close();
-    s.SetEnv(table.Env());
-    s.SetFileName(bag.IndexFileName());
-    s.AccessMode().SetAccessMode(table.AccessMode().AccessMode());
-    s.SetProxyStreamType(bag.StorageType());
-    s.SetOuterStream(bag.OuterStream());
-    s.OnLockEvent = table.OnOuterStreamLock;
-    s.OnUnlockEvent = table.OnOuterStreamUnlock;
-    s.CreateProxyStream();
-    return s.IsOpen();
-}
-
-}  // namespace
-
 void THXDBFIndexDefs::CreateAll(THXDBFNTX& table) {
     for (auto& b : Bags_) {
         THXNTXOrder& order = b->Order();
@@ -101,7 +79,7 @@ void THXDBFIndexDefs::CreateAll(THXDBFNTX& table) {
             const std::string stem = NTXFileStem(b->IndexFileName());
             order.SetName(stem.empty() ? b->Name() : stem);
         }
-        if (!CreateBagFile(*b, table))
+        if (!b->Create(table))
             throw Exception("THXNTXBag.CreateBag: Create error \"" + b->IndexFileName() + "\"" +
                             b->Stream().OpenFailureNote());
         try {

@@ -190,6 +190,37 @@ TEST(NtxDefsCreate, CreateTableCreatesEveryBagAndTheyOpen) {
     EXPECT_EQ(&u.Indexes().IndexForFields("CITY;NAME"), &cn);
     EXPECT_EQ(&u.Indexes().IndexForFields("NAME"), &ncx);
     EXPECT_EQ(MessageOf([&] { u.Indexes().IndexForFields("PHONE"); }), "THXSmartDBF: There is no suitable index!");
+    // records go into both indexes; one index is active at a time and the table stays on its
+    // record when the active index changes
+    for (const auto& [name, city] : {std::pair{"Smith", "Berlin"}, {"Adams", "Paris"}, {"Jones", "Athens"}}) {
+        u.Append();
+        u.FieldByName("NAME").SetAsString(name);
+        u.FieldByName("CITY").SetAsString(city);
+        u.Post();
+    }
+    auto walk = [&] {
+        std::vector<int> r;
+        for (u.First(); !u.Eof(); u.Next()) r.push_back(u.RecNo());
+        return r;
+    };
+    u.SetRecNo(1);
+    cn.SetActive(true);  // by city: Athens 3, Berlin 1, Paris 2
+    EXPECT_EQ(u.RecNo(), 1);
+    EXPECT_EQ(walk(), (std::vector<int>{3, 1, 2}));
+    u.SetRecNo(1);
+    ncx.SetActive(true);  // by name: Adams 2, Jones 3, Smith 1
+    EXPECT_FALSE(cn.Active());
+    EXPECT_EQ(u.IndexName(), "nc");
+    EXPECT_EQ(u.RecNo(), 1);
+    EXPECT_EQ(walk(), (std::vector<int>{2, 3, 1}));
+    ncx.SetActive(false);
+    EXPECT_EQ(u.IndexName(), "");
+    u.SetRangeFields("NAME;CITY", TVariant::ArrayOf({TVariant("Jones"), TVariant("Athens")}));
+    EXPECT_TRUE(ncx.Active());
+    EXPECT_EQ(walk(), std::vector<int>{3});
+    ncx.NTXRange().SetActive(false);
+    EXPECT_TRUE(ncx.VerifyIndex().empty());
+    EXPECT_TRUE(cn.VerifyIndex().empty());
     // the order name while open is the header's; setting it renames the index
     EXPECT_EQ(cn.Order(), "cn");
     cn.SetOrder("bycity");
