@@ -42,6 +42,13 @@ TEST(NtxDefsCollation, BuiltinTablesArePermutationsAndClipperRussianKeepsItsRows
         std::sort(sorted.begin(), sorted.end());
         for (int i = 0; i < 256; ++i) ASSERT_EQ(sorted[static_cast<std::size_t>(i)], i) << "type " << t;
     }
+    // a custom sequence: numbers after the 256th are ignored, one above 255 keeps the weight
+    std::string seq = "300;";
+    for (int i = 1; i < 256; ++i) seq += "9;";
+    const TCollationWeights custom = THXCollation::ParseSequence(seq + "1;2;");
+    EXPECT_EQ(custom[0], 0);
+    EXPECT_EQ(custom[1], 9);
+    EXPECT_EQ(custom[255], 9);
     THXCollation rus;
     rus.SetCollationType(cltClipper501Rus);
     TCollationWeights w{};
