@@ -300,6 +300,9 @@ private:
     THXNTXBag& DefineBag();
     bool AddStored(std::uint32_t recNo);
     void StoredKeyOf(const std::uint8_t* rec);
+    // Under the lock and an update (its own, unless one lasts until close): the snapshot's
+    // entry removed when asked, then Key_ added under recNo.
+    void Maintain(std::uint32_t recNo, bool deleteSnapshot, const char* lockMsg);
     std::string Key_, SnapKey_;
     std::uint32_t SnapRec_ = 0;
     bool SnapFor_ = true, SnapValid_ = false, KeyFor_ = true;

@@ -100,9 +100,16 @@ void THXNTXIndex::CreateIndex() {
 // ---------------------------------------------------------------------------------------
 
 bool THXNTXIndex::AddStored(std::uint32_t recNo) {
-    const auto* key = reinterpret_cast<const std::uint8_t*>(Key_.data());
-    if (Tree_.Header().Unique && Tree_.Seek(Probe_, key, Key_.size(), false)) return false;
     if (!KeyFor_) return false;
+    const auto* key = reinterpret_cast<const std::uint8_t*>(Key_.data());
+    if (Tree_.Header().Unique) {
+        if (Tree_.Seek(Probe_, key, Key_.size(), false)) return false;
+    } else if (Tree_.SeekEntry(Probe_, key, recNo) && Probe_.RecNo() == recNo &&
+               std::memcmp(Probe_.Key(), key, Key_.size()) == 0) {
+        // The entry is there already (an index left over from a longer table, a post without
+        // an edit beginning): a second copy would make the index unreadable.
+        return false;
+    }
     Tree_.AddKey(key, recNo);
     return true;
 }
@@ -244,13 +251,13 @@ void THXNTXIndex::EndRebuild(bool failed) {
 // Maintenance
 // ---------------------------------------------------------------------------------------
 
-void THXNTXIndex::Appended(const std::uint8_t* rec, std::uint32_t recNo, const char* lockMsg) {
-    StoredKeyOf(rec);
+void THXNTXIndex::Maintain(std::uint32_t recNo, bool deleteSnapshot, const char* lockMsg) {
     if (!Lock()) throw Exception(lockMsg);
     const bool own = !Tree_.InUpdate();
     std::exception_ptr failure;
     try {
         if (own) Tree_.BeginUpdate();
+        if (deleteSnapshot) Tree_.DeleteKey(reinterpret_cast<const std::uint8_t*>(SnapKey_.data()), recNo);
         AddStored(recNo);
     } catch (...) {
         failure = std::current_exception();
@@ -264,35 +271,19 @@ void THXNTXIndex::Appended(const std::uint8_t* rec, std::uint32_t recNo, const c
     if (failure) std::rethrow_exception(failure);
 }
 
+void THXNTXIndex::Appended(const std::uint8_t* rec, std::uint32_t recNo, const char* lockMsg) {
+    StoredKeyOf(rec);
+    Maintain(recNo, false, lockMsg);
+}
+
 bool THXNTXIndex::Updated(const std::uint8_t* rec, std::uint32_t recNo, const char* lockMsg) {
     StoredKeyOf(rec);
     const bool known = SnapValid_ && SnapRec_ == recNo;
     SnapValid_ = false;
     if (known && SnapKey_ == Key_ && SnapFor_ == KeyFor_) return false;
-    if (!Lock()) throw Exception(lockMsg);
-    const bool own = !Tree_.InUpdate();
-    std::exception_ptr failure;
-    try {
-        if (own) Tree_.BeginUpdate();
-        if (known) {
-            Tree_.DeleteKey(reinterpret_cast<const std::uint8_t*>(SnapKey_.data()), recNo);
-            AddStored(recNo);
-        } else if (!(Tree_.SeekEntry(Probe_, reinterpret_cast<const std::uint8_t*>(Key_.data()), recNo) &&
-                     Probe_.RecNo() == recNo && std::memcmp(Probe_.Key(), Key_.data(), Key_.size()) == 0)) {
-            // No snapshot of this record (posted without an edit beginning): its old key is
-            // unknown, so the new one goes in unless it is there already.
-            AddStored(recNo);
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    try {
-        if (own) Tree_.EndUpdate();
-    } catch (...) {
-        if (!failure) failure = std::current_exception();
-    }
-    Unlock();
-    if (failure) std::rethrow_exception(failure);
+    // Without a snapshot of this record (posted without an edit beginning) its old key is
+    // unknown: the new one goes in unless it is there already.
+    Maintain(recNo, known, lockMsg);
     return true;
 }
 

@@ -316,6 +316,65 @@ TEST_F(NtxWiringTable, UniqueActiveOrderShowsTheRecordItHolds) {
     EXPECT_EQ(ix.VerifiedKeys(), 1u);
 }
 
+TEST_F(NtxWiringTable, ForActiveOrderSendsARecordItDoesNotHoldToTheFirst) {
+    Open();
+    THXNTXIndex& ix = NewIndex(t, dir.File("F.NTX"), "NAME", "QTY > 0");
+    ix.SetActive(true);
+    Add("m", 1, 1990);
+    Add("c", 2, 1990);
+    EXPECT_EQ(t.RecNo(), 2);
+    Add("a", -1, 1990);  // not in the order: the table goes to its first record
+    EXPECT_EQ(t.RecNo(), 2);
+    EXPECT_EQ(t.FieldByName("NAME").AsString(), "c         ");
+}
+
+TEST_F(NtxWiringTable, FailedPackLeavesIndexesThatRefuseToOpen) {
+    Open();
+    NewIndex(t, dir.File("NAME.NTX"), "NAME");
+    for (int i = 0; i < 30; ++i) Add("n" + std::to_string(i), i, 1990);
+    t.SetRecNo(3);
+    t.Delete();
+    t.SetBufferSize(10);  // below one record: the pack fails after the indexes were emptied
+    try {
+        t.Pack();
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "THXSmartDBF.Pack: Record size too large");
+    }
+    t.Close();
+    EXPECT_EQ(Get16(testutil::ReadFile(dir.File("NAME.NTX")), 0), 0);
+    THXDBFNTX again;
+    again.SetDBFFileName(table);
+    THXNTXIndex& ix = again.Indexes().Add();
+    ix.SetNTXFileName(dir.File("NAME.NTX"));
+    try {
+        again.Open();
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "THXNTXIndex.Open: File \"" + dir.File("NAME.NTX") + "\" is not NTX file");
+    }
+}
+
+TEST_F(NtxWiringTable, ExclusiveWriterKeepsTheSignatureZeroUntilItCloses) {
+    {
+        Open();
+        NewIndex(t, dir.File("NAME.NTX"), "NAME");
+        t.Close();
+    }
+    THXNTXIndex& ix = t.Indexes()[0];
+    ix.LimitPages().SetLimitBuffers(2);
+    ix.LimitPages().SetLimitPagesType(lbtLimited);
+    Open(kExclusive);
+    for (int i = 0; i < 3000; ++i) Add("n" + std::to_string(i * 7919 % 3001), i, 1990);
+    // pages went to disk on the way: a process killed now leaves a file that does not open
+    EXPECT_EQ(Get16(testutil::ReadFile(dir.File("NAME.NTX")), 0), 0);
+    t.Close();
+    EXPECT_EQ(Get16(testutil::ReadFile(dir.File("NAME.NTX")), 0), 6);
+    Open();
+    EXPECT_NO_THROW(ix.VerifyIndex());
+    EXPECT_EQ(ix.VerifiedKeys(), 3000u);
+}
+
 TEST_F(NtxWiringTable, ForValueChangeAloneMovesTheRecordInOrOut) {
     Open();
     THXNTXIndex& ix = NewIndex(t, dir.File("F.NTX"), "NAME", "QTY > 0");
