@@ -89,6 +89,8 @@ public:
     virtual void PackBegin() = 0;
     virtual void PackAdd(const std::uint8_t* rec, std::uint32_t newRecNo) = 0;
     virtual void PackEnd() = 0;
+    // Called before PackEnd when the pack failed: what the indexes hold is not the table.
+    virtual void PackFailed() {}
 };
 
 // The record filter: the table's Filter text compiled, and evaluated for the record in the

@@ -194,6 +194,7 @@ void THXSmartDBF::Pack(bool TempBesideTable) {
         // The indexes write themselves whatever happened; the packing mark goes.
         Packing_ = false;
         try {
+            if (Index_ && failure) Index_->PackFailed();
             if (Index_) Index_->PackEnd();
         } catch (...) {
             if (!failure) failure = std::current_exception();

@@ -38,6 +38,8 @@ public:
         return old;
     }
     void RestoreExprRecord(char* old) { SetDirectRecordBuffer(old); }
+    // The blank image of one record (record length bytes).
+    void BlankImage(std::uint8_t* rec) const { FillBlankRecord(rec, DbfVersion() == xVisualFoxPro); }
 
 private:
     THXDBFIndexDefs IndexDefs_;

@@ -83,9 +83,7 @@ THXNTXOrder& THXNTXBag::AddOrder() {
     return Order();
 }
 
-void THXNTXBag::Open(THXDBFNTX& table) {
-    if (StorageType_ == pstOuterStream && !Outer_)
-        throw Exception("THXNTXBag.Open: StorageType = pstOuterStream but OuterStream = nil!");
+void THXNTXBag::SetUpStream(THXDBFNTX& table) {
     Stream_.Close();
     Stream_.SetEnv(table.Env());
     Stream_.SetFileName(IndexFileName_);
@@ -94,6 +92,12 @@ void THXNTXBag::Open(THXDBFNTX& table) {
     Stream_.SetOuterStream(Outer_);
     Stream_.OnLockEvent = table.OnOuterStreamLock;
     Stream_.OnUnlockEvent = table.OnOuterStreamUnlock;
+}
+
+void THXNTXBag::Open(THXDBFNTX& table) {
+    if (StorageType_ == pstOuterStream && !Outer_)
+        throw Exception("THXNTXBag.Open: StorageType = pstOuterStream but OuterStream = nil!");
+    SetUpStream(table);
     Stream_.OpenProxyStream();
     if (!Stream_.IsOpen()) throw Exception("THXNTXBag.Open: Open error \"" + IndexFileName_ + "\"");
     // The header into the order; a file too short for one leaves it zero (the index's own

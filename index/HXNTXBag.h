@@ -88,11 +88,17 @@ public:
     // header into the order. Raises "THXNTXBag.Open: StorageType = pstOuterStream but
     // OuterStream = nil!" or "THXNTXBag.Open: Open error "<IndexFileName>"".
     void Open(THXDBFNTX& table);
+    // Sets the stream up as Open does and creates the file (emptied when it exists); false
+    // when it could not be created (HXNTXIndexWrite.cpp).
+    bool Create(THXDBFNTX& table);
     void Close();
     bool IsOpen() const { return Stream_.IsOpen(); }
     TProxyStream& Stream() { return Stream_; }
 
 private:
+    // The stream closed and set up for the file with the table's access mode, storage, outer
+    // stream and lock events.
+    void SetUpStream(THXDBFNTX& table);
     std::string Name_, Initial_, IndexFileName_;
     TProxyStreamType StorageType_ = pstFile;
     TStream* Outer_ = nullptr;

@@ -20,25 +20,6 @@ std::string CleanText(const std::string& v) {
 
 }  // namespace
 
-class THXNTXIndex::TReadLock {
-public:
-    explicit TReadLock(THXNTXIndex& ix) : Ix_(ix) {
-        if (!Ix_.Open_) throw Exception("THXNTXIndex: Index file \"" + Ix_.NTXFileName_ + "\" is not open");
-        if (!Ix_.Lock()) throw Exception("TDBFDataSet: Can not read from index file (FLock is false).");
-        try {
-            if (!Ix_.Tree_.InUpdate()) Ix_.Tree_.Refresh();
-        } catch (...) {
-            Ix_.Unlock();
-            throw;
-        }
-    }
-    ~TReadLock() { Ix_.Unlock(); }
-    TReadLock(const TReadLock&) = delete;
-    TReadLock& operator=(const TReadLock&) = delete;
-
-private:
-    THXNTXIndex& Ix_;
-};
 
 // ---------------------------------------------------------------------------------------
 // THXNTXRange
@@ -131,7 +112,7 @@ int THXNTXIndex::KeyDecimals() const { return Open_ ? Tree_.Header().KeyDecimals
 // Open and close
 // ---------------------------------------------------------------------------------------
 
-void THXNTXIndex::DefineBagAndOrder() {
+THXNTXBag& THXNTXIndex::DefineBag() {
     THXDBFIndexDefs& defs = Table_.DBFIndexDefs();
     THXNTXBag* bag = defs.Find(BagName_.empty() ? Name_ : BagName_);
     if (!bag) {
@@ -145,6 +126,11 @@ void THXNTXIndex::DefineBagAndOrder() {
         o.Collation() = Collation_;
         o.LimitPages() = LimitPages_;
     }
+    return *bag;
+}
+
+void THXNTXIndex::DefineBagAndOrder() {
+    THXNTXBag* bag = &DefineBag();
     if (!bag->IsOpen()) bag->Open(Table_);
     // An NTX bag holds one order: it is taken whatever name its header gives it.
     Bag_ = bag;
@@ -185,7 +171,12 @@ void THXNTXIndex::Open() {
         CompileExpressions();
         // Nobody else writes the file: the index stays in its update state until it closes, so
         // its header is never read again (and nothing is written unless a page changed).
-        if (Table_.LockState().NoSharing()) Tree_.BeginUpdate();
+        // Its signature word is 0 while pages change, so a writer killed meanwhile leaves a
+        // file that refuses to open rather than one that silently lacks keys.
+        if (Table_.LockState().NoSharing()) {
+            Tree_.SetGuardSignature(true);
+            Tree_.BeginUpdate();
+        }
         Open_ = true;
     } catch (...) {
         Tree_.Close();

@@ -31,6 +31,7 @@
 #include "index/HXNTXBag.h"
 #include "index/HXNTXKeyCompare.h"
 #include "index/HXNTXTree.h"
+#include "platform/exception.h"
 
 namespace zarbel {
 
@@ -47,6 +48,15 @@ class TProxyStream;
 using TOnEvaluteKey = std::function<void(THXNTXIndex* Sender, std::string& Key)>;
 // Sender, out ForValue.
 using TOnEvaluteFor = std::function<void(THXNTXIndex* Sender, bool& ForValue)>;
+// What a new index's header takes: key size and decimals, key and FOR expression.
+struct TIndexAttributes {
+    std::uint16_t KeySize = 0;
+    std::uint16_t KeyDecimals = 0;
+    std::string KeyExpresion;
+    std::string ForExpresion;
+};
+// Sender, in-out IndAttr (filled from the expressions; what the handler leaves goes in).
+using TOnCreateIndex = std::function<void(THXNTXIndex* Sender, TIndexAttributes& IndAttr)>;
 
 // The key range of an index: keys from LoKey (empty: from the first) up to HiKey (empty: none
 // is in range), both ANSI and compared over their own length.
@@ -111,6 +121,13 @@ public:
     TOnEvaluteKey OnEvaluteKey;
     TOnEvaluteFor OnEvaluteFor;
     TOnCompareKeys OnCompareKeys;
+    TOnCreateIndex OnCreateIndex;
+    // While open they change the header (written at once); else kept for the next create.
+    void SetUnique(bool v);
+    void SetDesc(bool v);
+    TDeleteKeyStyle DeleteKeyStyle() const { return Tree_.DeleteKeyStyle(); }
+    void SetDeleteKeyStyle(TDeleteKeyStyle v) { Tree_.SetDeleteKeyStyle(v); }
+    bool HasFor() const { return HasFor_; }
 
     // ---- State ----
     bool IsOpen() const { return Open_; }
@@ -172,6 +189,51 @@ public:
     TVerifyNotes VerifyIndex();
     std::uint64_t VerifiedKeys() const { return VerifiedKeys_; }
 
+    // ---- Writing (HXNTXIndexWrite.cpp) ----
+    // Creates the file as a new, empty index (header and one empty root page; the file is
+    // replaced when it exists) and opens it. The key size and decimals come from the key
+    // expression evaluated on a blank record of the open table, or from OnCreateIndex. Refused:
+    // key size 0 or above 330, key or FOR expression over 255 bytes.
+    void CreateIndex();
+    // Inside an update or rebuild (the caller holds the lock). key: ANSI text, made key size
+    // bytes. Nothing is added for a duplicate of a Unique index, or when the FOR condition is
+    // false for the table's current record. True when the key went in.
+    bool AddKey(const std::string& key, std::uint32_t recNo);
+    // The current record's key under recNo (AddKey).
+    bool AddCurrentRecord(std::uint32_t recNo);
+    // Removes (key, recNo); false when the index holds no such entry.
+    bool DeleteKey(const std::string& key, std::uint32_t recNo);
+    // Keeps the current record's key and recNo (0: the table's current record number) as the
+    // edit snapshot. False when a Unique or FOR index holds no key equal to it.
+    bool TakeSnapshot(std::uint32_t recNo = 0);
+    const std::string& SnapshotKey() const { return SnapKey_; }  // stored bytes
+    std::uint32_t SnapshotRecNo() const { return SnapRec_; }
+    // Takes the index lock (raising when it cannot be had) and enters the update state;
+    // releaseLock: the lock is given back at once, the update state stays.
+    void BeginUpdate(bool releaseLock = false);
+    // Writes the changed pages and the header; the lock, if held, is released.
+    void EndUpdate();
+    // Under the lock: the file cut to an empty index.
+    void Empty();
+    // Empties the index under its lock, which is held until EndRebuild; keys are then added
+    // with AddKey / AddRecord. EndRebuild writes pages and header; failed: the file is marked
+    // unusable instead (0 in its signature word).
+    void BeginRebuild();
+    void EndRebuild(bool failed = false);
+
+    // ---- Maintenance by the table's collection (record images) ----
+    // The key (and FOR value) of rec as the edit snapshot under recNo.
+    void SnapshotOf(const std::uint8_t* rec, std::uint32_t recNo);
+    // rec's key under recNo, subject to Unique and FOR; inside an update or rebuild.
+    bool AddRecord(const std::uint8_t* rec, std::uint32_t recNo);
+    // Record recNo (image rec) was appended / written in place: the index takes the change
+    // under its lock and update (lockMsg raised when the lock cannot be had). Updated does
+    // nothing when neither the key nor the FOR value moved from the snapshot; false then.
+    void Appended(const std::uint8_t* rec, std::uint32_t recNo, const char* lockMsg);
+    bool Updated(const std::uint8_t* rec, std::uint32_t recNo, const char* lockMsg);
+    // The record an exact seek of the last maintained key finds, or 0.
+    std::uint32_t SeekLastKey();
+
     // The corruption message for a reason.
     [[noreturn]] void Corrupt(const std::string& reason) const;
 
@@ -224,7 +286,41 @@ private:
     std::string BlockFirstKey_, BlockLastKey_;
     std::uint32_t BlockFirstRec_ = 0, BlockLastRec_ = 0;
     std::string Scratch_, Search_, RangeKey_;
+    // Writing: the key being added or deleted (stored bytes), the edit snapshot.
+    THXNTXBag& DefineBag();
+    bool AddStored(std::uint32_t recNo);
+    void StoredKeyOf(const std::uint8_t* rec);
+    // Under the lock and an update (its own, unless one lasts until close): the snapshot's
+    // entry removed when asked, then Key_ added under recNo.
+    void Maintain(std::uint32_t recNo, bool deleteSnapshot, const char* lockMsg);
+    std::string Key_, SnapKey_;
+    std::uint32_t SnapRec_ = 0;
+    bool SnapFor_ = true, SnapValid_ = false, KeyFor_ = true;
+    bool RebuildLocked_ = false;
+    THXNTXCursor Probe_;
     std::uint64_t VerifiedKeys_ = 0;
+};
+
+// Takes the index lock for one positioning or read-ahead (raising the read message when it
+// cannot be had) and brings the header up to date; released when it goes.
+class THXNTXIndex::TReadLock {
+public:
+    explicit TReadLock(THXNTXIndex& ix) : Ix_(ix) {
+        if (!Ix_.Open_) throw Exception("THXNTXIndex: Index file \"" + Ix_.NTXFileName_ + "\" is not open");
+        if (!Ix_.Lock()) throw Exception("TDBFDataSet: Can not read from index file (FLock is false).");
+        try {
+            if (!Ix_.Tree_.InUpdate()) Ix_.Tree_.Refresh();
+        } catch (...) {
+            Ix_.Unlock();
+            throw;
+        }
+    }
+    ~TReadLock() { Ix_.Unlock(); }
+    TReadLock(const TReadLock&) = delete;
+    TReadLock& operator=(const TReadLock&) = delete;
+
+private:
+    THXNTXIndex& Ix_;
 };
 
 }  // namespace zarbel

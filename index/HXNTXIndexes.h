@@ -3,8 +3,7 @@
 // current index, the one made active (Active, or the table's IndexName); with none current,
 // the table walks in file order.
 //
-// This collection reads: every maintenance call (edits, appends, pack) leaves the index files
-// as they are, and a table with an index open should not be written through this version.
+// Every open index is kept current as records are appended, posted and packed.
 #pragma once
 #include <memory>
 #include <string>
@@ -54,17 +53,22 @@ public:
     std::uint32_t Seek(const std::uint8_t* key, std::size_t length, bool soft) override;
     bool InRange(const std::uint8_t* rec) override;
 
-    void EditBegins(const std::uint8_t*) override {}
-    std::uint32_t Appended(std::uint32_t n, const std::uint8_t*, bool) override { return n; }
-    std::uint32_t Updated(std::uint32_t n, const std::uint8_t*, bool) override { return n; }
-    void PackBegin() override {}
-    void PackAdd(const std::uint8_t*, std::uint32_t) override {}
-    void PackEnd() override {}
+    // Maintenance (HXNTXIndexesMaint.cpp): every open index, in collection order.
+    void EditBegins(const std::uint8_t* rec) override;
+    std::uint32_t Appended(std::uint32_t n, const std::uint8_t* rec, bool seekCurrent) override;
+    std::uint32_t Updated(std::uint32_t n, const std::uint8_t* rec, bool seekCurrent) override;
+    void PackBegin() override;
+    void PackAdd(const std::uint8_t* rec, std::uint32_t newRecNo) override;
+    void PackFailed() override { PackFailed_ = true; }
+    void PackEnd() override;
 
 private:
     THXDBFNTX& Table_;
     std::vector<std::unique_ptr<THXNTXIndex>> Items_;
     THXNTXIndex* Current_ = nullptr;
+    bool PackFailed_ = false;
+    bool PackSkipped_ = false;
+    bool TableWritable() const;
 };
 
 }  // namespace zarbel
