@@ -1,5 +1,9 @@
 #include "index/HXCollation.h"
 
+#include <algorithm>
+
+#include "index/HXCollationTables.h"
+
 namespace zarbel {
 
 THXCollation::THXCollation() : Sequence_(IdentitySequence()) {}
@@ -49,8 +53,13 @@ TCollationWeights THXCollation::ParseSequence(const std::string& text) {
 }
 
 bool THXCollation::Weights(TCollationWeights& out) const {
-    if (Type_ != cltCustom) return false;
-    out = ParseSequence(Sequence_);
+    if (Type_ == cltCustom) {
+        out = ParseSequence(Sequence_);
+        return true;
+    }
+    if (Type_ < cltClipper501Rus || Type_ > cltHungarian852Collation) return false;
+    const unsigned char* row = collation_tables::kBuiltinWeights[Type_ - cltClipper501Rus];
+    std::copy(row, row + 256, out.begin());
     return true;
 }
 

@@ -18,8 +18,27 @@ public:
     ~THXDBFNTX() override;
     // The Name of the current index ("" when none); setting it activates the index of that
     // name (letters a-z compared upper-cased); an unknown name changes nothing.
-    std::string IndexName() const { return Indexes_.IndexName(); }
-    void SetIndexName(const std::string& name) { Indexes_.SetIndexName(name); }
+    // While the table's stored settings are being loaded (between BeginLoading and Loaded) the
+    // name is only kept; Loaded activates the index it names.
+    std::string IndexName() const { return Loading_ ? LoadedIndexName_ : Indexes_.IndexName(); }
+    void SetIndexName(const std::string& name) {
+        if (Loading_) LoadedIndexName_ = name;
+        else Indexes_.SetIndexName(name);
+    }
+    void BeginLoading() { Loading_ = true; }
+    void Loaded() {
+        Loading_ = false;
+        if (!LoadedIndexName_.empty()) Indexes_.SetIndexName(LoadedIndexName_);
+        LoadedIndexName_.clear();
+    }
+    bool Loading() const { return Loading_; }
+    // The range of the index chosen for fields (see TIndexes::IndexForFields) by their values.
+    void SetRangeFields(const std::string& fields, const TVariant& lo) {
+        Indexes_.IndexForFields(fields).SetRangeByValues(fields, lo);
+    }
+    void SetRangeFields(const std::string& fields, const TVariant& lo, const TVariant& hi) {
+        Indexes_.IndexForFields(fields).SetRangeByValues(fields, lo, hi);
+    }
     TIndexes& Indexes() { return Indexes_; }
     THXDBFIndexDefs& DBFIndexDefs() { return IndexDefs_; }
 
@@ -45,6 +64,8 @@ private:
     THXDBFIndexDefs IndexDefs_;
     TIndexes Indexes_{*this};
     THXDBFExprParser FilterParser_{this};
+    bool Loading_ = false;
+    std::string LoadedIndexName_;
 };
 
 }  // namespace zarbel

@@ -45,6 +45,24 @@ public:
     const std::string& ForExpresion() const { return ForExpresion_; }
     bool Unique() const { return Unique_; }
     bool Desc() const { return Desc_; }
+    // What a create takes (HXDBFIndexDefs.cpp): an expression holding a character below 32
+    // is kept as empty.
+    void SetKeyExpresion(const std::string& v);
+    void SetForExpresion(const std::string& v);
+    void SetUnique(bool v) { Unique_ = v; }
+    void SetDesc(bool v) { Desc_ = v; }
+    bool KeyTranslate() const { return KeyTranslate_; }
+    void SetKeyTranslate(bool v) { KeyTranslate_ = v; }
+    bool Temp() const { return Temp_; }
+    void SetTemp(bool v) { Temp_ = v; }
+    TCLIPPER_VERSION ClipperVer() const { return ClipperVer_; }
+    void SetClipperVer(TCLIPPER_VERSION v) { ClipperVer_ = v; }
+    // Writes a new, empty index for this order into the bag's open stream: the header from the
+    // order's properties (key size and decimals from the key expression evaluated on a blank
+    // record of the open table) and one empty root page; the header becomes the order's.
+    void CreateOrder(THXDBFNTX& table, TProxyStream& stream);
+    // Still named as constructed.
+    bool HasInitialName() const { return Name_.rfind("THXDBFOrder", 0) == 0; }
     THXCollation& Collation() { return Collation_; }
     THXLimitIndexPages& LimitPages() { return LimitPages_; }
     // The header as the bag read it.
@@ -56,6 +74,8 @@ public:
 private:
     std::string Name_, KeyExpresion_, ForExpresion_;
     bool Unique_ = false, Desc_ = false;
+    bool KeyTranslate_ = true, Temp_ = false;
+    TCLIPPER_VERSION ClipperVer_ = v500;
     THXCollation Collation_;
     THXLimitIndexPages LimitPages_;
     TNTXHeader Header_;
@@ -119,6 +139,11 @@ public:
     // Opens every bag not yet open / closes every bag.
     void OpenAll(THXDBFNTX& table);
     void CloseAll();
+    // Creates every bag's file with its order (an order still under its initial name is named
+    // after the file) and closes it again (HXDBFIndexDefs.cpp).
+    void CreateAll(THXDBFNTX& table);
+    // The kind code of this collection's items (HXDBFIndexDefs.h).
+    int Kind() const;
 
 private:
     std::vector<std::unique_ptr<THXNTXBag>> Bags_;

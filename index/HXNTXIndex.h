@@ -43,6 +43,7 @@ class TIndexes;
 class TDBFReadBlock;
 class THXDBFExprParser;
 class TProxyStream;
+class TVariant;
 
 // Sender, out Key (ANSI text).
 using TOnEvaluteKey = std::function<void(THXNTXIndex* Sender, std::string& Key)>;
@@ -111,8 +112,10 @@ public:
     void SetKeyTranslate(bool v) { KeyTranslate_ = v; }
     bool Unique() const;
     bool Desc() const;
-    const std::string& Order() const { return Order_; }
-    void SetOrder(const std::string& v) { Order_ = v; }
+    // While open: the header's order name; setting it writes the header and renames the index
+    // to the name as stored (HXNTXIndexProps.cpp). Else kept for the next create.
+    std::string Order() const;
+    void SetOrder(const std::string& v);
     bool Temp() const { return Temp_; }
     void SetTemp(bool v) { Temp_ = v; }
     THXNTXRange& NTXRange() { return Range_; }
@@ -138,6 +141,13 @@ public:
     // The bag was added to the table's definitions for this index (and goes with it).
     THXNTXBag* OwnBag() const { return OwnBag_; }
     THXNTXTree& Tree() { return Tree_; }
+    // The compiled key expression (null while closed).
+    THXDBFExprParser* KeyParser() const { return KeyParser_.get(); }
+    // The key range by field values (fields: ";"-separated names the key expression reads):
+    // LoKey and HiKey become the key made from lo (and from hi), string values unpadded; the
+    // range is then activated (HXIndexChoice.cpp).
+    void SetRangeByValues(const std::string& fields, const TVariant& lo);
+    void SetRangeByValues(const std::string& fields, const TVariant& lo, const TVariant& hi);
 
     // ---- Opening ----
     // Opens the file through its bag (DefineBagAndOrder), checks the header, applies the

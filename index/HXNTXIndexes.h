@@ -38,11 +38,18 @@ public:
     // Activates the index whose Name equals name (letters a-z compared upper-cased); no
     // match: nothing changes.
     void SetIndexName(const std::string& name);
+    // The kind code of this collection's items (HXDBFIndexDefs.h).
+    int Kind() const;
+    // The open index whose key expression begins with the most of fields (";"-separated; the
+    // first on equal counts), when it covers them all; else raises "THXSmartDBF: There is no
+    // suitable index!" (HXIndexChoice.cpp).
+    THXNTXIndex& IndexForFields(const std::string& fields);
 
     // ---- TDBFIndexOrder ----
     void Open(THXSmartDBF& table) override;
     void Close() override;
-    void CreateFiles(THXSmartDBF&) override {}
+    // Creates every bag of the table's DBFIndexDefs with its order (HXDBFIndexDefs.cpp).
+    void CreateFiles(THXSmartDBF& table) override;
 
     bool HasCurrentOrder() const override { return Current_ && Current_->IsOpen(); }
     int ReadFirst(TDBFReadBlock& block) override { return Current_->ReadFirst(block); }

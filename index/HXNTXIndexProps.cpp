@@ -1,0 +1,17 @@
+// THXNTXIndex: the properties that act on the header while the index is open.
+#include "index/HXDBFNTX.h"
+#include "platform/exception.h"
+
+namespace zarbel {
+
+std::string THXNTXIndex::Order() const { return Open_ ? Tree_.Header().OrderNameText() : Order_; }
+
+void THXNTXIndex::SetOrder(const std::string& v) {
+    Order_ = v;
+    if (!Open_) return;
+    Tree_.MutableHeader().SetOrderNameText(v);
+    if (!Tree_.WriteHeader()) throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+    Name_ = Tree_.Header().OrderNameText();
+}
+
+}  // namespace zarbel
