@@ -147,6 +147,10 @@ public:
     // While open they change the header (written at once); else kept for the next create.
     void SetUnique(bool v);
     void SetDesc(bool v);
+    // The access mode of the index file when it is not the table's (-1, the default: the
+    // table's); a tool that reads a table it must never change but writes an index sets it.
+    std::int64_t FileAccessMode() const { return FileAccessMode_; }
+    void SetFileAccessMode(std::int64_t v) { FileAccessMode_ = v; }
     TDeleteKeyStyle DeleteKeyStyle() const { return Tree_.DeleteKeyStyle(); }
     void SetDeleteKeyStyle(TDeleteKeyStyle v) { Tree_.SetDeleteKeyStyle(v); }
     bool HasFor() const { return HasFor_; }
@@ -348,6 +352,7 @@ private:
     std::uint64_t VerifiedKeys_ = 0;
     // Building (HXNTXBuild.cpp).
     THXOuterSorterProperties Outer_;
+    std::int64_t FileAccessMode_ = -1;
     THXHashTypeForTreeSorters HashType_ = httsDefault;
     THXMaxBitsInHashCode MaxBits_ = mbhc32;
     // CreateIndex(); createError (when given) replaces the message of a file that cannot be
