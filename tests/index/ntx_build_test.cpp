@@ -106,6 +106,12 @@ TEST_F(NtxBuild, ClosedTableAndTooSmallChunksAreRefused) {
               "THXNTXIndex.CreateCompactIndex: BlockBufferSize too large!");
     t.SetBufferSize(10);
     EXPECT_EQ(message([&] { ix2.CreateIndex(true, 65536); }), "THXNTXIndex.CreateIndex: Record size too lage");
+    // CreateNow builds with the insertion builder and activates; it reads false.
+    t.SetBufferSize(4096);
+    ix2.SetCreateNow(true);
+    EXPECT_FALSE(ix2.CreateNow());
+    EXPECT_TRUE(ix2.Active());
+    EXPECT_EQ(EngineWalk(ix2).size(), 1u);
 }
 
 // Every builder: FOR, Unique keeping the lowest record, sizes of small files, OnSubNtx
