@@ -3,12 +3,11 @@
 #include "tool/index_tool.h"
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
 
 #include "index/HXDBFNTX.h"
 #include "platform/codepage.h"
+#include "platform/env.h"
 #include "platform/exception.h"
 #include "platform/locale.h"
 #include "tool/dump.h"
@@ -16,8 +15,6 @@
 namespace zarbel {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kIndexUsage[] =
     "Usage: zarbel-index create TABLE INDEX.ntx KEYEXPR [--for EXPR] [--unique] [--desc] [--builder NAME]\n"
@@ -76,26 +73,48 @@ bool KnownBuilder(const std::string& name) {
     return false;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
+// The file's identity; false when it cannot be opened.
+bool IdentityOf(TEnv& env, const std::string& path, FileIdentity& id) {
+    TEnvHandle h(env, env.Open(path, faRead, TShareLock::None));
+    return h.Get() != kInvalidHandle && env.GetHandleIdentity(h.Get(), id);
+}
+
+bool SameFile(TEnv& env, const std::string& a, const std::string& b) {
+    FileIdentity x, y;
+    return IdentityOf(env, a, x) && IdentityOf(env, b, y) && x == y;
+}
+
+// The path without its extension (the last "." after the last "/").
+std::string WithoutExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string StemOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return WithoutExtension(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
 // Why create must not write the file (empty: it may).
-std::string RefusalFor(const std::string& table, const std::string& index) {
-    std::error_code ec;
-    if (!fs::exists(index, ec)) return {};
-    if (SameFile(table, index)) return "it is the table itself";
-    const fs::path stem = fs::path(table).replace_extension();
+std::string RefusalFor(TEnv& env, const std::string& table, const std::string& index) {
+    if (!env.FileExists(index)) return {};
+    if (SameFile(env, table, index)) return "it is the table itself";
+    const std::string stem = WithoutExtension(table);
     for (const char* ext : {".dbt", ".DBT", ".fpt", ".FPT", ".Dbt", ".Fpt"})
-        if (SameFile(stem.string() + ext, index)) return "it is the table's memo file";
-    const auto size = fs::file_size(index, ec);
-    if (ec || size == 0) return {};
-    std::ifstream f(index, std::ios::binary);
+        if (SameFile(env, stem + ext, index)) return "it is the table's memo file";
+    TEnvHandle h(env, env.Open(index, faRead, TShareLock::None));
+    if (h.Get() == kInvalidHandle) return "it cannot be read: " + env.LastErrorText();
+    if (env.SizeOf(h.Get()) == 0) return {};
     unsigned char sig[2] = {};
-    f.read(reinterpret_cast<char*>(sig), 2);
-    const unsigned s = sig[0] | (sig[1] << 8);
-    if (f.gcount() == 2 && (s == 6 || s == 7)) return {};
+    const unsigned s = env.ReadAt(h.Get(), 0, sig, 2) == 2 ? sig[0] | (sig[1] << 8) : 0;
+    if (s == 6 || s == 7) return {};
     return "it exists and is not an NTX file";
 }
 
@@ -128,10 +147,10 @@ void Create(const TIndexOptions& o) {
     ix.SetUnique(o.Unique);
     ix.SetDesc(o.Desc);
     ix.SetClipperVer(v500);
-    ix.OuterSorterProperties().SetTmpPath(fs::path(o.Index).parent_path().string());
+    ix.OuterSorterProperties().SetTmpPath(DirectoryOf(o.Index));
     RunBuilder(o.Builder, ix);
     // The order name is the file's stem, in at most 11 bytes and a NUL.
-    const std::string stem = fs::path(o.Index).stem().string();
+    const std::string stem = StemOf(o.Index);
     TNTXHeader& h = ix.Tree().MutableHeader();
     h.OrderName.fill(0);
     std::memcpy(h.OrderName.data(), stem.data(), std::min<std::size_t>(stem.size(), h.OrderName.size() - 1));
@@ -143,7 +162,7 @@ void Reindex(const TIndexOptions& o) {
     THXDBFNTX t;
     OpenTable(t, o);
     THXNTXIndex& ix = AddIndex(t, o.Index);
-    ix.OuterSorterProperties().SetTmpPath(fs::path(o.Index).parent_path().string());
+    ix.OuterSorterProperties().SetTmpPath(DirectoryOf(o.Index));
     ix.Open();
     RunBuilder(o.Builder, ix);
     t.Close();
@@ -273,7 +292,7 @@ int IndexMain(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return 0;
     }
     if (o.Command == "create") {
-        const std::string why = RefusalFor(o.Table, o.Index);
+        const std::string why = RefusalFor(TEnv::Default(), o.Table, o.Index);
         if (!why.empty()) {
             err << "zarbel-index: " << NameForConsole(o.Index, encoding) << " is not written: " << why << "\n";
             return 2;
@@ -284,8 +303,7 @@ int IndexMain(const std::vector<std::string>& args, std::ostream& out, std::ostr
         else Reindex(o);
     } catch (const Exception& e) {
         if (o.Command == "create") {
-            std::error_code ec;
-            fs::remove(o.Index, ec);
+            TEnv::Default().DeleteFile(o.Index);
         }
         err << NameForConsole(e.Message(), encoding) << "\n";
         return 1;
