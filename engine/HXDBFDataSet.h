@@ -201,6 +201,12 @@ public:
     // "THXSmartDBF.LocateRecord: Record size too large" when no record fits.
     virtual std::uint32_t LocateRecord(std::string_view keyFields, const TVariant& keyValues, unsigned options,
                                        bool forceScan);
+    // Hands every record of the file to take, in file order with its number (from 1): the
+    // write-behind block is written first, the file is read in blocks of BufferSize div record
+    // length records, each record deciphered with its number and made the record that field
+    // reads and expressions see while take runs. Raises tooLarge when no record fits.
+    void ScanFile(const std::function<void(const std::uint8_t* rec, std::uint32_t n)>& take,
+                  const std::string& tooLarge);
     bool BookmarkValid(const TBookmark& b) override;
     int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
 

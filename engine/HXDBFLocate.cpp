@@ -252,6 +252,36 @@ std::uint32_t THXSmartDBF::LocateRecord(std::string_view keyFields, const TVaria
     }
 }
 
+void THXSmartDBF::ScanFile(const std::function<void(const std::uint8_t* rec, std::uint32_t n)>& take,
+                           const std::string& tooLarge) {
+    CheckActive();
+    const int perRead = RecLen_ > 0 ? BufferSize_ / RecLen_ : 0;
+    if (perRead < 1) throw Exception(tooLarge);
+    FlushAddBuffer();
+    const std::size_t recLen = static_cast<std::size_t>(RecLen_);
+    const std::int64_t want = static_cast<std::int64_t>(perRead) * RecLen_;
+    char* examined = Scratch_.Chars();
+    TDirectRecord direct(DirectBuffer_, examined);
+    std::uint32_t n = 1;
+    for (;;) {
+        const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
+        ++BlockReads_;
+        const std::int64_t got = TableFile_.PRead(pos, ScanBuf_.Data(), want);
+        const int k = RecordsRead(ScanBuf_.Bytes(), got, want);
+        if (k <= 0) return;
+        for (int i = 0; i < k; ++i, ++n) {
+            std::memcpy(examined, ScanBuf_.Bytes() + static_cast<std::size_t>(i) * recLen, recLen);
+            auto* rec = reinterpret_cast<std::uint8_t*>(examined);
+            if (CryptActive()) DecryptRecord(rec, n);
+            PutLE32(rec + RecLen_, n);
+            examined[RecLen_ + 4] = 0;
+            examined[RecLen_ + 5] = bfCurrent;
+            take(rec, n);
+        }
+        if (k < perRead) return;
+    }
+}
+
 bool THXSmartDBF::Locate(std::string_view keyFields, const TVariant& keyValues, unsigned options) {
     CheckBrowseMode();
     const std::uint32_t n = LocateRecord(keyFields, keyValues, options, false);

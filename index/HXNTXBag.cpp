@@ -87,7 +87,8 @@ void THXNTXBag::SetUpStream(THXDBFNTX& table) {
     Stream_.Close();
     Stream_.SetEnv(table.Env());
     Stream_.SetFileName(IndexFileName_);
-    Stream_.AccessMode().SetAccessMode(table.AccessMode().AccessMode());
+    Stream_.AccessMode().SetAccessMode(AccessMode_ >= 0 ? static_cast<std::uint32_t>(AccessMode_)
+                                                       : table.AccessMode().AccessMode());
     Stream_.SetProxyStreamType(StorageType_);
     Stream_.SetOuterStream(Outer_);
     Stream_.OnLockEvent = table.OnOuterStreamLock;

@@ -97,6 +97,9 @@ public:
     TStream* OuterStream() const { return Outer_; }
     void SetOuterStream(TStream* s) { Outer_ = s; }
 
+    // The access mode of the file when it is not the table's (-1: the table's).
+    void SetAccessMode(std::int64_t mode) { AccessMode_ = mode; }
+
     // The bag's one order (made when first asked for).
     THXNTXOrder& Order();
     bool HasOrder() const { return Order_ != nullptr; }
@@ -122,6 +125,7 @@ private:
     std::string Name_, Initial_, IndexFileName_;
     TProxyStreamType StorageType_ = pstFile;
     TStream* Outer_ = nullptr;
+    std::int64_t AccessMode_ = -1;
     std::unique_ptr<THXNTXOrder> Order_;
     TProxyStream Stream_;
 };

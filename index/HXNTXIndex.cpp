@@ -122,6 +122,7 @@ THXNTXBag& THXNTXIndex::DefineBag() {
         bag->SetName(Name_);
         bag->SetIndexFileName(NTXFileName_);
         bag->SetStorageType(Table_.StorageType());
+        bag->SetAccessMode(FileAccessMode_);
         THXNTXOrder& o = bag->Order();
         o.Collation() = Collation_;
         o.LimitPages() = LimitPages_;

@@ -31,6 +31,7 @@
 #include "index/HXNTXBag.h"
 #include "index/HXNTXKeyCompare.h"
 #include "index/HXNTXTree.h"
+#include "index/HXSorter.h"
 #include "platform/exception.h"
 
 namespace zarbel {
@@ -49,6 +50,12 @@ class TVariant;
 using TOnEvaluteKey = std::function<void(THXNTXIndex* Sender, std::string& Key)>;
 // Sender, out ForValue.
 using TOnEvaluteFor = std::function<void(THXNTXIndex* Sender, bool& ForValue)>;
+// Sender, in-out ItemKey (stored form, key size bytes), RecordNum, in-out ExitCode (not 0:
+// the build fails). Called once per key as it enters the tree, in key order.
+using TOnSubIndex = std::function<void(THXNTXIndex* Sender, std::string& ItemKey, std::uint32_t RecordNum, int& ExitCode)>;
+// Sender, in-out ItemKey (stored form; cut or padded back to the key size), RecordNum, in-out
+// Accept (false drops the record). Called for every record that passed FOR during a build.
+using TOnSubNtx = std::function<void(THXNTXIndex* Sender, std::string& ItemKey, std::uint32_t RecordNum, bool& Accept)>;
 // What a new index's header takes: key size and decimals, key and FOR expression.
 struct TIndexAttributes {
     std::uint16_t KeySize = 0;
@@ -125,9 +132,25 @@ public:
     TOnEvaluteFor OnEvaluteFor;
     TOnCompareKeys OnCompareKeys;
     TOnCreateIndex OnCreateIndex;
+    TOnSubIndex OnSubIndex;
+    TOnSubNtx OnSubNtx;
+    THXOuterSorterProperties& OuterSorterProperties() { return Outer_; }
+    THXHashTypeForTreeSorters HashTypeForTreeSorters() const { return HashType_; }
+    void SetHashTypeForTreeSorters(THXHashTypeForTreeSorters v) { HashType_ = v; }
+    THXMaxBitsInHashCode MaxBitsInHashCode() const { return MaxBits_; }
+    void SetMaxBitsInHashCode(THXMaxBitsInHashCode v) { MaxBits_ = v; }
+    // Reads false; true builds the index at once (CreateIndex(true, 65536)).
+    bool CreateNow() const { return false; }
+    void SetCreateNow(bool v) {
+        if (v) CreateIndex(true, 65536);
+    }
     // While open they change the header (written at once); else kept for the next create.
     void SetUnique(bool v);
     void SetDesc(bool v);
+    // The access mode of the index file when it is not the table's (-1, the default: the
+    // table's); a tool that reads a table it must never change but writes an index sets it.
+    std::int64_t FileAccessMode() const { return FileAccessMode_; }
+    void SetFileAccessMode(std::int64_t v) { FileAccessMode_ = v; }
     TDeleteKeyStyle DeleteKeyStyle() const { return Tree_.DeleteKeyStyle(); }
     void SetDeleteKeyStyle(TDeleteKeyStyle v) { Tree_.SetDeleteKeyStyle(v); }
     bool HasFor() const { return HasFor_; }
@@ -231,6 +254,24 @@ public:
     void BeginRebuild();
     void EndRebuild(bool failed = false);
 
+    // ---- Building a whole index from the table (HXNTXBuild.cpp) ----
+    // Each reads every record of the open table, keeps the keys that pass FOR (and OnSubNtx),
+    // one per key under Unique (the lowest record number), and writes the file anew: an open
+    // index keeps its header's key, FOR, Unique, Desc, order name and signature; a closed one
+    // takes the properties. The index is open afterwards (the current one when activate is set).
+    // A failed build leaves a file the next open refuses.
+    //
+    // Sorts chunks of chunkBytes div (key size + 8) keys in a red-black tree sorter and inserts
+    // each chunk in key order by the ordinary add.
+    void CreateIndex(bool activate, int chunkBytes);
+    // Sorts runs of a block buffer's worth of keys, spills them to temporary files (TmpPath of
+    // OuterSorterProperties, else the index file's directory) and merges them two at a time
+    // into the bottom-up builder (THXNTXCompactIndex).
+    void CreateCompactIndex(int blockBufferSize, bool activate);
+    // Sorts all keys in one sorter of the class (outer sorters with OuterSorterProperties) and
+    // feeds them to the bottom-up builder. A value outside THXSorterClass is refused.
+    void CreateIndexUsingSorter(THXSorterClass sorterClass, bool activate);
+
     // ---- Maintenance by the table's collection (record images) ----
     // The key (and FOR value) of rec as the edit snapshot under recNo.
     void SnapshotOf(const std::uint8_t* rec, std::uint32_t recNo);
@@ -309,6 +350,31 @@ private:
     bool RebuildLocked_ = false;
     THXNTXCursor Probe_;
     std::uint64_t VerifiedKeys_ = 0;
+    // Building (HXNTXBuild.cpp).
+    THXOuterSorterProperties Outer_;
+    std::int64_t FileAccessMode_ = -1;
+    THXHashTypeForTreeSorters HashType_ = httsDefault;
+    THXMaxBitsInHashCode MaxBits_ = mbhc32;
+    // CreateIndex(); createError (when given) replaces the message of a file that cannot be
+    // created.
+    void CreateEmpty(const std::string* createError);
+    TNTXHeader BuildHeader_;
+    bool KeepHeader_ = false;
+    // Makes the file an empty index under the lock and the building state (who: the message
+    // prefix); returns the key size.
+    int BeginBuild(const char* who);
+    // Every record's key that goes into the index, in stored form (Key_), with its record
+    // number and sort hash.
+    void ReadBuildKeys(const char* who, const std::function<void(std::uint32_t recNo, std::int32_t hash)>& take);
+    THXSorterParams BuildSorterParams(int capacity);
+    // Writes the sorted items of a sorter bottom-up, dropping keys equal to the one before
+    // under Unique, then the header.
+    void BuildBottomUp(THXSorterAbstract& sorter);
+    void FinishBuild(bool activate);
+    void FailBuild();
+    // OnSubIndex for an item entering the tree: the key to store (key, or the handler's).
+    const std::uint8_t* SubIndex(const std::uint8_t* key, std::uint32_t recNo);
+    std::string SubKey_;
 };
 
 // Takes the index lock for one positioning or read-ahead (raising the read message when it

@@ -51,7 +51,9 @@ bool THXNTXBag::Create(THXDBFNTX& table) {
     return Stream_.IsOpen();
 }
 
-void THXNTXIndex::CreateIndex() {
+void THXNTXIndex::CreateIndex() { CreateEmpty(nullptr); }
+
+void THXNTXIndex::CreateEmpty(const std::string* createError) {
     const std::string where = "THXNTXIndex.CreateIndex: Index file \"" + NTXFileName_ + "\": ";
     if (!Table_.Active()) throw Exception(where + "the table is not open");
     Close();
@@ -80,8 +82,10 @@ void THXNTXIndex::CreateIndex() {
     if (!h.InitNew(ClipperVer_, a.KeySize, a.KeyDecimals, a.KeyExpresion, a.ForExpresion, Unique_, Desc_, Order_))
         throw Exception(where + "the header cannot hold these key attributes");
     THXNTXBag& bag = DefineBag();
-    if (!bag.Create(Table_))
+    if (!bag.Create(Table_)) {
+        if (createError) throw Exception(*createError);
         throw Exception(where + "can not be created" + bag.Stream().OpenFailureNote());
+    }
     TDBFCipher* cipher = Table_.Cipher();
     const bool written = THXNTXTree::CreateEmpty(bag.Stream(), h, cipher && cipher->Active() ? cipher : nullptr);
     const std::string why = written ? std::string() : Table_.Env().LastErrorText();

@@ -40,6 +40,8 @@ public:
     }
     bool StoredOem() const { return StoredOem_; }
     bool Desc() const { return Desc_; }
+    bool Weighted() const { return Weighted_; }
+    bool HasEvent() const { return Event_ != nullptr; }
 
     // A caller's ANSI key in the stored form (out may be the same string as ansi).
     void Prepare(std::string_view ansi, std::string& out) const;

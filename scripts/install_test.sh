@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-for f in bin/zarbel bin/zarbel-dump share/man/man1/zarbel.1.gz share/man/man1/zarbel-dump.1.gz \
+for f in bin/zarbel bin/zarbel-dump bin/zarbel-index share/man/man1/zarbel.1.gz share/man/man1/zarbel-dump.1.gz share/man/man1/zarbel-index.1.gz \
          include/zarbel/engine/HXDBFDataSet.h include/zarbel/index/HXDBFNTX.h include/zarbel/platform/env.h; do
   [ -e "$tmp/prefix/$f" ] || fail "$f is not installed"
 done
@@ -22,6 +22,7 @@ libdir=$(dirname "$(find "$tmp/prefix" -name libzarbel_engine.a | head -1)")
 [ -f "$libdir/pkgconfig/zarbel.pc" ] || fail "no pkg-config file"
 [ "$("$tmp/prefix/bin/zarbel" --version)" = "zarbel $version" ] || fail "installed zarbel --version"
 [ "$("$tmp/prefix/bin/zarbel-dump" --version)" = "zarbel-dump $version" ] || fail "installed zarbel-dump --version"
+[ "$("$tmp/prefix/bin/zarbel-index" --version)" = "zarbel-index $version" ] || fail "installed zarbel-index --version"
 echo "installed into a temporary prefix: programs, man pages, libraries, headers, CMake package, pkg-config"
 
 # The example: CLIENTS.DBF has 4 records (one deleted); the example appends a fifth.
@@ -52,7 +53,7 @@ fi
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$tmp/deb" >"$tmp/cpack.log" 2>&1 || { cat "$tmp/cpack.log" >&2; fail "cpack -G DEB"; }
 deb=$(ls "$tmp"/deb/zarbel_"$version"_*.deb)
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/zarbel ./usr/bin/zarbel-dump ./usr/share/man/man1/zarbel.1.gz ./usr/share/man/man1/zarbel-dump.1.gz; do
+for f in ./usr/bin/zarbel ./usr/bin/zarbel-dump ./usr/bin/zarbel-index ./usr/share/man/man1/zarbel.1.gz ./usr/share/man/man1/zarbel-dump.1.gz ./usr/share/man/man1/zarbel-index.1.gz; do
   grep -q " $f\$" <<<"$contents" || fail "$f is not in $(basename "$deb")"
 done
 depends=$(dpkg-deb -f "$deb" Depends)

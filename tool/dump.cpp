@@ -53,12 +53,14 @@ std::string HexByte(unsigned v) {
     return b;
 }
 
-// A file name or an engine message (ANSI text, possibly holding a file name in UTF-8) for the
-// console.
+}  // namespace
+
 std::string NameForConsole(std::string_view text, ConsoleEncoding enc) {
     if (enc == ConsoleEncoding::Utf8) return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);
     return AnsiToOemShown(FileNameToAnsi(text));
 }
+
+namespace {
 
 std::string NameToUtf8(std::string_view text) {
     return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);

@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/HXDBFCrypt.h"
@@ -69,6 +70,10 @@ struct TDumpOptions {
     TCryptMethod Cipher = cmNone;
     std::string Password;
 };
+
+// A file name or an engine message (ANSI text, possibly holding a file name in UTF-8) for the
+// console.
+std::string NameForConsole(std::string_view text, ConsoleEncoding enc);
 
 // Whether the table's text is OEM when the code page is left to the table: decided from the
 // first bytes of the file (code page byte 29; dBase 7 language driver name at 32..63). A file

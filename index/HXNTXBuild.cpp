@@ -1,0 +1,253 @@
+// Building a whole NTX index from its table: the record reading every builder shares, the
+// chunked insertion builder (CreateIndex), and the two bottom-up builders (CreateCompactIndex,
+// CreateIndexUsingSorter) that feed THXNTXCompactIndex.
+//
+// Every builder reads the table through ReadBuildKeys: the file in blocks, each record
+// deciphered, its key evaluated and fitted to the key size in stored form, FOR applied, then
+// OnSubNtx. Under Unique the first record of each key is kept: records arrive in record order,
+// the sorters refuse a key they already hold, and a key equal to one already in the tree (an
+// earlier chunk) or just written (an earlier run) is dropped.
+#include <cstring>
+#include <string>
+
+#include "expr/HXDBFExprParser.h"
+#include "index/HXDBFNTX.h"
+#include "index/HXNTXCompactIndex.h"
+#include "index/HXNTXIndex.h"
+#include "platform/env.h"
+#include "platform/exception.h"
+
+namespace zarbel {
+
+namespace {
+
+int CompareStored(const void* owner, const std::uint8_t* a, const std::uint8_t* b, int keySize) {
+    return static_cast<const THXNTXIndexCompare*>(owner)->Compare(a, b, static_cast<std::size_t>(keySize));
+}
+
+int CompareStoredChars(const void* owner, std::uint8_t a, std::uint8_t b) {
+    return static_cast<const THXNTXIndexCompare*>(owner)->Compare(&a, &b, 1);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+int THXNTXIndex::BeginBuild(const char* who) {
+    KeepHeader_ = Open_;
+    if (Open_) {
+        // A rebuild keeps what the header says of the index.
+        BuildHeader_ = Tree_.Header();
+        Unique_ = BuildHeader_.Unique != 0;
+        Desc_ = BuildHeader_.Descending != 0;
+        Order_ = BuildHeader_.OrderNameText();
+        if (BuildHeader_.Signature == 7) ClipperVer_ = v520;
+    }
+    const std::string createError = std::string(who) + "Create error \"" + Name_ + "\"";
+    CreateEmpty(&createError);
+    if (KeepHeader_ && BuildHeader_.KeySize != Tree_.Header().KeySize) KeepHeader_ = false;
+    BeginRebuild();
+    return Tree_.Header().KeySize;
+}
+
+void THXNTXIndex::FailBuild() {
+    if (RebuildLocked_) EndRebuild(true);
+    const bool temp = Temp_;
+    Temp_ = false;
+    Close();
+    Temp_ = temp;
+}
+
+void THXNTXIndex::FinishBuild(bool activate) {
+    if (KeepHeader_) {
+        TNTXHeader& h = Tree_.MutableHeader();
+        const std::uint32_t root = h.Root;
+        h = BuildHeader_;
+        h.Root = root;
+        h.NextFree = 0;
+    }
+    EndRebuild(false);
+    if (!KeepHeader_) {
+        // A new file starts at version 1 as every new index does; a rebuild of an open index
+        // moves its version on so that other readers drop what they cached.
+        Tree_.MutableHeader().Version = 1;
+        if (!Tree_.WriteHeader()) {
+            Tree_.MarkFailed();
+            throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+        }
+    }
+    // Opened afresh: the header, the expressions and the page cache as the file now has them.
+    const bool temp = Temp_;
+    Temp_ = false;
+    Close();
+    Temp_ = temp;
+    Open();
+    if (activate) SetActive(true);
+}
+
+void THXNTXIndex::ReadBuildKeys(const char* who, const std::function<void(std::uint32_t, std::int32_t)>& take) {
+    const std::size_t keySize = Tree_.Header().KeySize;
+    const bool hashed = HashType_ != httsDefault;
+    Table_.ScanFile(
+        [&](const std::uint8_t*, std::uint32_t n) {
+            Key_ = EvaluateKey();
+            const std::int32_t hash = hashed && !OnEvaluteKey ? KeyParser_->LastHash() : 0;
+            if (!EvaluateFor()) return;
+            Fit(Key_);
+            if (OnSubNtx) {
+                bool accept = true;
+                OnSubNtx(this, Key_, n, accept);
+                if (!accept) return;
+                Key_.resize(keySize, ' ');
+            }
+            take(n, hash);
+        },
+        std::string(who) + "Record size too lage");
+}
+
+THXSorterParams THXNTXIndex::BuildSorterParams(int capacity) {
+    THXSorterParams p;
+    p.Capacity = capacity;
+    p.KeySize = Tree_.Header().KeySize;
+    p.Compare.Keys = &CompareStored;
+    p.Compare.KeysOwner = &Cmp_;
+    p.Compare.Chars = &CompareStoredChars;
+    p.Compare.CharsOwner = &Cmp_;
+    p.Compare.KeyEndsAtNul = !Cmp_.Weighted() && !Cmp_.HasEvent();
+    p.Unique = Tree_.Header().Unique != 0;
+    p.Hash.HashType = HashType_;
+    p.Hash.MaxBitsInHashCode = MaxBits_;
+    // Buckets by the first stored byte follow the key order only for plain ascending bytes.
+    p.Hash.SingleBucket = Cmp_.Desc() || Cmp_.Weighted() || Cmp_.StoredOem() || Cmp_.HasEvent();
+    p.Outer = Outer_;
+    p.Env = &Table_.Env();
+    return p;
+}
+
+const std::uint8_t* THXNTXIndex::SubIndex(const std::uint8_t* key, std::uint32_t recNo) {
+    if (!OnSubIndex) return key;
+    const std::size_t keySize = Tree_.Header().KeySize;
+    SubKey_.assign(reinterpret_cast<const char*>(key), keySize);
+    int exitCode = 0;
+    OnSubIndex(this, SubKey_, recNo, exitCode);
+    if (exitCode != 0)
+        throw Exception("THXNTXIndex: Index file \"" + NTXFileName_ + "\": the build was stopped by OnSubIndex (ExitCode " +
+                        std::to_string(exitCode) + ")");
+    SubKey_.resize(keySize, ' ');
+    return reinterpret_cast<const std::uint8_t*>(SubKey_.data());
+}
+
+void THXNTXIndex::BuildBottomUp(THXSorterAbstract& sorter) {
+    const std::size_t keySize = Tree_.Header().KeySize;
+    const bool unique = Tree_.Header().Unique != 0;
+    THXNTXCompactIndex builder(Bag_->Stream(), Tree_.Geometry(), kNTXPageSize,
+                               [this](std::uint32_t at, std::uint8_t* page) {
+                                   Table_.EncipherIndexPage(at, page, kNTXPageSize);
+                               });
+    std::string prev(keySize, '\0');
+    bool havePrev = false;
+    for (bool end = sorter.First(); !end; end = sorter.Next()) {
+        const THXSortItem item = sorter.Current();
+        if (unique && havePrev &&
+            Cmp_.Compare(item.Key(), reinterpret_cast<const std::uint8_t*>(prev.data()), keySize) == 0)
+            continue;
+        std::memcpy(prev.data(), item.Key(), keySize);
+        havePrev = true;
+        builder.Add(SubIndex(item.Key(), item.RecNo()), item.RecNo());
+    }
+    Tree_.MutableHeader().Root = builder.Finish();
+    Tree_.MutableHeader().NextFree = 0;
+}
+
+void THXNTXIndex::CreateIndex(bool activate, int chunkBytes) {
+    const char* who = "THXNTXIndex.CreateIndex: ";
+    if (!Table_.Active()) throw Exception(std::string(who) + "Create index only on active DataSet");
+    const int keySize = BeginBuild(who);
+    try {
+        const int capacity = chunkBytes / (keySize + 8);
+        if (capacity < 2)
+            throw Exception(std::string(who) + "A chunk of " + std::to_string(chunkBytes) +
+                            " bytes holds fewer than 2 keys of " + std::to_string(keySize) + " bytes");
+        auto sorter = CreateSorter(scRedBlackTree, BuildSorterParams(capacity));
+        const bool unique = Tree_.Header().Unique != 0;
+        auto insert = [&] {
+            sorter->Sort();
+            for (bool end = sorter->First(); !end; end = sorter->Next()) {
+                const THXSortItem item = sorter->Current();
+                // A key taken from an earlier chunk keeps its lower record number.
+                if (unique && Tree_.Seek(Probe_, item.Key(), keySize, false)) continue;
+                Tree_.AddKey(SubIndex(item.Key(), item.RecNo()), item.RecNo());
+            }
+            sorter->Clear();
+        };
+        ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
+            if (sorter->Full()) insert();
+            sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
+        });
+        if (sorter->Count() > 0) insert();
+    } catch (...) {
+        FailBuild();
+        throw;
+    }
+    FinishBuild(activate);
+}
+
+void THXNTXIndex::CreateIndexUsingSorter(THXSorterClass sorterClass, bool activate) {
+    const char* who = "THXNTXIndex.CreateIndexUsingSorter: ";
+    if (sorterClass < scQuick || sorterClass > sc8PathMerge) throw Exception(std::string(who) + "Sorter object is null!");
+    if (!Table_.Active()) throw Exception(std::string(who) + "Create index only on active DataSet");
+    BeginBuild(who);
+    try {
+        const std::uint32_t records = Table_.FileRecordCount();
+        THXSorterParams p = BuildSorterParams(static_cast<int>(std::max<std::uint32_t>(records, 2)));
+        auto sorter = CreateSorter(sorterClass, p);
+        ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
+            sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
+        });
+        sorter->Sort();
+        BuildBottomUp(*sorter);
+    } catch (...) {
+        FailBuild();
+        throw;
+    }
+    FinishBuild(activate);
+}
+
+void THXNTXIndex::CreateCompactIndex(int blockBufferSize, bool activate) {
+    const char* who = "THXNTXIndex.CreateCompactIndex: ";
+    if (!Table_.Active()) throw Exception(std::string(who) + "Create index only on active DataSet");
+    const int keySize = BeginBuild(who);
+    try {
+        // A block holds items of key size + 4 bytes laid out like a page.
+        std::int64_t perBlock = (static_cast<std::int64_t>(blockBufferSize) - (keySize + 4) - 4) / (keySize + 6);
+        perBlock &= ~std::int64_t{1};
+        if (perBlock > 65535) throw Exception(std::string(who) + "BlockBufferSize too large!");
+        if (perBlock < 2)
+            throw Exception(std::string(who) + "A block buffer of " + std::to_string(blockBufferSize) +
+                            " bytes holds fewer than 2 keys of " + std::to_string(keySize) + " bytes");
+        const std::uint32_t records = Table_.FileRecordCount();
+        THXSorterParams p = BuildSorterParams(static_cast<int>(std::max<std::uint32_t>(records, 2)));
+        // Runs of one block each, spilled beside the index unless TmpPath says otherwise, and
+        // merged two at a time.
+        p.Outer.SetSortItemPerInnerSorter(static_cast<int>(perBlock));
+        p.Outer.SetInnerSorter(scQuick);
+        p.Outer.SetBufferSize(std::max(blockBufferSize, keySize + 8));
+        if (p.Outer.TmpPath().empty()) p.Outer.SetTmpPath(DirectoryOf(NTXFileName_));
+        auto sorter = CreateSorter(scMerge, p);
+        ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
+            sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
+        });
+        sorter->Sort();
+        BuildBottomUp(*sorter);
+    } catch (...) {
+        FailBuild();
+        throw;
+    }
+    FinishBuild(activate);
+}
+
+}  // namespace zarbel
