@@ -23,12 +23,12 @@
 
 #include <unistd.h>
 
+#include "alloc_count.h"
 #include "expr/HXDBFExprParser.h"
 #include "index/HXDBFNTX.h"
 
 namespace {
 
-std::atomic<long long> g_allocations{0};
 std::string g_table;
 constexpr int kRecords = 1000000;
 
@@ -163,18 +163,6 @@ void BM_WalkAndReadFields(benchmark::State& state) {
 BENCHMARK(BM_WalkAndReadFields)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
-
-// Counting allocator of this program (every heap allocation goes through here).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t n) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "alloc_count.h"
 #include "bench_rows.h"
 #include "engine/HXDBFPrx.h"
 #include "index/HXNTXTree.h"
@@ -31,8 +32,6 @@
 using namespace zarbel;
 
 namespace {
-
-std::atomic<std::int64_t> g_allocations{0};
 
 constexpr int kKeys = 1000000;
 constexpr int kSeeks = 200000;
@@ -209,18 +208,6 @@ BENCHMARK(BM_Add)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(be
 BENCHMARK(BM_Seek)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Walk)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerlXBaseWalk)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-
-// Counting allocator of this program (every heap allocation goes through here).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t n) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

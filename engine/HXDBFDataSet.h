@@ -426,6 +426,12 @@ private:
     };
     bool PrepareLocateKeys(std::string_view keyFields, const TVariant& keyValues, unsigned options);
     bool MatchLocateKeys(unsigned options);
+    // The file read straight past the cursor in blocks of BufferSize div record length records;
+    // each record is deciphered with its number and made the record that field reads and
+    // expressions see, with its number behind it. visit returns true to stop there: the result
+    // is that record's number, or 0 at the end of the file. Raises tooLarge when no record fits.
+    std::uint32_t ScanRecords(const std::function<bool(const std::uint8_t* rec, std::uint32_t n)>& visit,
+                              const std::string& tooLarge);
 
     // the compiled copy of Filter in the record filter
     bool FilterCompiled_ = false;

@@ -224,9 +224,28 @@ std::uint32_t THXSmartDBF::LocateRecord(std::string_view keyFields, const TVaria
     CheckActive();
     CompileFilter();
     if (!PrepareLocateKeys(keyFields, keyValues, options)) return 0;
-    const int perRead = RecLen_ > 0 ? BufferSize_ / RecLen_ : 0;
-    if (perRead == 0) throw Exception("THXSmartDBF.LocateRecord: Record size too large");
     const bool test = Filtered() || SetDeleted_ || IndexActive();
+    return ScanRecords(
+        [&](const std::uint8_t* rec, std::uint32_t) { return (!test || AcceptRecord(rec)) && MatchLocateKeys(options); },
+        "THXSmartDBF.LocateRecord: Record size too large");
+}
+
+void THXSmartDBF::ScanFile(const std::function<void(const std::uint8_t* rec, std::uint32_t n)>& take,
+                           const std::string& tooLarge) {
+    CheckActive();
+    FlushAddBuffer();
+    ScanRecords(
+        [&](const std::uint8_t* rec, std::uint32_t n) {
+            take(rec, n);
+            return false;
+        },
+        tooLarge);
+}
+
+std::uint32_t THXSmartDBF::ScanRecords(const std::function<bool(const std::uint8_t* rec, std::uint32_t n)>& visit,
+                                       const std::string& tooLarge) {
+    const int perRead = RecLen_ > 0 ? BufferSize_ / RecLen_ : 0;
+    if (perRead < 1) throw Exception(tooLarge);
     const std::size_t recLen = static_cast<std::size_t>(RecLen_);
     const std::int64_t want = static_cast<std::int64_t>(perRead) * RecLen_;
     char* examined = Scratch_.Chars();
@@ -245,40 +264,9 @@ std::uint32_t THXSmartDBF::LocateRecord(std::string_view keyFields, const TVaria
             PutLE32(rec + RecLen_, n);
             examined[RecLen_ + 4] = 0;
             examined[RecLen_ + 5] = bfCurrent;
-            if (test && !AcceptRecord(rec)) continue;
-            if (MatchLocateKeys(options)) return n;
+            if (visit(rec, n)) return n;
         }
         if (k < perRead) return 0;
-    }
-}
-
-void THXSmartDBF::ScanFile(const std::function<void(const std::uint8_t* rec, std::uint32_t n)>& take,
-                           const std::string& tooLarge) {
-    CheckActive();
-    const int perRead = RecLen_ > 0 ? BufferSize_ / RecLen_ : 0;
-    if (perRead < 1) throw Exception(tooLarge);
-    FlushAddBuffer();
-    const std::size_t recLen = static_cast<std::size_t>(RecLen_);
-    const std::int64_t want = static_cast<std::int64_t>(perRead) * RecLen_;
-    char* examined = Scratch_.Chars();
-    TDirectRecord direct(DirectBuffer_, examined);
-    std::uint32_t n = 1;
-    for (;;) {
-        const std::int64_t pos = RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n);
-        ++BlockReads_;
-        const std::int64_t got = TableFile_.PRead(pos, ScanBuf_.Data(), want);
-        const int k = RecordsRead(ScanBuf_.Bytes(), got, want);
-        if (k <= 0) return;
-        for (int i = 0; i < k; ++i, ++n) {
-            std::memcpy(examined, ScanBuf_.Bytes() + static_cast<std::size_t>(i) * recLen, recLen);
-            auto* rec = reinterpret_cast<std::uint8_t*>(examined);
-            if (CryptActive()) DecryptRecord(rec, n);
-            PutLE32(rec + RecLen_, n);
-            examined[RecLen_ + 4] = 0;
-            examined[RecLen_ + 5] = bfCurrent;
-            take(rec, n);
-        }
-        if (k < perRead) return;
     }
 }
 

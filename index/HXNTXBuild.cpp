@@ -141,6 +141,15 @@ const std::uint8_t* THXNTXIndex::SubIndex(const std::uint8_t* key, std::uint32_t
     return reinterpret_cast<const std::uint8_t*>(SubKey_.data());
 }
 
+void THXNTXIndex::SortAndBuildBottomUp(const char* who, THXSorterClass sorterClass, const THXSorterParams& p) {
+    auto sorter = CreateSorter(sorterClass, p);
+    ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
+        sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
+    });
+    sorter->Sort();
+    BuildBottomUp(*sorter);
+}
+
 void THXNTXIndex::BuildBottomUp(THXSorterAbstract& sorter) {
     const std::size_t keySize = Tree_.Header().KeySize;
     const bool unique = Tree_.Header().Unique != 0;
@@ -204,12 +213,7 @@ void THXNTXIndex::CreateIndexUsingSorter(THXSorterClass sorterClass, bool activa
     try {
         const std::uint32_t records = Table_.FileRecordCount();
         THXSorterParams p = BuildSorterParams(static_cast<int>(std::max<std::uint32_t>(records, 2)));
-        auto sorter = CreateSorter(sorterClass, p);
-        ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
-            sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
-        });
-        sorter->Sort();
-        BuildBottomUp(*sorter);
+        SortAndBuildBottomUp(who, sorterClass, p);
     } catch (...) {
         FailBuild();
         throw;
@@ -237,12 +241,7 @@ void THXNTXIndex::CreateCompactIndex(int blockBufferSize, bool activate) {
         p.Outer.SetInnerSorter(scQuick);
         p.Outer.SetBufferSize(std::max(blockBufferSize, keySize + 8));
         if (p.Outer.TmpPath().empty()) p.Outer.SetTmpPath(DirectoryOf(NTXFileName_));
-        auto sorter = CreateSorter(scMerge, p);
-        ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
-            sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
-        });
-        sorter->Sort();
-        BuildBottomUp(*sorter);
+        SortAndBuildBottomUp(who, scMerge, p);
     } catch (...) {
         FailBuild();
         throw;

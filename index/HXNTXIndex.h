@@ -370,6 +370,8 @@ private:
     // Writes the sorted items of a sorter bottom-up, dropping keys equal to the one before
     // under Unique, then the header.
     void BuildBottomUp(THXSorterAbstract& sorter);
+    // Every key of the table into a sorter of that class, sorted, then built bottom-up.
+    void SortAndBuildBottomUp(const char* who, THXSorterClass sorterClass, const THXSorterParams& p);
     void FinishBuild(bool activate);
     void FailBuild();
     // OnSubIndex for an item entering the tree: the key to store (key, or the handler's).

@@ -863,8 +863,8 @@ void THXNTXTree::VerifyPage(std::uint32_t page, int depth, bool root, const TNTX
     if (seen[idx]) Corrupt("page is linked more than once" + AtPage(page));
     seen[idx] = true;
     ++rep.TreePages;
-    auto find = [&](int step, std::string msg) {
-        if (rep.Findings.size() < o.MaxFindings) rep.Findings.push_back({step, std::move(msg)});
+    auto find = [&](TNTXCheck check, std::string msg) {
+        if (rep.Findings.size() < o.MaxFindings) rep.Findings.push_back({check, std::move(msg)});
     };
     auto text = [&](const std::uint8_t* k) {
         return o.KeyText ? o.KeyText(k, Geom_.KeySize)
@@ -876,15 +876,15 @@ void THXNTXTree::VerifyPage(std::uint32_t page, int depth, bool root, const TNTX
     for (int e = 0; e <= n && !step1; ++e) {
         const std::uint32_t ch = View(r).Child(e);
         if (leaf && ch != 0) {
-            find(1, "THXNTXIndex.VerifyIndex: item.page must be null on the leaf node item!");
+            find(TNTXCheck::PageFields, "THXNTXIndex.VerifyIndex: item.page must be null on the leaf node item!");
             step1 = true;
         } else if (!leaf && ch == 0) {
-            find(1, "THXNTXIndex.VerifyIndex: item.page must be not null on the not leaf node item!");
+            find(TNTXCheck::PageFields, "THXNTXIndex.VerifyIndex: item.page must be not null on the not leaf node item!");
             step1 = true;
         }
     }
     if (!root && o.HalfPage && n < Geom_.HalfPage)
-        find(4, "THXNTXIndex.VerifyIndex: For page = " + std::to_string(page) + " item count (" + std::to_string(n) +
+        find(TNTXCheck::HalfPage, "THXNTXIndex.VerifyIndex: For page = " + std::to_string(page) + " item count (" + std::to_string(n) +
                     ") less then half_page count (" + std::to_string(Geom_.HalfPage) + ")");
     for (int e = 0; e <= n; ++e) {
         const std::uint32_t ch = View(r).Child(e);
@@ -896,7 +896,7 @@ void THXNTXTree::VerifyPage(std::uint32_t page, int depth, bool root, const TNTX
         if (havePrev) {
             const int cmp = Compare_->Compare(k, prev.data(), Geom_.KeySize);
             if (cmp < 0 || (cmp == 0 && rec <= prevRec))
-                find(2, "THXNTXIndex.VerifyIndex: Key " + text(k) + " must be lager then " + text(prev.data()));
+                find(TNTXCheck::KeyOrder, "THXNTXIndex.VerifyIndex: Key " + text(k) + " must be lager then " + text(prev.data()));
         }
         std::memcpy(prev.data(), k, Geom_.KeySize);
         prevRec = rec;
@@ -943,7 +943,7 @@ TNTXVerifyReport THXNTXTree::Verify(const TNTXVerifyOptions& o) {
     const std::uint64_t counted = rep.TreePages + rep.FreePages + 1;
     const std::uint64_t need = static_cast<std::uint64_t>(size) / kNTXPageSize;
     if (counted != need && rep.Findings.size() < o.MaxFindings)
-        rep.Findings.push_back({7, "THXNTXIndex.VerifyIndex: Page count in index " + std::to_string(counted) +
+        rep.Findings.push_back({TNTXCheck::PageCount, "THXNTXIndex.VerifyIndex: Page count in index " + std::to_string(counted) +
                                        ", but need " + std::to_string(need)});
     return rep;
 }

@@ -83,10 +83,18 @@ private:
 // What the open found.
 enum class TNTXOpenStatus { Ok, ReadFailed, NotNTX, Corrupt };
 
-// The structural check's result. Findings carry the step they belong to and the exact message;
+// The structural checks, each of which can find a fault.
+enum class TNTXCheck {
+    PageFields,  // child pointers: all 0 in a leaf, none 0 in an inner page
+    KeyOrder,    // every key above the one before it (record number breaks ties)
+    HalfPage,    // pages other than the root hold at least half page keys
+    PageCount,   // tree, free list and header account for every page of the file
+};
+
+// The structural check's result. Findings carry the check that failed and the exact message;
 // notes are remarks that do not make the index wrong.
 struct TNTXFinding {
-    int Step = 0;  // 1 page fields, 2 key order, 4 half page, 7 page count
+    TNTXCheck Check = TNTXCheck::PageFields;
     std::string Message;
 };
 struct TNTXVerifyReport {
@@ -213,9 +221,8 @@ public:
     void DropCache();
 
     // ---- Checking ----
-    // Drops the cache and walks the whole tree and the free list: page fields (step 1), key
-    // order with the record-number tie-break (2), half page (4, when asked), free pages with a
-    // count (a note), pages counted against the file size (7).
+    // Drops the cache and walks the whole tree and the free list, running every TNTXCheck
+    // (the half-page one when asked); a free page that still holds a count is a note.
     TNTXVerifyReport Verify(const TNTXVerifyOptions& options = {});
 
 private:

@@ -44,7 +44,7 @@ TEST(ExprParser, EveryMessageOfTheGrammarAndLexer) {
         {"UPPER(NAME, CITY)", X, "THXDBFExprParser.Execute: Incorrect number of arguments in UPPER call."},
         {"STR(AGE, 1, 2, 3)", X, "THXDBFExprParser.Execute: Incorrect number of arguments in STR call."},
         {"COUNT(*", X, "')' expected but nothing found"},
-        // the Part's edge cases
+        // edge cases of the language
         {"AGE>20 .AND. AGE<30", 0, ""},
         {"AGE>20.AND.AGE<30", 0, "Filter expression incorrectly terminated"},  // "20." then a word
         {"-AGE > 1", X, "Expression expected but '-' found"},  // a minus joins numbers only

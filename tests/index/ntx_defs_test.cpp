@@ -14,6 +14,7 @@
 #include "platform/variant.h"
 #include "testutil/corpus.h"
 #include "testutil/ntx_corpus.h"
+#include "testutil/platform_helpers.h"
 #include "testutil/temp_dir.h"
 
 namespace zarbel {
@@ -22,14 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using testutil::CorpusDir;
 
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 TEST(NtxDefsCollation, BuiltinTablesArePermutationsAndClipperRussianKeepsItsRows) {
     for (int t = cltClipper501Rus; t <= cltHungarian852Collation; ++t) {
@@ -132,9 +126,9 @@ TEST(NtxDefsChoice, RangeByFieldValues) {
     EXPECT_EQ(walk(), (std::vector<int>{6, 2}));
     // a field no key starts with, or a list only partly covered
     const std::string none = "THXSmartDBF: There is no suitable index!";
-    EXPECT_EQ(MessageOf([&] { t.Indexes().IndexForFields("FIRSTNAME"); }), none);
-    EXPECT_EQ(MessageOf([&] { t.Indexes().IndexForFields("CUSTNUM;LASTNAME"); }), none);
-    EXPECT_EQ(MessageOf([&] { t.Indexes().IndexForFields(""); }), none);
+    EXPECT_EQ(Message([&] { t.Indexes().IndexForFields("FIRSTNAME"); }), none);
+    EXPECT_EQ(Message([&] { t.Indexes().IndexForFields("CUSTNUM;LASTNAME"); }), none);
+    EXPECT_EQ(Message([&] { t.Indexes().IndexForFields(""); }), none);
 }
 
 void AddField(THXDBFNTX& t, const char* name, int len) {
@@ -196,7 +190,7 @@ TEST(NtxDefsCreate, CreateTableCreatesEveryBagAndTheyOpen) {
     EXPECT_EQ(&u.Indexes().IndexForFields("NAME;CITY"), &ncx);
     EXPECT_EQ(&u.Indexes().IndexForFields("CITY;NAME"), &cn);
     EXPECT_EQ(&u.Indexes().IndexForFields("NAME"), &ncx);
-    EXPECT_EQ(MessageOf([&] { u.Indexes().IndexForFields("PHONE"); }), "THXSmartDBF: There is no suitable index!");
+    EXPECT_EQ(Message([&] { u.Indexes().IndexForFields("PHONE"); }), "THXSmartDBF: There is no suitable index!");
     // records go into both indexes; one index is active at a time and the table stays on its
     // record when the active index changes
     for (const auto& [name, city] : {std::pair{"Smith", "Berlin"}, {"Adams", "Paris"}, {"Jones", "Athens"}}) {

@@ -9,6 +9,7 @@
 #include "index/HXMergeSorters.h"
 #include "platform/exception.h"
 #include "platform/mem_env.h"
+#include "testutil/platform_helpers.h"
 
 using namespace zarbel;
 
@@ -17,14 +18,7 @@ namespace {
 const THXSorterClass kAll[] = {scQuick,   scBinaryTree, scRedBlackTree, scAVLTree,
                                scTrieTree, scMerge,     sc4PathMerge,   sc8PathMerge};
 
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
+using testutil::Message;
 
 THXSorterParams Params(int capacity, THXHashTypeForTreeSorters h = httsDefault, THXMaxBitsInHashCode b = mbhc32) {
     THXSorterParams p;
@@ -37,7 +31,7 @@ THXSorterParams Params(int capacity, THXHashTypeForTreeSorters h = httsDefault, 
 
 TEST(SorterSettings, HashTableWiderThanHashBitsIsRefused) {
     for (THXSorterClass c : kAll) {
-        EXPECT_EQ(MessageOf([&] { CreateSorter(c, Params(10, htts256, mbhc4)); }),
+        EXPECT_EQ(Message([&] { CreateSorter(c, Params(10, htts256, mbhc4)); }),
                   "THXSorterAbstract.Create: MaxBitsInHashCode must be greater then number of bits used for "
                   "HashTableSize!")
             << SorterClassName(c);
@@ -45,7 +39,7 @@ TEST(SorterSettings, HashTableWiderThanHashBitsIsRefused) {
         EXPECT_NO_THROW(CreateSorter(c, Params(10, htts16, mbhc4)));
         EXPECT_NO_THROW(CreateSorter(c, Params(10, httsDefault, mbhc0)));
     }
-    const std::string m = MessageOf([] { CreateSorter(scAVLTree, Params(10, htts4294967296, mbhc32)); });
+    const std::string m = Message([] { CreateSorter(scAVLTree, Params(10, htts4294967296, mbhc32)); });
     EXPECT_EQ(m.rfind("THXSorterAbstract.Create: HashTypeForTreeSorters htts4294967296 ", 0), 0u) << m;
     // The widest table that may be asked for still works (the allocated table is capped).
     auto s = CreateSorter(scRedBlackTree, Params(10, htts2147483648, mbhc32));
@@ -61,9 +55,9 @@ TEST(SorterSettings, HashOutOfRange) {
         auto s = CreateSorter(c, Params(10, htts16, mbhc4));
         EXPECT_TRUE(s->Add(15, 1, key));
         EXPECT_TRUE(s->Add(-7, 2, key));
-        EXPECT_EQ(MessageOf([&] { s->Add(16, 3, key); }), "THXSorterAbstract.Hash: Hash value (16) must be less than 15")
+        EXPECT_EQ(Message([&] { s->Add(16, 3, key); }), "THXSorterAbstract.Hash: Hash value (16) must be less than 15")
             << SorterClassName(c);
-        EXPECT_EQ(MessageOf([&] { s->Add(-8, 4, key); }), "THXSorterAbstract.Hash: Hash value (-8) must be less than 7");
+        EXPECT_EQ(Message([&] { s->Add(-8, 4, key); }), "THXSorterAbstract.Hash: Hash value (-8) must be less than 7");
         s->Sort();
         EXPECT_EQ(s->Count(), 2) << SorterClassName(c);
     }
@@ -80,7 +74,7 @@ TEST(SorterSettings, CapacityIsNeverExceeded) {
         auto s = CreateSorter(c, p);
         for (std::uint32_t r = 1; r <= 3; ++r) EXPECT_TRUE(s->Add(0, r, key));
         EXPECT_TRUE(s->Full());
-        EXPECT_EQ(MessageOf([&] { s->Add(0, 4, key); }),
+        EXPECT_EQ(Message([&] { s->Add(0, 4, key); }),
                   std::string(SorterClassName(c)) + ".AddSortItem: The sorter is full (capacity 3 items)");
         s->Sort();
         EXPECT_EQ(s->Count(), 3);
@@ -123,7 +117,7 @@ TEST(SorterSettings, ItemsPerInnerSorter) {
         p.Env = &env;
         p.Outer.SetSortItemPerInnerSorter(c.Given);
         if (c.Items == 0) {
-            EXPECT_EQ(MessageOf([&] { THX4PathMergeSorter s(p); }),
+            EXPECT_EQ(Message([&] { THX4PathMergeSorter s(p); }),
                       "THX4PathMergeSorter.Create: SortItemPerInnerSorter must be at least 2 items, or a negative "
                       "number of 1024-item blocks (" + std::to_string(c.Given) + " given)");
         } else {
@@ -133,16 +127,16 @@ TEST(SorterSettings, ItemsPerInnerSorter) {
     THXSorterParams p = Params(10);
     p.Env = &env;
     p.Outer.SetBufferSize(11);
-    EXPECT_EQ(MessageOf([&] { THXMergeSorter s(p); }),
+    EXPECT_EQ(Message([&] { THXMergeSorter s(p); }),
               "THXMergeSorter.Create: BufferSize (11 bytes) must hold at least one sort item of 12 bytes");
     p.Outer.SetBufferSize(12);
     // A trie needs the character order of a caller's key order.
     p.Compare.Keys = [](const void*, const std::uint8_t*, const std::uint8_t*, int) { return 0; };
     p.Outer.SetInnerSorter(scTrieTree);
-    EXPECT_EQ(MessageOf([&] { THXMergeSorter s(p); }).rfind("THXTrieTreeSorter.Create: The trie compares keys one ", 0),
+    EXPECT_EQ(Message([&] { THXMergeSorter s(p); }).rfind("THXTrieTreeSorter.Create: The trie compares keys one ", 0),
               0u);
     p.Outer.SetInnerSorter(scMerge);
-    EXPECT_EQ(MessageOf([&] { THXMergeSorter s(p); }),
+    EXPECT_EQ(Message([&] { THXMergeSorter s(p); }),
               "THXMergeSorter.Create: The inner sorter must sort in memory (THXMergeSorter given)");
 }
 
