@@ -1,13 +1,11 @@
 // Tree changes byte for byte: the first split, equal keys, versions and their wrap, rebuilds,
 // the free list, both delete styles, the page cache's limits and stamps, other writers seen
-// through the version, enciphered pages, failed writes, and a foreign file updated in place.
+// through the version, enciphered pages and failed writes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <random>
 
-#include "../testutil/corpus.h"
 #include "ntx_core_util.h"
 #include "platform/exception.h"
 
@@ -471,34 +469,6 @@ TEST(NtxCoreTree, GuardedWriterZeroesTheSignatureBeforeTheFirstPageAndRestoresIt
     EXPECT_EQ(Get16(env.Contents("/d/g.ntx"), 0), 6);
     TOpenNtx again(env, "/d/g.ntx");
     EXPECT_EQ(Walk(again.Tree).size(), 300u);
-}
-
-TEST(NtxCoreTree, ForeignFileTakesAppendedKeysIntoItsFreePage) {
-    const auto src = testutil::CorpusDir() / "xsharp" / "VO" / "test2Ansi1.ntx";
-    if (!std::filesystem::exists(src)) GTEST_SKIP() << "corpus file missing: " << src;
-    TMemEnv env;
-    env.AddDirectory("/d");
-    env.SetContents("/d/t.ntx", testutil::Slurp(src));
-    TOpenNtx o(env, "/d/t.ntx");
-    ASSERT_EQ(o.Status, TNTXOpenStatus::Ok);
-    ASSERT_EQ(o.Tree.Header().NextFree, 5120u);
-    o.Tree.BeginUpdate();
-    for (unsigned r = 225; r <= 241; ++r) o.Tree.AddKey(U("          "), r);
-    EXPECT_EQ(o.Tree.Header().NextFree, 5120u);
-    o.Tree.AddKey(U("          "), 242);
-    EXPECT_EQ(o.Tree.Header().NextFree, 0u);
-    o.Tree.EndUpdate();
-    const std::string f = env.Contents("/d/t.ntx");
-    EXPECT_EQ(f.size(), 10240u);
-    EXPECT_EQ(Get32(f, 8), 0u);
-    EXPECT_EQ(Get16(f, 2), 2);
-    EXPECT_EQ(Get16(f, 5120), 25);  // the upper half of the split leaf
-    const auto w = Walk(o.Tree);
-    ASSERT_EQ(w.size(), 242u);
-    for (std::uint32_t i = 0; i < 242; ++i) ASSERT_EQ(w[i].second, i + 1);
-    const TNTXVerifyReport rep = o.Tree.Verify();
-    for (const auto& x : rep.Findings) ADD_FAILURE() << x.Message;
-    EXPECT_EQ(rep.KeyCount, 242u);
 }
 
 }  // namespace

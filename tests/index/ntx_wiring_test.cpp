@@ -78,6 +78,7 @@ TEST(NtxWiring, ForeignFileTakesEighteenBlankKeysInPlace) {
         EXPECT_EQ(blanks.back(), static_cast<std::uint32_t>(count + 18));
         const std::string after = testutil::ReadFile(ntx);
         EXPECT_EQ(Get16(after, 2), Get16(before, 2) + 18);            // one version per append
+        EXPECT_EQ(Get16(after, 5120), 25);  // the split leaf's upper half, in the page freed before
         EXPECT_EQ(Show(PerlWalk(ntx)), Show(ours));
     }
 }
