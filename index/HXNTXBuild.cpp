@@ -122,7 +122,13 @@ THXSorterParams THXNTXIndex::BuildSorterParams(int capacity) {
     p.Hash.HashType = HashType_;
     p.Hash.MaxBitsInHashCode = MaxBits_;
     // Buckets by the first stored byte follow the key order only for plain ascending bytes.
-    p.Hash.SingleBucket = Cmp_.Desc() || Cmp_.Weighted() || Cmp_.StoredOem() || Cmp_.HasEvent();
+    // A hash follows it only for text: the hash of a number or a date is its whole part, and
+    // a negative one would land in the top buckets, after every positive key.
+    const TDBFExprNode* root = KeyParser_ ? KeyParser_->Root() : nullptr;
+    const bool textKey = !root || root->DataType == ftString || root->DataType == ftFixedChar ||
+                         root->DataType == ftWideString || root->DataType == ftMemo || root->DataType == ftBoolean;
+    p.Hash.SingleBucket = Cmp_.Desc() || Cmp_.Weighted() || Cmp_.StoredOem() || Cmp_.HasEvent() ||
+                          (HashType_ != httsDefault && (OnEvaluteKey || !textKey));
     p.Outer = Outer_;
     p.Env = &Table_.Env();
     return p;

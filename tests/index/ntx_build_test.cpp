@@ -180,17 +180,20 @@ TEST_F(NtxBuild, BuildersAgreeOnTwentyThousandRandomKeys) {
         const char* Key;
         bool Desc;
         THXCollationTypes Coll;
+        THXHashTypeForTreeSorters Hash = httsDefault;
     };
     const bool perl = HavePerlXBase();
     for (const TCase& c : {TCase{"NAME", false, cltNone}, TCase{"NAME", true, cltNone}, TCase{"QTY", false, cltNone},
                            TCase{"QTY", true, cltNone}, TCase{"BORN", false, cltNone}, TCase{"BORN", true, cltNone},
-                           TCase{"NAME", false, cltGermanCollation}}) {
-        SCOPED_TRACE(std::string(c.Key) + (c.Desc ? " desc" : "") + (c.Coll ? " collated" : ""));
+                           TCase{"NAME", false, cltGermanCollation}, TCase{"QTY", false, cltNone, htts1024}}) {
+        SCOPED_TRACE(std::string(c.Key) + (c.Desc ? " desc" : "") + (c.Coll ? " collated" : "") +
+                     (c.Hash != httsDefault ? " hashed" : ""));
         std::vector<TEntry> reference;
         for (const TBuilder& b : Builders(16384)) {
             SCOPED_TRACE(b.Name);
             THXNTXIndex& ix = Index("R.NTX", c.Key, "", false, c.Desc);
             ix.SetCollationType(c.Coll);
+            ix.SetHashTypeForTreeSorters(c.Hash);
             b.Build(ix);
             EXPECT_TRUE(ix.VerifyIndex().empty());
             const std::vector<TEntry> walk = EngineWalk(ix);
