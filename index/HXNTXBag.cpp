@@ -83,6 +83,12 @@ THXNTXOrder& THXNTXBag::AddOrder() {
     return Order();
 }
 
+bool THXNTXBag::Writable(THXDBFNTX& table) const {
+    const std::uint32_t mode =
+        AccessMode_ >= 0 ? static_cast<std::uint32_t>(AccessMode_) : table.AccessMode().AccessMode();
+    return StorageType_ != pstFile || (mode & 3) != 0;
+}
+
 void THXNTXBag::SetUpStream(THXDBFNTX& table) {
     Stream_.Close();
     Stream_.SetEnv(table.Env());

@@ -99,6 +99,9 @@ public:
 
     // The access mode of the file when it is not the table's (-1: the table's).
     void SetAccessMode(std::int64_t mode) { AccessMode_ = mode; }
+    // Whether the file is (or would be) opened for writing: a file of a table opened for
+    // reading is opened for reading too, unless the bag has an access mode of its own.
+    bool Writable(THXDBFNTX& table) const;
 
     // The bag's one order (made when first asked for).
     THXNTXOrder& Order();

@@ -367,6 +367,9 @@ private:
     // number and sort hash.
     void ReadBuildKeys(const char* who, const std::function<void(std::uint32_t recNo, std::int32_t hash)>& take);
     THXSorterParams BuildSorterParams(int capacity);
+    // Refuses a change to a file opened for reading only, saying what could not be done.
+    void RequireWritable(const char* what);
+    void WriteHeader();
     // Writes the sorted items of a sorter bottom-up, dropping keys equal to the one before
     // under Unique, then the header.
     void BuildBottomUp(THXSorterAbstract& sorter);

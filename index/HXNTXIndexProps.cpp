@@ -9,8 +9,9 @@ std::string THXNTXIndex::Order() const { return Open_ ? Tree_.Header().OrderName
 void THXNTXIndex::SetOrder(const std::string& v) {
     Order_ = v;
     if (!Open_) return;
+    RequireWritable("its header cannot be changed");
     Tree_.MutableHeader().SetOrderNameText(v);
-    if (!Tree_.WriteHeader()) throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+    WriteHeader();
     Name_ = Tree_.Header().OrderNameText();
 }
 

@@ -24,18 +24,29 @@ constexpr std::size_t kMaxExpression = kNTXExprSize - 1;
 // Header flags
 // ---------------------------------------------------------------------------------------
 
+void THXNTXIndex::RequireWritable(const char* what) {
+    if (Bag_ && !Bag_->Writable(Table_))
+        throw Exception("THXNTXIndex: Index file \"" + NTXFileName_ + "\" is open for reading only: " + what);
+}
+
+void THXNTXIndex::WriteHeader() {
+    if (!Tree_.WriteHeader()) throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+}
+
 void THXNTXIndex::SetUnique(bool v) {
     Unique_ = v;
     if (!Open_) return;
+    RequireWritable("its header cannot be changed");
     Tree_.MutableHeader().Unique = v ? 1 : 0;
-    if (!Tree_.WriteHeader()) throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+    WriteHeader();
 }
 
 void THXNTXIndex::SetDesc(bool v) {
     Desc_ = v;
     if (!Open_) return;
+    RequireWritable("its header cannot be changed");
     Tree_.MutableHeader().Descending = v ? 1 : 0;
-    if (!Tree_.WriteHeader()) throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+    WriteHeader();
     ApplyCollation();
 }
 
@@ -56,6 +67,10 @@ void THXNTXIndex::CreateIndex() { CreateEmpty(nullptr); }
 void THXNTXIndex::CreateEmpty(const std::string* createError) {
     const std::string where = "THXNTXIndex.CreateIndex: Index file \"" + NTXFileName_ + "\": ";
     if (!Table_.Active()) throw Exception(where + "the table is not open");
+    // Checked before anything is closed or emptied: the index stays as it was.
+    if (!DefineBag().Writable(Table_))
+        throw Exception("THXNTXIndex: Index file \"" + NTXFileName_ +
+                        "\" is open for reading only, as its table is: it cannot be built");
     Close();
     TIndexAttributes a;
     a.KeyExpresion = KeyExpresion_;

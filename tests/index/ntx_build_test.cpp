@@ -112,6 +112,18 @@ TEST_F(NtxBuild, ClosedTableAndTooSmallChunksAreRefused) {
     EXPECT_FALSE(ix2.CreateNow());
     EXPECT_TRUE(ix2.Active());
     EXPECT_EQ(EngineWalk(ix2).size(), 1u);
+    // A table open for reading gives its indexes read-only files: changing or building one
+    // says so instead of passing on the system's complaint.
+    t.Close();
+    t.AccessMode().SetAccessMode(TAccessMode::kShareDenyNone);
+    t.Open();
+    const std::string readOnly = "\"" + dir.File("X.NTX") + "\" is open for reading only";
+    EXPECT_NE(message([&] { ix2.SetUnique(true); }).find(readOnly), std::string::npos);
+    EXPECT_NE(message([&] { ix2.CreateIndex(true, 65536); }).find(readOnly), std::string::npos);
+    EXPECT_EQ(fs::file_size(dir.File("X.NTX")), 2048u);
+    t.Close();
+    t.Open();
+    EXPECT_EQ(EngineWalk(ix2).size(), 1u);
 }
 
 // Every builder: FOR, Unique keeping the lowest record, sizes of small files, OnSubNtx
