@@ -38,6 +38,11 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 int THXNTXIndex::BeginBuild(const char* who) {
+    // A build creates the file afresh and then writes its keys through the file as the index
+    // opens it. Refused before anything is emptied when that open would be for reading only.
+    if (Table_.Active() && !DefineBag().Writable(Table_))
+        throw Exception(std::string(who) + "Index file \"" + NTXFileName_ +
+                        "\" would be open for reading only, as its table is: it cannot be built");
     KeepHeader_ = Open_;
     if (Open_) {
         // A rebuild keeps what the header says of the index.

@@ -67,10 +67,6 @@ void THXNTXIndex::CreateIndex() { CreateEmpty(nullptr); }
 void THXNTXIndex::CreateEmpty(const std::string* createError) {
     const std::string where = "THXNTXIndex.CreateIndex: Index file \"" + NTXFileName_ + "\": ";
     if (!Table_.Active()) throw Exception(where + "the table is not open");
-    // Checked before anything is closed or emptied: the index stays as it was.
-    if (!DefineBag().Writable(Table_))
-        throw Exception("THXNTXIndex: Index file \"" + NTXFileName_ +
-                        "\" is open for reading only, as its table is: it cannot be built");
     Close();
     TIndexAttributes a;
     a.KeyExpresion = KeyExpresion_;
