@@ -1,0 +1,134 @@
+// The runs of CreateCompactIndex: keys gathered in a block buffer, spilled to temporary files,
+// and read back in key order to be merged two at a time.
+//
+// A run item is a record number (4 bytes, little-endian) followed by the key (key size bytes).
+//
+// THXNTXBlock is the block buffer, laid out like an NTX page: a 2-byte count, an offset table
+// of max items + 1 two-byte entries, then the item slots. Items stay in the slot they arrived
+// in (slot i holds the i-th item taken); the offset table lists the slots in key order, so an
+// insertion moves table entries, never items. The entries are slot numbers rather than byte
+// offsets, so that a block of up to 65535 items of any key size can be addressed. A full block
+// is written as it is, up to its last used slot, and becomes a run read by THXNTXBlockIterator.
+//
+// A merge of two runs writes a whole NTX file (header and pages, bottom-up), which is read back
+// by THXNTXIterator, an in-order walk of its tree.
+//
+// Both iterators open their file by name and keep their own read-only handle; a file that
+// cannot be opened or read raises "THXNTXBlockIterator.Open: Open Error "<file>"" (or
+// "THXNTXIterator.Open: Open Error "<file>""). Buffers are taken on the first open and kept for
+// the next, so a walk allocates nothing per item.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/HXDBFMemMgr.h"
+#include "index/HXNTXFormat.h"
+#include "platform/env.h"
+
+namespace zarbel {
+
+class THXNTXIndexCompare;
+
+// Orders run items: key by the index's comparison, then record number ascending.
+class THXNTXRunOrder {
+public:
+    THXNTXRunOrder(const THXNTXIndexCompare& cmp, int keySize) : Cmp_(cmp), KeySize_(keySize) {}
+    int KeySize() const { return KeySize_; }
+    int CompareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
+    int CompareItems(const std::uint8_t* a, const std::uint8_t* b) const;
+
+private:
+    const THXNTXIndexCompare& Cmp_;
+    int KeySize_;
+};
+
+// Items per block for a block buffer of size bytes: (size - item - 4) div (key size + 6),
+// rounded down to even (may be below 2 or above 65535: the caller refuses those).
+std::int64_t NTXBlockItems(std::int64_t size, int keySize);
+
+class THXNTXBlock {
+public:
+    THXNTXBlock(const THXNTXRunOrder& order, int maxItems, bool unique);
+    int Count() const { return NTXGet16(Mem_.Bytes()); }
+    bool Full() const { return Count() == MaxItems_; }
+    // Takes an item in key order; false when the block is unique and holds the key already
+    // (records arrive in record order, so the one held has the lower record number).
+    bool Insert(std::uint32_t recNo, const std::uint8_t* key);
+    void Clear() { NTXPut16(Mem_.Bytes(), 0); }
+    // The bytes to write: the count, the offset table and the used slots.
+    const std::uint8_t* Data() const { return Mem_.Bytes(); }
+    std::int64_t UsedBytes() const { return SlotBase() + std::int64_t{Count()} * ItemSize(); }
+    // Gives the buffer back.
+    void Release() { Mem_.Reset(); }
+
+private:
+    int ItemSize() const { return Order_.KeySize() + 4; }
+    std::int64_t SlotBase() const { return 2 * std::int64_t{MaxItems_} + 4; }
+    const THXNTXRunOrder& Order_;
+    int MaxItems_;
+    bool Unique_;
+    TMemBlock Mem_;
+};
+
+// An ordered stream of run items. First and Next return true when there is no (further) item.
+class THXNTXRun {
+public:
+    virtual ~THXNTXRun() = default;
+    virtual bool First() = 0;
+    virtual bool Next() = 0;
+    // The current item: record number, then key.
+    const std::uint8_t* Current() const { return Cur_; }
+    virtual void Close() = 0;
+
+protected:
+    const std::uint8_t* Cur_ = nullptr;
+};
+
+// A spilled block, read back whole.
+class THXNTXBlockIterator final : public THXNTXRun {
+public:
+    THXNTXBlockIterator(TEnv& env, int keySize, int maxItems);
+    ~THXNTXBlockIterator() override { Close(); }
+    void Open(const std::string& name);
+    bool First() override;
+    bool Next() override;
+    void Close() override;
+
+private:
+    bool At(int i);
+    TEnv& Env_;
+    int KeySize_, MaxItems_;
+    TMemBlock Buf_;
+    int Count_ = 0, Pos_ = 0;
+};
+
+// An NTX file walked in key order.
+class THXNTXIterator final : public THXNTXRun {
+public:
+    explicit THXNTXIterator(TEnv& env) : Env_(env) {}
+    ~THXNTXIterator() override { Close(); }
+    void Open(const std::string& name);
+    bool First() override;
+    bool Next() override;
+    void Close() override;
+
+private:
+    struct TLevel {
+        std::vector<std::uint8_t> Page;
+        int Index = 0;
+    };
+    void Descend(std::uint32_t page);
+    bool Settle();
+    [[noreturn]] void Fail(const std::string& why) const;
+    TEnv& Env_;
+    std::string Name_;
+    THandle H_ = kInvalidHandle;
+    TNTXHeader Header_;
+    TNTXGeometry G_;
+    std::int64_t Size_ = 0;
+    std::vector<TLevel> Levels_;  // kept between walks; Depth_ of them in use
+    int Depth_ = 0;
+};
+
+}  // namespace zarbel
