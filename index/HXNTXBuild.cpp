@@ -8,6 +8,7 @@
 // OnSubNtx. Under Unique the first record of each key is kept: records arrive in record order,
 // the sorters refuse a key they already hold, and a key equal to one already in the tree (an
 // earlier chunk) or just written (an earlier run) is dropped.
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -44,6 +45,13 @@ struct TCompactRun {
     THXTempFile File;
     bool Block;
 };
+
+[[noreturn]] void NotARecord(const char* who, std::uint32_t n, std::uint8_t flag) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", flag);
+    throw Exception(std::string(who) + "Record " + std::to_string(n) + " does not decipher to a record (deletion flag " +
+                    hex + "): is the password right?");
+}
 
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -108,8 +116,12 @@ void THXNTXIndex::FinishBuild(bool activate) {
 void THXNTXIndex::ReadBuildKeys(const char* who, const std::function<void(std::uint32_t, std::int32_t)>& take) {
     const std::size_t keySize = Tree_.Header().KeySize;
     const bool hashed = HashType_ != httsDefault;
+    const bool enciphered = Table_.Cipher() && Table_.Cipher()->Active();
     Table_.ScanFile(
-        [&](const std::uint8_t*, std::uint32_t n) {
+        [&](const std::uint8_t* rec, std::uint32_t n) {
+            // Under a wrong password a record deciphers to bytes that do not begin with a
+            // deletion flag; an index built from them would hold garbage.
+            if (enciphered && rec[0] != ' ' && rec[0] != '*') NotARecord(who, n, rec[0]);
             Key_ = EvaluateKey();
             const std::int32_t hash = hashed && !OnEvaluteKey ? KeyParser_->LastHash() : 0;
             if (!EvaluateFor()) return;
