@@ -258,7 +258,7 @@ void THXNTXIndex::CreateIndexUsingSorter(THXSorterClass sorterClass, bool activa
 // temporary file as a run. Runs are then merged two at a time, oldest first, each merge written
 // bottom-up as an NTX file that is a run again, until two remain: their merge is written into
 // the index file itself (or the only run is), and its keys pass OnSubIndex on the way.
-void THXNTXIndex::BuildFromRuns(int perBlock) {
+void THXNTXIndex::BuildFromRuns(int perBlock, std::int64_t blockBytes) {
     TEnv& env = Table_.Env();
     const int keySize = Tree_.Header().KeySize;
     const bool unique = Tree_.Header().Unique != 0;
@@ -287,7 +287,8 @@ void THXNTXIndex::BuildFromRuns(int perBlock) {
     }
     // The readers close their files before the runs remove them (declared after the runs).
     THXNTXBlockIterator blockA(env, keySize, perBlock), blockB(env, keySize, perBlock);
-    THXNTXIterator treeA(env), treeB(env);
+    // The caller's block buffer size is also the size of the buffers the NTX runs go through.
+    THXNTXIterator treeA(env, blockBytes), treeB(env, blockBytes);
     auto open = [](TCompactRun& r, THXNTXBlockIterator& b, THXNTXIterator& t) -> THXNTXRun& {
         if (r.Block) {
             b.Open(r.File.Name());
@@ -323,8 +324,9 @@ void THXNTXIndex::BuildFromRuns(int perBlock) {
         runs.pop_front();
         runs.pop_front();
         TCompactRun* out = newRun(false);
-        THXNTXCompactIndex builder(g, kNTXPageSize, [out](std::uint32_t at, std::uint8_t* page) {
-            out->File.Write(at, page, kNTXPageSize);
+        THXNTXPageWriter writer(out->File, blockBytes);
+        THXNTXCompactIndex builder(g, kNTXPageSize, [&writer](std::uint32_t at, std::uint8_t* page) {
+            writer.Write(at, page, kNTXPageSize);
         });
         merge(open(*a, blockA, treeA), &open(*b, blockB, treeB), builder, false);
         TNTXHeader h = Tree_.Header();
@@ -332,7 +334,8 @@ void THXNTXIndex::BuildFromRuns(int perBlock) {
         h.NextFree = 0;
         std::uint8_t head[kNTXHeaderSize];
         h.Serialize(head);
-        out->File.Write(0, head, kNTXHeaderSize);
+        writer.Write(0, head, kNTXHeaderSize);
+        writer.Flush();
         out->File.Close();
         blockA.Close();
         blockB.Close();
@@ -355,7 +358,7 @@ void THXNTXIndex::CreateCompactIndex(int blockBufferSize, bool activate) {
         if (perBlock < 2)
             throw Exception(std::string(kCompactWho) + "A block buffer of " + std::to_string(blockBufferSize) +
                             " bytes holds fewer than 2 keys of " + std::to_string(keySize) + " bytes");
-        BuildFromRuns(static_cast<int>(perBlock));
+        BuildFromRuns(static_cast<int>(perBlock), blockBufferSize);
     } catch (...) {
         FailBuild();
         throw;

@@ -373,8 +373,9 @@ private:
     void BuildBottomUp(THXSorterAbstract& sorter);
     // Every key of the table into a sorter of that class, sorted, then built bottom-up.
     void SortAndBuildBottomUp(const char* who, THXSorterClass sorterClass, const THXSorterParams& p);
-    // CreateCompactIndex's runs of perBlock keys, merged into the index file.
-    void BuildFromRuns(int perBlock);
+    // CreateCompactIndex's runs of perBlock keys (blocks of blockBytes), merged into the index
+    // file.
+    void BuildFromRuns(int perBlock, std::int64_t blockBytes);
     // Writes a page into the index file at an offset, enciphered under the table's cipher.
     std::function<void(std::uint32_t, std::uint8_t*)> IndexPageWriter();
     void FinishBuild(bool activate);

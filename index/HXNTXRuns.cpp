@@ -1,8 +1,10 @@
 // The runs of CreateCompactIndex (see HXNTXRuns.h).
 #include "index/HXNTXRuns.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "index/HXMergeSorters.h"
 #include "index/HXNTXKeyCompare.h"
 #include "platform/exception.h"
 
@@ -63,6 +65,34 @@ bool THXNTXBlock::Insert(std::uint32_t recNo, const std::uint8_t* key) {
 }
 
 // ---------------------------------------------------------------------------------------
+// THXNTXPageWriter
+// ---------------------------------------------------------------------------------------
+THXNTXPageWriter::THXNTXPageWriter(THXTempFile& file, std::int64_t bufferBytes)
+    : File_(file), Buf_(TMemBlock::Allocate(this, std::max<std::int64_t>(bufferBytes, kNTXPageSize), "THXNTXPageWriter")) {}
+
+void THXNTXPageWriter::Write(std::uint32_t at, const std::uint8_t* data, std::int64_t size) {
+    if (at >= Start_ && at + size <= Start_ + Len_) {
+        std::memcpy(Buf_.Bytes() + (at - Start_), data, static_cast<std::size_t>(size));
+        return;
+    }
+    if (Len_ == 0 || at != Start_ + Len_ || Len_ + size > Buf_.Size()) {
+        Flush();
+        if (size > Buf_.Size()) {
+            File_.Write(at, data, size);
+            return;
+        }
+        Start_ = at;
+    }
+    std::memcpy(Buf_.Bytes() + Len_, data, static_cast<std::size_t>(size));
+    Len_ += size;
+}
+
+void THXNTXPageWriter::Flush() {
+    if (Len_ > 0) File_.Write(Start_, Buf_.Bytes(), Len_);
+    Len_ = 0;
+}
+
+// ---------------------------------------------------------------------------------------
 // THXNTXBlockIterator
 // ---------------------------------------------------------------------------------------
 THXNTXBlockIterator::THXNTXBlockIterator(TEnv& env, int keySize, int maxItems)
@@ -115,6 +145,8 @@ void THXNTXIterator::Fail(const std::string& why) const {
 void THXNTXIterator::Open(const std::string& name) {
     Close();
     Name_ = name;
+    if (!Rb_) Rb_ = TMemBlock::Allocate(this, std::max<std::int64_t>(ReadBytes_, kNTXPageSize), "THXNTXIterator");
+    RbLen_ = 0;
     H_ = Env_.Open(name, faRead, TShareLock::None);
     std::uint8_t head[kNTXHeaderSize];
     Size_ = H_ == kInvalidHandle ? -1 : Env_.SizeOf(H_);
@@ -141,13 +173,26 @@ void THXNTXIterator::Descend(std::uint32_t page) {
         if (Levels_.size() <= static_cast<std::size_t>(Depth_)) Levels_.push_back({std::vector<std::uint8_t>(kNTXPageSize), 0});
         TLevel& l = Levels_[Depth_++];
         l.Index = 0;
-        if (Env_.ReadAt(H_, page, l.Page.data(), kNTXPageSize) != kNTXPageSize) Fail(": " + Env_.LastErrorText());
+        ReadPage(page, l.Page.data());
         const std::string why = NTXValidatePage(l.Page.data(), page, G_, Size_);
         if (!why.empty()) Fail(": " + why);
         const std::uint32_t child = TNTXPage(l.Page.data(), G_).Child(0);
         if (child == 0) return;
         page = child;
     }
+}
+
+void THXNTXIterator::ReadPage(std::uint32_t at, std::uint8_t* page) {
+    if (at < RbStart_ || at + std::int64_t{kNTXPageSize} > RbStart_ + RbLen_) {
+        RbStart_ = at;
+        const std::int64_t want = std::min(Rb_.Size(), Size_ - at);
+        RbLen_ = want < kNTXPageSize ? 0 : Env_.ReadAt(H_, at, Rb_.Bytes(), want);
+        if (RbLen_ < kNTXPageSize) {
+            RbLen_ = 0;
+            Fail(": " + Env_.LastErrorText());
+        }
+    }
+    std::memcpy(page, Rb_.Bytes() + (at - RbStart_), kNTXPageSize);
 }
 
 // Moves up from finished pages to the next key, if any.

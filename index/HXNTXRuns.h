@@ -16,7 +16,9 @@
 // Both iterators open their file by name and keep their own read-only handle; a file that
 // cannot be opened or read raises "THXNTXBlockIterator.Open: Open Error "<file>"" (or
 // "THXNTXIterator.Open: Open Error "<file>""). Buffers are taken on the first open and kept for
-// the next, so a walk allocates nothing per item.
+// the next, so a walk allocates nothing per item. The NTX runs are written and read through
+// buffers of several pages (THXNTXPageWriter, the iterator's read block), so that a merge makes
+// one system call per buffer rather than one per page.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -29,6 +31,7 @@
 namespace zarbel {
 
 class THXNTXIndexCompare;
+class THXTempFile;
 
 // Orders run items: key by the index's comparison, then record number ascending.
 class THXNTXRunOrder {
@@ -71,6 +74,21 @@ private:
     TMemBlock Mem_;
 };
 
+// Gathers what a bottom-up build writes into a temporary file: writes that continue the
+// gathered bytes are added to them, a write inside them replaces its part, and any other write
+// first sends out what is gathered (so the later write always wins). Flush at the end.
+class THXNTXPageWriter {
+public:
+    THXNTXPageWriter(THXTempFile& file, std::int64_t bufferBytes);
+    void Write(std::uint32_t at, const std::uint8_t* data, std::int64_t size);
+    void Flush();
+
+private:
+    THXTempFile& File_;
+    TMemBlock Buf_;
+    std::int64_t Start_ = 0, Len_ = 0;
+};
+
 // An ordered stream of run items. First and Next return true when there is no (further) item.
 class THXNTXRun {
 public:
@@ -106,7 +124,8 @@ private:
 // An NTX file walked in key order.
 class THXNTXIterator final : public THXNTXRun {
 public:
-    explicit THXNTXIterator(TEnv& env) : Env_(env) {}
+    // Pages are read ahead in blocks of readBytes (at least one page).
+    THXNTXIterator(TEnv& env, std::int64_t readBytes) : Env_(env), ReadBytes_(readBytes) {}
     ~THXNTXIterator() override { Close(); }
     void Open(const std::string& name);
     bool First() override;
@@ -120,8 +139,12 @@ private:
     };
     void Descend(std::uint32_t page);
     bool Settle();
+    void ReadPage(std::uint32_t at, std::uint8_t* page);
     [[noreturn]] void Fail(const std::string& why) const;
     TEnv& Env_;
+    std::int64_t ReadBytes_;
+    TMemBlock Rb_;
+    std::int64_t RbStart_ = 0, RbLen_ = 0;
     std::string Name_;
     THandle H_ = kInvalidHandle;
     TNTXHeader Header_;
