@@ -289,7 +289,7 @@ void THXNTXIndex::BuildFromRuns(int perBlock, std::int64_t blockBytes) {
     THXNTXBlockIterator blockA(env, keySize, perBlock), blockB(env, keySize, perBlock);
     // The caller's block buffer size is also the size of the buffers the NTX runs go through.
     THXNTXIterator treeA(env, blockBytes), treeB(env, blockBytes);
-    auto open = [](TCompactRun& r, THXNTXBlockIterator& b, THXNTXIterator& t) -> THXNTXRun& {
+    auto open = [](TCompactRun& r, THXNTXBlockIterator& b, THXNTXIterator& t) -> THXMergeIterator& {
         if (r.Block) {
             b.Open(r.File.Name());
             return b;
@@ -300,7 +300,7 @@ void THXNTXIndex::BuildFromRuns(int perBlock, std::int64_t blockBytes) {
     std::vector<std::uint8_t> prev(static_cast<std::size_t>(keySize) + 4);
     // The merge of a and b (none: a alone) in order into out; under Unique a key equal to the
     // one before is dropped (the one before has the lower record number).
-    auto merge = [&](THXNTXRun& a, THXNTXRun* b, THXNTXCompactIndex& out, bool final) {
+    auto merge = [&](THXMergeIterator& a, THXMergeIterator* b, THXNTXCompactIndex& out, bool final) {
         bool endA = a.First(), endB = b == nullptr || b->First();
         bool havePrev = false;
         while (!endA || !endB) {

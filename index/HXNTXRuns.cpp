@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "index/HXMergeSorters.h"
 #include "index/HXNTXKeyCompare.h"
 #include "platform/exception.h"
 

@@ -13,7 +13,7 @@
 // A merge of two runs writes a whole NTX file (header and pages, bottom-up), which is read back
 // by THXNTXIterator, an in-order walk of its tree.
 //
-// Both iterators open their file by name and keep their own read-only handle; a file that
+// Both iterators (merge sources: First, Next, Current) open their file by name and keep their own read-only handle; a file that
 // cannot be opened or read raises "THXNTXBlockIterator.Open: Open Error "<file>"" (or
 // "THXNTXIterator.Open: Open Error "<file>""). Buffers are taken on the first open and kept for
 // the next, so a walk allocates nothing per item. The NTX runs are written and read through
@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "engine/HXDBFMemMgr.h"
+#include "index/HXMergeSorters.h"
 #include "index/HXNTXFormat.h"
 #include "platform/env.h"
 
 namespace zarbel {
 
 class THXNTXIndexCompare;
-class THXTempFile;
 
 // Orders run items: key by the index's comparison, then record number ascending.
 class THXNTXRunOrder {
@@ -89,29 +89,15 @@ private:
     std::int64_t Start_ = 0, Len_ = 0;
 };
 
-// An ordered stream of run items. First and Next return true when there is no (further) item.
-class THXNTXRun {
-public:
-    virtual ~THXNTXRun() = default;
-    virtual bool First() = 0;
-    virtual bool Next() = 0;
-    // The current item: record number, then key.
-    const std::uint8_t* Current() const { return Cur_; }
-    virtual void Close() = 0;
-
-protected:
-    const std::uint8_t* Cur_ = nullptr;
-};
-
 // A spilled block, read back whole.
-class THXNTXBlockIterator final : public THXNTXRun {
+class THXNTXBlockIterator final : public THXMergeIterator {
 public:
     THXNTXBlockIterator(TEnv& env, int keySize, int maxItems);
     ~THXNTXBlockIterator() override { Close(); }
     void Open(const std::string& name);
     bool First() override;
     bool Next() override;
-    void Close() override;
+    void Close();
 
 private:
     bool At(int i);
@@ -122,7 +108,7 @@ private:
 };
 
 // An NTX file walked in key order.
-class THXNTXIterator final : public THXNTXRun {
+class THXNTXIterator final : public THXMergeIterator {
 public:
     // Pages are read ahead in blocks of readBytes (at least one page).
     THXNTXIterator(TEnv& env, std::int64_t readBytes) : Env_(env), ReadBytes_(readBytes) {}
@@ -130,7 +116,7 @@ public:
     void Open(const std::string& name);
     bool First() override;
     bool Next() override;
-    void Close() override;
+    void Close();
 
 private:
     struct TLevel {
