@@ -16,8 +16,8 @@
 
 #include "expr/HXDBFExprParser.h"
 #include "index/HXDBFNTX.h"
-#include "index/HXNTXCompactIndex.h"
 #include "index/HXMergeSorters.h"
+#include "index/HXNTXCompactIndex.h"
 #include "index/HXNTXIndex.h"
 #include "index/HXNTXRuns.h"
 #include "platform/env.h"
@@ -49,8 +49,8 @@ struct TCompactRun {
 [[noreturn]] void NotARecord(const char* who, std::uint32_t n, std::uint8_t flag) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", flag);
-    throw Exception(std::string(who) + "Record " + std::to_string(n) + " does not decipher to a record (deletion flag " +
-                    hex + "): is the password right?");
+    throw Exception(std::string(who) + "Record " + std::to_string(n) +
+                    " does not decipher to a record (deletion flag " + hex + "): is the password right?");
 }
 
 std::string DirectoryOf(const std::string& path) {

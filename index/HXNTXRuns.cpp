@@ -67,7 +67,8 @@ bool THXNTXBlock::Insert(std::uint32_t recNo, const std::uint8_t* key) {
 // THXNTXPageWriter
 // ---------------------------------------------------------------------------------------
 THXNTXPageWriter::THXNTXPageWriter(THXTempFile& file, std::int64_t bufferBytes)
-    : File_(file), Buf_(TMemBlock::Allocate(this, std::max<std::int64_t>(bufferBytes, kNTXPageSize), "THXNTXPageWriter")) {}
+    : File_(file),
+      Buf_(TMemBlock::Allocate(this, std::max<std::int64_t>(bufferBytes, kNTXPageSize), "THXNTXPageWriter")) {}
 
 void THXNTXPageWriter::Write(std::uint32_t at, const std::uint8_t* data, std::int64_t size) {
     if (at >= Start_ && at + size <= Start_ + Len_) {
@@ -121,7 +122,8 @@ bool THXNTXBlockIterator::At(int i) {
         Cur_ = nullptr;
         return true;
     }
-    Cur_ = Buf_.Bytes() + 2 * std::int64_t{MaxItems_} + 4 + NTXGet16(Buf_.Bytes() + 2 + 2 * i) * std::int64_t{KeySize_ + 4};
+    const std::int64_t slot = NTXGet16(Buf_.Bytes() + 2 + 2 * i);
+    Cur_ = Buf_.Bytes() + 2 * std::int64_t{MaxItems_} + 4 + slot * (KeySize_ + 4);
     return false;
 }
 
@@ -137,8 +139,13 @@ void THXNTXBlockIterator::Close() {
 // ---------------------------------------------------------------------------------------
 // THXNTXIterator
 // ---------------------------------------------------------------------------------------
-void THXNTXIterator::Fail(const std::string& why) const {
-    throw Exception("THXNTXIterator.Open: Open Error \"" + Name_ + "\"" + why);
+namespace {
+const char* const kOpenError = "Open: Open Error";
+const char* const kReadError = "Next: Read Error";  // a page of the walk
+}  // namespace
+
+void THXNTXIterator::Fail(const char* what, const std::string& why) const {
+    throw Exception(std::string("THXNTXIterator.") + what + " \"" + Name_ + "\"" + why);
 }
 
 void THXNTXIterator::Open(const std::string& name) {
@@ -150,11 +157,11 @@ void THXNTXIterator::Open(const std::string& name) {
     std::uint8_t head[kNTXHeaderSize];
     Size_ = H_ == kInvalidHandle ? -1 : Env_.SizeOf(H_);
     if (Size_ < static_cast<std::int64_t>(kNTXHeaderSize) || Env_.ReadAt(H_, 0, head, kNTXHeaderSize) != kNTXHeaderSize)
-        Fail("");
+        Fail(kOpenError, "");
     Header_.Parse(head);
-    if (!IsNTXSignature(Header_.Signature)) Fail("");
+    if (!IsNTXSignature(Header_.Signature)) Fail(kOpenError, "");
     const std::string why = NTXValidateHeader(Header_, Size_);
-    if (!why.empty()) Fail(": " + why);
+    if (!why.empty()) Fail(kOpenError, ": " + why);
     G_ = Header_.Geometry();
 }
 
@@ -168,13 +175,15 @@ void THXNTXIterator::Close() {
 // Reads page and the leftmost path below it, one level each.
 void THXNTXIterator::Descend(std::uint32_t page) {
     for (;;) {
-        if (Depth_ == kNTXMaxDepth) Fail(": the tree is deeper than " + std::to_string(kNTXMaxDepth) + " levels");
-        if (Levels_.size() <= static_cast<std::size_t>(Depth_)) Levels_.push_back({std::vector<std::uint8_t>(kNTXPageSize), 0});
+        if (Depth_ == kNTXMaxDepth)
+            Fail(kReadError, ": the tree is deeper than " + std::to_string(kNTXMaxDepth) + " levels");
+        if (Levels_.size() <= static_cast<std::size_t>(Depth_))
+            Levels_.push_back({std::vector<std::uint8_t>(kNTXPageSize), 0});
         TLevel& l = Levels_[Depth_++];
         l.Index = 0;
         ReadPage(page, l.Page.data());
         const std::string why = NTXValidatePage(l.Page.data(), page, G_, Size_);
-        if (!why.empty()) Fail(": " + why);
+        if (!why.empty()) Fail(kReadError, ": " + why);
         const std::uint32_t child = TNTXPage(l.Page.data(), G_).Child(0);
         if (child == 0) return;
         page = child;
@@ -188,7 +197,7 @@ void THXNTXIterator::ReadPage(std::uint32_t at, std::uint8_t* page) {
         RbLen_ = want < kNTXPageSize ? 0 : Env_.ReadAt(H_, at, Rb_.Bytes(), want);
         if (RbLen_ < kNTXPageSize) {
             RbLen_ = 0;
-            Fail(": " + Env_.LastErrorText());
+            Fail(kReadError, ": " + Env_.LastErrorText());
         }
     }
     std::memcpy(page, Rb_.Bytes() + (at - RbStart_), kNTXPageSize);

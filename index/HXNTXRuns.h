@@ -13,12 +13,14 @@
 // A merge of two runs writes a whole NTX file (header and pages, bottom-up), which is read back
 // by THXNTXIterator, an in-order walk of its tree.
 //
-// Both iterators (merge sources: First, Next, Current) open their file by name and keep their own read-only handle; a file that
-// cannot be opened or read raises "THXNTXBlockIterator.Open: Open Error "<file>"" (or
-// "THXNTXIterator.Open: Open Error "<file>""). Buffers are taken on the first open and kept for
-// the next, so a walk allocates nothing per item. The NTX runs are written and read through
-// buffers of several pages (THXNTXPageWriter, the iterator's read block), so that a merge makes
-// one system call per buffer rather than one per page.
+// Both iterators are merge sources (First, Next, Current) that open their file by name and
+// keep their own read-only handle. A file that cannot be opened or read raises
+// "THXNTXBlockIterator.Open: Open Error "<file>"" (or "THXNTXIterator.Open: Open Error
+// "<file>""); a page of a tree that cannot be read during the walk raises
+// "THXNTXIterator.Next: Read Error "<file>": <reason>". Buffers are taken on the first open and
+// kept for the next, so a walk allocates nothing per item. The NTX runs are written and read
+// through buffers of several pages (THXNTXPageWriter, the iterator's read block), so that a
+// merge makes one system call per buffer rather than one per page.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -126,7 +128,8 @@ private:
     void Descend(std::uint32_t page);
     bool Settle();
     void ReadPage(std::uint32_t at, std::uint8_t* page);
-    [[noreturn]] void Fail(const std::string& why) const;
+    // Raises "THXNTXIterator.<what> "<file>"<why>".
+    [[noreturn]] void Fail(const char* what, const std::string& why) const;
     TEnv& Env_;
     std::int64_t ReadBytes_;
     TMemBlock Rb_;

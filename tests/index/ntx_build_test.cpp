@@ -269,7 +269,9 @@ TEST_F(NtxBuild, CompactRunThatCannotBeOpenedFailsCleanly) {
             message = e.Message();
         }
         env.ClearFaults();
-        for (const auto& [name, bytes] : env.Files()) EXPECT_EQ(name.find("HXT"), std::string::npos) << nth << " " << name;
+        for (const auto& [name, bytes] : env.Files()) {
+            EXPECT_EQ(name.find("HXT"), std::string::npos) << nth << " " << name;
+        }
         if (message.empty()) {
             EXPECT_EQ(EngineWalk(ix).size(), 70u);
             break;
