@@ -80,11 +80,13 @@ void THXTempFile::Open() {
     if (H_ == kInvalidHandle) Fail("Can not open");
 }
 
+void THXTempFile::Close() {
+    if (H_ != kInvalidHandle) Env_.Close(H_);
+    H_ = kInvalidHandle;
+}
+
 void THXTempFile::Remove() {
-    if (H_ != kInvalidHandle) {
-        Env_.Close(H_);
-        H_ = kInvalidHandle;
-    }
+    Close();
     if (!Name_.empty() && Name_.back() != '*') Env_.DeleteFile(Name_);
     Name_.clear();
 }

@@ -59,6 +59,8 @@ public:
     THXTempFile& operator=(const THXTempFile&) = delete;
     // Creates the file when it is not open yet.
     void Open();
+    // Closes the handle; the file stays until Remove.
+    void Close();
     void Remove();
     void Write(std::int64_t pos, const void* data, std::int64_t count);
     void Read(std::int64_t pos, void* data, std::int64_t count);

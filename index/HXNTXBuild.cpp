@@ -1,19 +1,25 @@
 // Building a whole NTX index from its table: the record reading every builder shares, the
-// chunked insertion builder (CreateIndex), and the two bottom-up builders (CreateCompactIndex,
-// CreateIndexUsingSorter) that feed THXNTXCompactIndex.
+// chunked insertion builder (CreateIndex), and the two bottom-up builders that feed
+// THXNTXCompactIndex: CreateCompactIndex (block runs merged two at a time through NTX files)
+// and CreateIndexUsingSorter.
 //
 // Every builder reads the table through ReadBuildKeys: the file in blocks, each record
 // deciphered, its key evaluated and fitted to the key size in stored form, FOR applied, then
 // OnSubNtx. Under Unique the first record of each key is kept: records arrive in record order,
 // the sorters refuse a key they already hold, and a key equal to one already in the tree (an
 // earlier chunk) or just written (an earlier run) is dropped.
+#include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <string>
 
 #include "expr/HXDBFExprParser.h"
 #include "index/HXDBFNTX.h"
+#include "index/HXMergeSorters.h"
 #include "index/HXNTXCompactIndex.h"
 #include "index/HXNTXIndex.h"
+#include "index/HXNTXRuns.h"
 #include "platform/env.h"
 #include "platform/exception.h"
 
@@ -27,6 +33,24 @@ int CompareStored(const void* owner, const std::uint8_t* a, const std::uint8_t* 
 
 int CompareStoredChars(const void* owner, std::uint8_t a, std::uint8_t b) {
     return static_cast<const THXNTXIndexCompare*>(owner)->Compare(&a, &b, 1);
+}
+
+const char* const kCompactWho = "THXNTXIndex.CreateCompactIndex: ";
+
+// A run of CreateCompactIndex: its temporary file (removed with it), holding a spilled block or
+// an NTX tree.
+struct TCompactRun {
+    TCompactRun(TEnv& env, const std::string& dir, bool block)
+        : File(env, dir, "THXNTXIndex.CreateCompactIndex"), Block(block) {}
+    THXTempFile File;
+    bool Block;
+};
+
+[[noreturn]] void NotARecord(const char* who, std::uint32_t n, std::uint8_t flag) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", flag);
+    throw Exception(std::string(who) + "Record " + std::to_string(n) +
+                    " does not decipher to a record (deletion flag " + hex + "): is the password right?");
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -97,8 +121,12 @@ void THXNTXIndex::FinishBuild(bool activate) {
 void THXNTXIndex::ReadBuildKeys(const char* who, const std::function<void(std::uint32_t, std::int32_t)>& take) {
     const std::size_t keySize = Tree_.Header().KeySize;
     const bool hashed = HashType_ != httsDefault;
+    const bool enciphered = Table_.Cipher() && Table_.Cipher()->Active();
     Table_.ScanFile(
-        [&](const std::uint8_t*, std::uint32_t n) {
+        [&](const std::uint8_t* rec, std::uint32_t n) {
+            // Under a wrong password a record deciphers to bytes that do not begin with a
+            // deletion flag; an index built from them would hold garbage.
+            if (enciphered && rec[0] != ' ' && rec[0] != '*') NotARecord(who, n, rec[0]);
             Key_ = EvaluateKey();
             const std::int32_t hash = hashed && !OnEvaluteKey ? KeyParser_->LastHash() : 0;
             if (!EvaluateFor()) return;
@@ -161,13 +189,18 @@ void THXNTXIndex::SortAndBuildBottomUp(const char* who, THXSorterClass sorterCla
     BuildBottomUp(*sorter);
 }
 
+std::function<void(std::uint32_t, std::uint8_t*)> THXNTXIndex::IndexPageWriter() {
+    return [this](std::uint32_t at, std::uint8_t* page) {
+        Table_.EncipherIndexPage(at, page, kNTXPageSize);
+        if (Bag_->Stream().PWrite(at, page, kNTXPageSize) != kNTXPageSize)
+            throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+    };
+}
+
 void THXNTXIndex::BuildBottomUp(THXSorterAbstract& sorter) {
     const std::size_t keySize = Tree_.Header().KeySize;
     const bool unique = Tree_.Header().Unique != 0;
-    THXNTXCompactIndex builder(Bag_->Stream(), Tree_.Geometry(), kNTXPageSize,
-                               [this](std::uint32_t at, std::uint8_t* page) {
-                                   Table_.EncipherIndexPage(at, page, kNTXPageSize);
-                               });
+    THXNTXCompactIndex builder(Tree_.Geometry(), kNTXPageSize, IndexPageWriter());
     std::string prev(keySize, '\0');
     bool havePrev = false;
     for (bool end = sorter.First(); !end; end = sorter.Next()) {
@@ -232,27 +265,111 @@ void THXNTXIndex::CreateIndexUsingSorter(THXSorterClass sorterClass, bool activa
     FinishBuild(activate);
 }
 
+// Keys go into a block buffer in order; each full block (and the last one) is spilled to a
+// temporary file as a run. Runs are then merged two at a time, oldest first, each merge written
+// bottom-up as an NTX file that is a run again, until two remain: their merge is written into
+// the index file itself (or the only run is), and its keys pass OnSubIndex on the way.
+void THXNTXIndex::BuildFromRuns(int perBlock, std::int64_t blockBytes) {
+    TEnv& env = Table_.Env();
+    const int keySize = Tree_.Header().KeySize;
+    const bool unique = Tree_.Header().Unique != 0;
+    std::string dir = Outer_.TmpPath().empty() ? DirectoryOf(NTXFileName_) : Outer_.TmpPath();
+    if (dir.back() != '/') dir += '/';
+    const THXNTXRunOrder order(Cmp_, keySize);
+    std::deque<std::unique_ptr<TCompactRun>> runs;
+    auto newRun = [&](bool block) {
+        runs.push_back(std::make_unique<TCompactRun>(env, dir, block));
+        runs.back()->File.Open();
+        return runs.back().get();
+    };
+    {
+        THXNTXBlock block(order, perBlock, unique);
+        auto spill = [&] {
+            TCompactRun* r = newRun(true);
+            r->File.Write(0, block.Data(), block.UsedBytes());
+            r->File.Close();
+            block.Clear();
+        };
+        ReadBuildKeys(kCompactWho, [&](std::uint32_t n, std::int32_t) {
+            if (block.Full()) spill();
+            block.Insert(n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
+        });
+        if (block.Count() > 0) spill();
+    }
+    // The readers close their files before the runs remove them (declared after the runs).
+    THXNTXBlockIterator blockA(env, keySize, perBlock), blockB(env, keySize, perBlock);
+    // The caller's block buffer size is also the size of the buffers the NTX runs go through.
+    THXNTXIterator treeA(env, blockBytes), treeB(env, blockBytes);
+    auto open = [](TCompactRun& r, THXNTXBlockIterator& b, THXNTXIterator& t) -> THXMergeIterator& {
+        if (r.Block) {
+            b.Open(r.File.Name());
+            return b;
+        }
+        t.Open(r.File.Name());
+        return t;
+    };
+    std::vector<std::uint8_t> prev(static_cast<std::size_t>(keySize) + 4);
+    // The merge of a and b (none: a alone) in order into out; under Unique a key equal to the
+    // one before is dropped (the one before has the lower record number).
+    auto merge = [&](THXMergeIterator& a, THXMergeIterator* b, THXNTXCompactIndex& out, bool final) {
+        bool endA = a.First(), endB = b == nullptr || b->First();
+        bool havePrev = false;
+        while (!endA || !endB) {
+            const bool fromA = endB || (!endA && order.CompareItems(a.Current(), b->Current()) <= 0);
+            const std::uint8_t* item = fromA ? a.Current() : b->Current();
+            if (!unique || !havePrev || order.CompareKeys(item, prev.data()) != 0) {
+                if (unique) std::memcpy(prev.data(), item, prev.size());
+                havePrev = true;
+                const std::uint32_t recNo = NTXGet32(item);
+                out.Add(final ? SubIndex(item + 4, recNo) : item + 4, recNo);
+            }
+            if (fromA)
+                endA = a.Next();
+            else
+                endB = b->Next();
+        }
+    };
+    const TNTXGeometry g = Tree_.Geometry();
+    while (runs.size() > 2) {
+        const std::unique_ptr<TCompactRun> a = std::move(runs[0]), b = std::move(runs[1]);
+        runs.pop_front();
+        runs.pop_front();
+        TCompactRun* out = newRun(false);
+        THXNTXPageWriter writer(out->File, blockBytes);
+        THXNTXCompactIndex builder(g, kNTXPageSize, [&writer](std::uint32_t at, std::uint8_t* page) {
+            writer.Write(at, page, kNTXPageSize);
+        });
+        merge(open(*a, blockA, treeA), &open(*b, blockB, treeB), builder, false);
+        TNTXHeader h = Tree_.Header();
+        h.Root = builder.Finish();
+        h.NextFree = 0;
+        std::uint8_t head[kNTXHeaderSize];
+        h.Serialize(head);
+        writer.Write(0, head, kNTXHeaderSize);
+        writer.Flush();
+        out->File.Close();
+        blockA.Close();
+        blockB.Close();
+        treeA.Close();
+        treeB.Close();
+    }
+    THXNTXCompactIndex builder(g, kNTXPageSize, IndexPageWriter());
+    if (!runs.empty())
+        merge(open(*runs[0], blockA, treeA), runs.size() > 1 ? &open(*runs[1], blockB, treeB) : nullptr, builder, true);
+    Tree_.MutableHeader().Root = builder.Finish();
+    Tree_.MutableHeader().NextFree = 0;
+}
+
 void THXNTXIndex::CreateCompactIndex(int blockBufferSize, bool activate) {
-    const char* who = "THXNTXIndex.CreateCompactIndex: ";
-    if (!Table_.Active()) throw Exception(std::string(who) + "Create index only on active DataSet");
-    const int keySize = BeginBuild(who);
+    if (!Table_.Active()) throw Exception(std::string(kCompactWho) + "Create index only on active DataSet");
+    const int keySize = BeginBuild(kCompactWho);
     try {
-        // A block holds items of key size + 4 bytes laid out like a page.
-        std::int64_t perBlock = (static_cast<std::int64_t>(blockBufferSize) - (keySize + 4) - 4) / (keySize + 6);
-        perBlock &= ~std::int64_t{1};
-        if (perBlock > 65535) throw Exception(std::string(who) + "BlockBufferSize too large!");
+        const std::int64_t perBlock = NTXBlockItems(blockBufferSize, keySize);
+        if (perBlock > 65535) throw Exception(std::string(kCompactWho) + "BlockBufferSize too large!");
         if (perBlock < 2)
-            throw Exception(std::string(who) + "A block buffer of " + std::to_string(blockBufferSize) +
+            throw Exception(std::string(kCompactWho) + "A block buffer of " + std::to_string(blockBufferSize) +
                             " bytes holds fewer than 2 keys of " + std::to_string(keySize) + " bytes");
-        const std::uint32_t records = Table_.FileRecordCount();
-        THXSorterParams p = BuildSorterParams(static_cast<int>(std::max<std::uint32_t>(records, 2)));
-        // Runs of one block each, spilled beside the index unless TmpPath says otherwise, and
-        // merged two at a time.
-        p.Outer.SetSortItemPerInnerSorter(static_cast<int>(perBlock));
-        p.Outer.SetInnerSorter(scQuick);
-        p.Outer.SetBufferSize(std::max(blockBufferSize, keySize + 8));
-        if (p.Outer.TmpPath().empty()) p.Outer.SetTmpPath(DirectoryOf(NTXFileName_));
-        SortAndBuildBottomUp(who, scMerge, p);
+        BuildFromRuns(static_cast<int>(perBlock), blockBufferSize);
     } catch (...) {
         FailBuild();
         throw;

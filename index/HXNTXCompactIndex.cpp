@@ -4,15 +4,11 @@
 
 #include <cstring>
 
-#include "engine/HXDBFPrx.h"
-#include "platform/env.h"
-#include "platform/exception.h"
 
 namespace zarbel {
 
-THXNTXCompactIndex::THXNTXCompactIndex(TProxyStream& stream, const TNTXGeometry& g, std::uint32_t firstPage,
-                                       TEncipher encipher)
-    : Stream_(stream), G_(g), Next_(firstPage), Encipher_(std::move(encipher)), Out_(kNTXPageSize) {}
+THXNTXCompactIndex::THXNTXCompactIndex(const TNTXGeometry& g, std::uint32_t firstPage, TWritePage write)
+    : G_(g), Next_(firstPage), Write_(std::move(write)), Out_(kNTXPageSize) {}
 
 namespace {
 
@@ -29,9 +25,7 @@ void Fresh(std::vector<std::uint8_t>& p, const TNTXGeometry& g) {
 
 std::uint32_t THXNTXCompactIndex::Write(std::vector<std::uint8_t>& page, std::uint32_t at) {
     std::memcpy(Out_.data(), page.data(), kNTXPageSize);
-    if (Encipher_) Encipher_(at, Out_.data());
-    if (Stream_.PWrite(at, Out_.data(), kNTXPageSize) != kNTXPageSize)
-        throw Exception("THXSmartDBF: " + Stream_.Env().LastErrorText());
+    Write_(at, Out_.data());
     return at;
 }
 

@@ -5,7 +5,8 @@
 // the partly filled pages are written from level 0 upward (the last one is the root) and the
 // right edge is repaired: walking down the rightmost path, a page below half page borrows keys
 // from its left sibling through the parent's separator. Every page is written once except the
-// three pages of each repair. Pages go through encipher (null: written as they are).
+// three pages of each repair. Every page goes out through the caller's write (which enciphers it
+// when it must and raises when the write fails).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -15,15 +16,13 @@
 
 namespace zarbel {
 
-class TProxyStream;
-
 class THXNTXCompactIndex {
 public:
-    using TEncipher = std::function<void(std::uint32_t offset, std::uint8_t* page)>;
+    // Writes one page (a copy the writer may change) at a file offset; raises when it cannot.
+    using TWritePage = std::function<void(std::uint32_t offset, std::uint8_t* page)>;
     // Pages are written from firstPage on (a multiple of the page size).
-    THXNTXCompactIndex(TProxyStream& stream, const TNTXGeometry& g, std::uint32_t firstPage, TEncipher encipher);
-    // The next item in key order: key (key size bytes) and record number. Raises on a failed
-    // write ("THXSmartDBF: " and the host's text).
+    THXNTXCompactIndex(const TNTXGeometry& g, std::uint32_t firstPage, TWritePage write);
+    // The next item in key order: key (key size bytes) and record number.
     void Add(const std::uint8_t* key, std::uint32_t recNo);
     // Writes what remains and repairs the right edge; returns the root's offset and the end of
     // the file.
@@ -42,10 +41,9 @@ private:
     std::uint32_t Write(std::vector<std::uint8_t>& page, std::uint32_t at);
     void Repair(TLevel& parent, TLevel& level);
 
-    TProxyStream& Stream_;
     TNTXGeometry G_;
     std::uint32_t Next_;
-    TEncipher Encipher_;
+    TWritePage Write_;
     std::vector<TLevel> Levels_;
     std::vector<std::uint8_t> Out_;
     std::uint64_t Count_ = 0;

@@ -264,9 +264,10 @@ public:
     // Sorts chunks of chunkBytes div (key size + 8) keys in a red-black tree sorter and inserts
     // each chunk in key order by the ordinary add.
     void CreateIndex(bool activate, int chunkBytes);
-    // Sorts runs of a block buffer's worth of keys, spills them to temporary files (TmpPath of
-    // OuterSorterProperties, else the index file's directory) and merges them two at a time
-    // into the bottom-up builder (THXNTXCompactIndex).
+    // Sorts runs of a block buffer's worth of keys (by binary insertion into a block laid out
+    // like a page), spills them to temporary files (TmpPath of OuterSorterProperties, else the
+    // index file's directory) and merges them two at a time, each merge written bottom-up
+    // (THXNTXCompactIndex) into a temporary NTX file, the last one into the index.
     void CreateCompactIndex(int blockBufferSize, bool activate);
     // Sorts all keys in one sorter of the class (outer sorters with OuterSorterProperties) and
     // feeds them to the bottom-up builder. A value outside THXSorterClass is refused.
@@ -375,6 +376,11 @@ private:
     void BuildBottomUp(THXSorterAbstract& sorter);
     // Every key of the table into a sorter of that class, sorted, then built bottom-up.
     void SortAndBuildBottomUp(const char* who, THXSorterClass sorterClass, const THXSorterParams& p);
+    // CreateCompactIndex's runs of perBlock keys (blocks of blockBytes), merged into the index
+    // file.
+    void BuildFromRuns(int perBlock, std::int64_t blockBytes);
+    // Writes a page into the index file at an offset, enciphered under the table's cipher.
+    std::function<void(std::uint32_t, std::uint8_t*)> IndexPageWriter();
     void FinishBuild(bool activate);
     void FailBuild();
     // OnSubIndex for an item entering the tree: the key to store (key, or the handler's).

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <set>
 
 #include "ntx_wiring_util.h"
 #include "platform/exception.h"
+#include "platform/mem_env.h"
 #include "testutil/corpus.h"
 #include "testutil/temp_dir.h"
 
@@ -219,6 +221,89 @@ TEST_F(NtxBuild, BuildersAgreeOnTwentyThousandRandomKeys) {
             DropIndexes();
         }
     }
+}
+
+// CreateCompactIndex with blocks of 30 keys: about 170 runs merged through temporary NTX files,
+// under Unique with duplicates spread over the runs and in both directions. The order is the
+// insertion builder's, the tree verifies, the runs lie in TmpPath while the index is written
+// and are gone afterwards.
+TEST_F(NtxBuild, CompactBuildMergesManyRunsAsInsertionOrders) {
+    Open();
+    for (int i = 0; i < 5000; ++i) Add("K" + std::to_string(i * 37 % 900), i, 1990);
+    const std::string tmp = dir.File("tmp");
+    fs::create_directory(tmp);
+    auto files = [&] { return std::distance(fs::directory_iterator(tmp), fs::directory_iterator()); };
+    for (const auto& [unique, desc] : {std::pair{false, false}, {true, false}, {true, true}}) {
+        SCOPED_TRACE(std::string(unique ? "unique" : "") + (desc ? " desc" : ""));
+        THXNTXIndex& ref = Index("REF.NTX", "NAME", "", unique, desc);
+        ref.CreateIndex(true, 65536);
+        const std::vector<TEntry> want = EngineWalk(ref);
+        THXNTXIndex& ix = Index("C.NTX", "NAME", "", unique, desc);
+        ix.OuterSorterProperties().SetTmpPath(tmp);
+        std::ptrdiff_t runFiles = 0;
+        ix.OnSubIndex = [&](THXNTXIndex*, std::string&, std::uint32_t, int&) {
+            if (runFiles == 0) runFiles = files();
+        };
+        ix.CreateCompactIndex(30 * 16 + 14 + 4, true);
+        EXPECT_GE(runFiles, 2);  // the two runs of the last merge
+        EXPECT_TRUE(EngineWalk(ix) == want) << Show(EngineWalk(ix)).substr(0, 400);
+        EXPECT_EQ(want.size(), unique ? 900u : 5000u);
+        for (const TEntry& e : want) EXPECT_TRUE(!unique || e.RecNo <= 900) << e.RecNo;
+        EXPECT_TRUE(ix.VerifyIndex().empty());
+        EXPECT_EQ(files(), 0);
+        DropIndexes();
+    }
+}
+
+// A run that cannot be opened fails the build with the reader's message: every open of a
+// build on a table in memory is made to fail in turn. Each failure leaves no temporary file
+// and an index that the next open refuses.
+TEST_F(NtxBuild, CompactRunThatCannotBeOpenedFailsCleanly) {
+    Open();
+    for (int i = 0; i < 200; ++i) Add("K" + std::to_string(i % 70), i, 1990);
+    t.Close();
+    TMemEnv env;
+    env.AddDirectory("/d/");
+    env.SetContents("/d/T.DBF", testutil::ReadFile(table));
+    THXDBFNTX m;
+    m.SetEnv(env);
+    m.SetDBFFileName("/d/T.DBF");
+    m.AccessMode().SetAccessMode(kExclusive);
+    m.Open();
+    std::set<std::string> seen;
+    for (int nth = 1;; ++nth) {
+        ASSERT_LT(nth, 200);
+        THXNTXIndex& ix = m.Indexes().Add();
+        ix.SetNTXFileName("/d/X.NTX");
+        ix.SetKeyExpresion("NAME");
+        ix.SetUnique(true);
+        env.FailNth(TEnvOp::Open, nth, ENOENT);
+        std::string message;
+        try {
+            ix.CreateCompactIndex(20 * 16 + 18, true);  // 20 keys a block: 10 runs
+        } catch (const Exception& e) {
+            message = e.Message();
+        }
+        env.ClearFaults();
+        for (const auto& [name, bytes] : env.Files()) {
+            EXPECT_EQ(name.find("HXT"), std::string::npos) << nth << " " << name;
+        }
+        if (message.empty()) {
+            EXPECT_EQ(EngineWalk(ix).size(), 70u);
+            break;
+        }
+        const std::size_t q = message.find(" \"/d/HXT");
+        if (q != std::string::npos) {
+            seen.insert(message.substr(0, q));
+            if (message.find("Open Error") != std::string::npos) {
+                EXPECT_EQ(message.back(), '"') << message;
+            }
+            EXPECT_THROW(ix.Open(), Exception) << message;
+        }
+        m.Indexes().Remove(ix);
+    }
+    EXPECT_EQ(seen, (std::set<std::string>{"THXNTXBlockIterator.Open: Open Error", "THXNTXIterator.Open: Open Error",
+                                            "THXNTXIndex.CreateCompactIndex: Can not open temporary file"}));
 }
 
 // The bottom-up builder reproduces files written by another program, apart from the order
