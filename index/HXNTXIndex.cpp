@@ -357,24 +357,33 @@ bool THXNTXIndex::Seek(const std::string& key, bool soft) {
 }
 
 std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial) {
+    return FindKey(key, soft, recNo, partial, [&](std::uint32_t r) {
+        bool ok = false;
+        if (Table_.ReadRecordDirect(static_cast<int>(r))) {
+            try {
+                ok = Table_.AcceptsRecord(Table_.ActiveRecord());
+            } catch (...) {
+                Table_.ReleaseRecordDirect();
+                throw;
+            }
+            Table_.ReleaseRecordDirect();
+        }
+        return ok;
+    });
+}
+
+std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial,
+                                   const std::function<bool(std::uint32_t recNo)>& accept) {
     TReadLock lock(*this);
     Table_.FlushAddBuffer();
     PrepareSearch(key);
+    // The key sought is its own copy: the record test may prepare other keys (a range test).
+    const std::string search = Search_;
     const std::uint32_t count = Table_.FileRecordCount();
-    return Tree_.FindKey(reinterpret_cast<const std::uint8_t*>(Search_.data()), Search_.size(), soft, recNo, partial,
+    return Tree_.FindKey(reinterpret_cast<const std::uint8_t*>(search.data()), search.size(), soft, recNo, partial,
                          [&](std::uint32_t r) {
                              CheckRecNo(r, count);
-                             bool ok = false;
-                             if (Table_.ReadRecordDirect(static_cast<int>(r))) {
-                                 try {
-                                     ok = Table_.AcceptsRecord(Table_.ActiveRecord());
-                                 } catch (...) {
-                                     Table_.ReleaseRecordDirect();
-                                     throw;
-                                 }
-                                 Table_.ReleaseRecordDirect();
-                             }
-                             return ok;
+                             return accept(r);
                          });
 }
 
