@@ -19,17 +19,18 @@ namespace {
 
 const char* const kNoSuitableIndex = "THXSmartDBF: There is no suitable index!";
 
-// Sets a flag while it lives: the link ignores what its own moves make the master do (a
-// table that is its own master, or masters in a ring).
+// Sets a flag while it lives, and puts its old value back: the link ignores what its own
+// moves make the master do (a table that is its own master, or masters in a ring).
 class TFlagScope {
 public:
-    explicit TFlagScope(bool& flag) : Flag_(flag) { Flag_ = true; }
-    ~TFlagScope() { Flag_ = false; }
+    explicit TFlagScope(bool& flag) : Flag_(flag), Old_(flag) { Flag_ = true; }
+    ~TFlagScope() { Flag_ = Old_; }
     TFlagScope(const TFlagScope&) = delete;
     TFlagScope& operator=(const TFlagScope&) = delete;
 
 private:
     bool& Flag_;
+    bool Old_;
 };
 
 }  // namespace
@@ -88,6 +89,7 @@ void THXSmartDBF::ApplyMasterFields() {
 }
 
 void THXSmartDBF::ApplyMasterRange() {
+    TFlagScope following(FollowingMaster_);
     TDataSet& master = *MasterLink_.DataSet();
     // A master of this engine gives its character values with their trailing blanks: the key
     // of "AB" would also take in "ABC".
@@ -119,7 +121,6 @@ void THXSmartDBF::MasterActiveChanged() {
     // the master's field objects are made anew when it opens
     MasterFieldList_.clear();
     if (FollowingMaster_ || !MasterLinkActive_ || !MasterOpen() || !Active()) return;
-    TFlagScope following(FollowingMaster_);
     ApplyMasterRange();
 }
 

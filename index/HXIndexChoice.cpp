@@ -134,12 +134,17 @@ void THXNTXIndex::SetRangeByValues(const std::string& fields, const TVariant& lo
 
 void THXNTXIndex::SetRangeByValues(const std::string& fields, const TVariant& lo, const TVariant& hi) {
     if (!KeyParser_) throw Exception("THXNTXIndex: Index file \"" + NTXFileName_ + "\" is not open");
-    Range_.SetLoKey(lo.IsNull() ? std::string() : KeyParser_->EvaluateKeyForValues(fields, lo, ' ', false));
-    Range_.SetHiKey(hi.IsNull() ? std::string() : KeyParser_->EvaluateKeyForValues(fields, hi, ' ', false));
-    // A range already active takes its new keys: the table goes to its first record in range.
+    std::string loKey = lo.IsNull() ? std::string() : KeyParser_->EvaluateKeyForValues(fields, lo, ' ', false);
+    std::string hiKey = hi.IsNull() ? std::string() : KeyParser_->EvaluateKeyForValues(fields, hi, ' ', false);
+    const bool same = loKey == Range_.LoKey() && hiKey == Range_.HiKey();
+    Range_.SetLoKey(loKey);
+    Range_.SetHiKey(hiKey);
+    // A range already active takes its new keys: the table goes to its first record in range
+    // (the same keys again leave it where it is).
     if (Range_.Active() && Table_.Active()) {
+        const bool wasCurrent = Active();
         SetActive(true);
-        Table_.First();
+        if (!same || !wasCurrent) Table_.First();
     } else {
         Range_.SetActive(true);
     }

@@ -378,7 +378,8 @@ std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint3
     Table_.FlushAddBuffer();
     PrepareSearch(key);
     // The key sought is its own copy: the record test may prepare other keys (a range test).
-    const std::string search = Search_;
+    Sought_.assign(Search_);
+    const std::string& search = Sought_;
     const std::uint32_t count = Table_.FileRecordCount();
     return Tree_.FindKey(reinterpret_cast<const std::uint8_t*>(search.data()), search.size(), soft, recNo, partial,
                          [&](std::uint32_t r) {

@@ -353,6 +353,7 @@ private:
     std::string BlockFirstKey_, BlockLastKey_;
     std::uint32_t BlockFirstRec_ = 0, BlockLastRec_ = 0;
     std::string Scratch_, Search_, RangeKey_;
+    std::string Sought_;  // FindKey: the key it walks the tree for
     // Writing: the key being added or deleted (stored bytes), the edit snapshot.
     THXNTXBag& DefineBag();
     bool AddStored(std::uint32_t recNo);
