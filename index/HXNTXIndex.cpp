@@ -288,6 +288,15 @@ void THXNTXIndex::PrepareSearch(const std::string& ansi) {
     Cmp_.Prepare(Search_, Search_);
 }
 
+bool THXNTXIndex::RecordInRange(const std::uint8_t* rec) {
+    if (!Range_.Active()) return true;
+    if (InRange(RangeKeyOf(rec))) return true;
+    // Several string fields: "SMITH"+"JOHN" is "SMITHJOHN" unpadded, as a range from values
+    // given without their blanks takes it, but a range from values with their blanks (a
+    // master's, read with TrimCType off) needs the key as stored.
+    return !OnEvaluteKey && InRange(EvaluateKeyOf(rec));
+}
+
 bool THXNTXIndex::InRange(const std::string& ansiKey) {
     if (!Range_.Active()) return true;
     const std::size_t size = Tree_.Header().KeySize;

@@ -204,6 +204,9 @@ public:
     const std::string& RangeKeyOf(const std::uint8_t* rec);
     bool EvaluateFor();
     bool InRange(const std::string& ansiKey);
+    // Whether a record image is in range (true without a range): its unpadded key is, or its
+    // key as stored is.
+    bool RecordInRange(const std::uint8_t* rec);
 
     // ---- Positioning (each locks the index for its duration; a lock that cannot be had
     // raises "TDBFDataSet: Can not read from index file (FLock is false).") ----

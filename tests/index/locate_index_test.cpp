@@ -119,6 +119,28 @@ TEST(LocateByIndex, TheIndexAnswersOnlyWhereItsAnswerIsTheScans) {
     }
 }
 
+// A range by several string fields holds the records whose fields hold the values, whether the
+// values come with their fields' blanks (as a master gives them) or without.
+TEST(RangeByFieldList, ValuesWithOrWithoutTheirBlanks) {
+    TMemEnv env;
+    env.SetContents("/d/t.dbf", Table());
+    THXDBFNTX t;
+    t.SetEnv(env);
+    t.SetDBFFileName("/d/t.dbf");
+    t.AccessMode().SetAccessMode(kExclusive);
+    t.Open();
+    THXNTXIndex& ix = t.Indexes().Add();
+    ix.SetNTXFileName("/d/nc.ntx");
+    ix.SetKeyExpresion("NAME+CITY");
+    ix.CreateIndex(false, 65536);
+    for (const TVariant& v : {Two(Pad("Smith", 8), Pad("Kazan", 6)), Two("Smith", "Kazan")}) {
+        t.SetRangeFields("NAME;CITY", v);
+        std::vector<int> shown;
+        for (t.First(); !t.Eof(); t.Next()) shown.push_back(t.RecNo());
+        EXPECT_EQ(shown, std::vector<int>{4});
+    }
+}
+
 // harbour/test.dbf with NTX files on LAST and UPPER(LAST) built by the engine: every exact
 // locate of a LAST value (and of its lower-case form, case-insensitive) reads only the record
 // found from the table file; partial locates read it block by block as the forced scan does.
