@@ -41,6 +41,28 @@ std::string Table() {
     return test::BuildDbf(0x03, kFields, recs);
 }
 
+// The table open in the host fake, with NTX files built on it.
+struct TOpenTable {
+    TMemEnv env;
+    THXDBFNTX t;
+    TOpenTable() {
+        env.SetContents("/d/t.dbf", Table());
+        t.SetEnv(env);
+        t.SetDBFFileName("/d/t.dbf");
+        t.AccessMode().SetAccessMode(kExclusive);
+        t.Open();
+    }
+    void Index(const std::string& key, const std::string& cond = "", bool unique = false, bool desc = false) {
+        THXNTXIndex& ix = t.Indexes().Add();
+        ix.SetNTXFileName("/d/i" + std::to_string(t.Indexes().Count()) + ".ntx");
+        ix.SetKeyExpresion(key);
+        ix.SetForExpresion(cond);
+        ix.SetUnique(unique);
+        ix.SetDesc(desc);
+        ix.CreateIndex(false, 65536);
+    }
+};
+
 struct TIx {
     std::string Key, For = {};
     bool Unique = false, Desc = false;
@@ -95,22 +117,9 @@ TEST(LocateByIndex, TheIndexAnswersOnlyWhereItsAnswerIsTheScans) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
-        TMemEnv env;
-        env.SetContents("/d/t.dbf", Table());
-        THXDBFNTX t;
-        t.SetEnv(env);
-        t.SetDBFFileName("/d/t.dbf");
-        t.AccessMode().SetAccessMode(kExclusive);
-        t.Open();
-        for (std::size_t i = 0; i < c.Indexes.size(); ++i) {
-            THXNTXIndex& ix = t.Indexes().Add();
-            ix.SetNTXFileName("/d/i" + std::to_string(i) + ".ntx");
-            ix.SetKeyExpresion(c.Indexes[i].Key);
-            ix.SetForExpresion(c.Indexes[i].For);
-            ix.SetUnique(c.Indexes[i].Unique);
-            ix.SetDesc(c.Indexes[i].Desc);
-            ix.CreateIndex(false, 65536);
-        }
+        TOpenTable o;
+        THXDBFNTX& t = o.t;
+        for (const TIx& ix : c.Indexes) o.Index(ix.Key, ix.For, ix.Unique, ix.Desc);
         if (c.Setup) c.Setup(t);
         const std::uint64_t before = t.BlockReads();
         EXPECT_EQ(t.LocateRecord(c.Fields, c.Values, c.Options, false), c.Answer);
@@ -122,17 +131,9 @@ TEST(LocateByIndex, TheIndexAnswersOnlyWhereItsAnswerIsTheScans) {
 // A range by several string fields holds the records whose fields hold the values, whether the
 // values come with their fields' blanks (as a master gives them) or without.
 TEST(RangeByFieldList, ValuesWithOrWithoutTheirBlanks) {
-    TMemEnv env;
-    env.SetContents("/d/t.dbf", Table());
-    THXDBFNTX t;
-    t.SetEnv(env);
-    t.SetDBFFileName("/d/t.dbf");
-    t.AccessMode().SetAccessMode(kExclusive);
-    t.Open();
-    THXNTXIndex& ix = t.Indexes().Add();
-    ix.SetNTXFileName("/d/nc.ntx");
-    ix.SetKeyExpresion("NAME+CITY");
-    ix.CreateIndex(false, 65536);
+    TOpenTable o;
+    THXDBFNTX& t = o.t;
+    o.Index("NAME+CITY");
     for (const TVariant& v : {Two(Pad("Smith", 8), Pad("Kazan", 6)), Two("Smith", "Kazan")}) {
         t.SetRangeFields("NAME;CITY", v);
         std::vector<int> shown;
