@@ -1,12 +1,14 @@
 // Locate by block scan over 1,000,000 records, in records per second, beside its peer in the
 // same run: the walk a caller would otherwise write (First/Next, the key field read as text and
 // compared). Every search finds the last record, so each one examines the whole table.
+// And an exact locate answered through an NTX on NAME beside the same locate forced to scan.
 //
 //   locate_bench [DIRECTORY] [google benchmark flags]
 //
 // The table (dBase III, 50 bytes a record: NAME C(20), CITY C(15), AGE N(3), SUM N(10,2)) is
-// written byte by byte into DIRECTORY (default: the system temporary directory) and removed
-// afterwards. BufferSize is the merge tool's 32384 (647 records per read).
+// written byte by byte into DIRECTORY (default: the system temporary directory), its NTX on
+// NAME built by the engine, and both are removed afterwards. BufferSize is the merge tool's
+// 32384 (647 records per read).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -22,7 +24,7 @@ namespace {
 
 constexpr int kRecords = 1000000;
 constexpr int kRecLen = 1 + 20 + 15 + 3 + 11;
-std::string g_table;
+std::string g_table, g_ntx;
 
 void Put(std::string& rec, std::size_t at, std::size_t width, const std::string& text, bool right = false) {
     std::string v = text.substr(0, width);
@@ -109,6 +111,25 @@ void BM_LocateTwoFieldsByScan(benchmark::State& state) {
 }
 BENCHMARK(BM_LocateTwoFieldsByScan)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// An exact locate of the last record's NAME (as stored, 20 characters): through the NTX on
+// NAME, and the same locate forced to scan (its peer). The cursor stays; only the search runs.
+void LocateExact(benchmark::State& state, bool forceScan) {
+    zarbel::THXDBFNTX t;
+    t.Indexes().Add().SetNTXFileName(g_ntx);
+    Open(t);
+    const zarbel::TVariant key(std::string("SMITHSON            "));
+    std::int64_t searches = 0;
+    for (auto _ : state) {
+        if (t.LocateRecord("NAME", key, 0, forceScan) != kRecords) state.SkipWithError("not found");
+        ++searches;
+    }
+    state.SetItemsProcessed(searches);
+}
+void BM_LocateExactByIndex(benchmark::State& state) { LocateExact(state, false); }
+void BM_LocateExactByScan(benchmark::State& state) { LocateExact(state, true); }
+BENCHMARK(BM_LocateExactByIndex)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_LocateExactByScan)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The peer: the caller's own walk, the key field as text, compared the same way.
 void BM_WalkAndCompare(benchmark::State& state) {
     zarbel::THXDBFNTX t;
@@ -139,8 +160,20 @@ int main(int argc, char** argv) {
     const std::filesystem::path dir = argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path();
     g_table = (dir / ("locate_bench_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".dbf")).string();
     MakeTable(g_table);
+    g_ntx = g_table.substr(0, g_table.size() - 4) + ".ntx";
+    {
+        zarbel::THXDBFNTX t;
+        t.SetDBFFileName(g_table);
+        t.AccessMode().SetAccessMode(zarbel::TAccessMode::kOpenReadWrite | zarbel::TAccessMode::kShareExclusive);
+        t.Open();
+        zarbel::THXNTXIndex& ix = t.Indexes().Add();
+        ix.SetNTXFileName(g_ntx);
+        ix.SetKeyExpresion("NAME");
+        ix.CreateCompactIndex(1 << 20, false);
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::filesystem::remove(g_table);
+    std::filesystem::remove(g_ntx);
     return 0;
 }

@@ -6,11 +6,15 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace zarbel {
 
 class THXSmartDBF;
+class TField;
+class TVariant;
 
 // The table's read block as an index sees it: a row of record slots, each with the number of
 // the record it holds. An index fills it in key order while the table is walked through it.
@@ -73,6 +77,27 @@ public:
     virtual std::uint32_t Seek(const std::uint8_t* key, std::size_t length, bool soft) = 0;
     // The current order's range test of a record image (true without a range).
     virtual bool InRange(const std::uint8_t* rec) = 0;
+
+    // ---- Searches by a list of fields (any open index, current or not) ----
+    // An index that answers an exact locate on these fields (count of them, in list order) as
+    // a scan of the file would: its key is exactly these fields in this order, each a plain
+    // reference or, with upper, each character field as UPPER(field); it has no FOR condition,
+    // is not Unique, and its keys are equal only when their bytes are. Returns its number, or
+    // -1 when none does.
+    virtual int ExactLocateIndex(const TField* const* /*fields*/, std::size_t /*count*/, bool /*upper*/) { return -1; }
+    // In that index, the first entry (in key order, equal keys in record order) whose key is
+    // the one its key expression makes of values (one per name of fields) and whose record
+    // accept takes: that record's number, or 0.
+    virtual std::uint32_t SeekValues(int /*index*/, std::string_view /*fields*/, const TVariant& /*values*/,
+                                     const std::function<bool(std::uint32_t recNo)>& /*accept*/) {
+        return 0;
+    }
+    // The key range of the index chosen for fields (";"-separated; the open index whose key
+    // begins with the most of them, the first on equal counts, when it covers them all): from
+    // the key of lo to the key of hi, or cancelled. Raises "THXSmartDBF: There is no suitable
+    // index!" when no index covers them.
+    virtual void SetFieldRange(std::string_view fields, const TVariant& lo, const TVariant& hi);
+    virtual void CancelFieldRange(std::string_view fields);
 
     // ---- Maintenance of every open index ----
     // An edit of the record image rec begins: the keys it has now are the ones to replace.

@@ -12,7 +12,8 @@
 //   HXDBFPost.cpp         InternalAddRecord, InternalPost               (append and post)
 //   HXDBFMemo.cpp         memo file open/close, CreateBlobStream        (memo storage)
 //   HXDBFPack.cpp         Pack                                          (pack)
-//   HXDBFLocate.cpp       filter, find, locate and lookup by block scan
+//   HXDBFLocate.cpp       filter, find, locate and lookup (by block scan, or through an index)
+//   HXDBFMaster.cpp       ranges by field list, the master-detail link (MasterFields, DataSource)
 //   HXDBFNested.cpp       THXNestedDBF (HXDBFNested.h), the parent's side of nested tables
 //
 // Record buffer layout (AllocRecordBuffer): the record image (record length bytes, deletion
@@ -196,9 +197,11 @@ public:
     bool Locate(std::string_view keyFields, const TVariant& keyValues, unsigned options) override;
     // The result fields' values of that record (LookupOptions), or null; the cursor stays.
     TVariant Lookup(std::string_view keyFields, const TVariant& keyValues, std::string_view resultFields) override;
-    // The number of the first record that passes the acceptance test and matches, or 0. Scans
-    // the file in blocks of BufferSize div record length records; raises
-    // "THXSmartDBF.LocateRecord: Record size too large" when no record fits.
+    // The number of the first record that passes the acceptance test and matches, or 0.
+    // Unless forceScan is set, an exact locate is answered through an index where that gives
+    // the scan's answer (see LocateByIndex); otherwise the file is scanned in blocks of
+    // BufferSize div record length records, and "THXSmartDBF.LocateRecord: Record size too
+    // large" is raised when no record fits.
     virtual std::uint32_t LocateRecord(std::string_view keyFields, const TVariant& keyValues, unsigned options,
                                        bool forceScan);
     // Hands every record of the file to take, in file order with its number (from 1): the
@@ -209,6 +212,28 @@ public:
                   const std::string& tooLarge);
     bool BookmarkValid(const TBookmark& b) override;
     int CompareBookmarks(const TBookmark& a, const TBookmark& b) override;
+
+    // ---- Ranges by field list and the master-detail link (HXDBFMaster.cpp) ----
+    // The range of the index chosen for fields (";"-separated) by their values: one set of
+    // values (or null: a range that holds nothing), or low and high values; cancelled. Raises
+    // "THXSmartDBF: There is no suitable index!" when no open index covers the fields.
+    void SetRangeFields(const std::string& fields, const TVariant& values);
+    void SetRangeFields(const std::string& fields, const TVariant& lo, const TVariant& hi);
+    void CancelRangeFields(const std::string& fields);
+    // Fields of the master (";"-separated) whose values restrict this table to the records
+    // whose own fields of those names hold them, through the index chosen for the list. A new
+    // text cancels the range in force and, with the master open, sets the new one; an empty
+    // text cancels it and ends the link.
+    const std::string& MasterFields() const { return MasterFields_; }
+    void SetMasterFields(const std::string& fields);
+    // The data source over the master dataset (not owned; null: none). Setting it applies
+    // MasterFields anew.
+    TDataSource* DataSource() const { return MasterLink_.DataSource(); }
+    void SetDataSource(TDataSource* source);
+    // MasterFields is set: the master's changes and scrolls re-apply the range. Without it, a
+    // change of the master at its start or end moves this table to First or Last, and a scroll
+    // of the master by d records moves this table by d records.
+    bool MasterLinkActive() const { return MasterLinkActive_; }
 
     // Writes what the write blocks of a table nobody else can write hold (its memo file's
     // first); raises "THXSmartDBF: " + the system's text when that fails, and the records
@@ -426,6 +451,12 @@ private:
     };
     bool PrepareLocateKeys(std::string_view keyFields, const TVariant& keyValues, unsigned options);
     bool MatchLocateKeys(unsigned options);
+    // An exact locate through the index that answers it as the scan would, when the keys and
+    // the table's settings allow (found: the record, or 0). False: the scan must answer.
+    bool LocateByIndex(std::string_view keyFields, unsigned options, std::uint32_t& found);
+    // Reads record n into the scratch buffer, deciphered, with its number behind it (to be
+    // examined outside the cursor); false when it cannot be read.
+    bool ExamineRecord(std::uint32_t n);
     // The file read straight past the cursor in blocks of BufferSize div record length records;
     // each record is deciphered with its number and made the record that field reads and
     // expressions see, with its number behind it. visit returns true to stop there: the result
@@ -437,6 +468,36 @@ private:
     bool FilterCompiled_ = false;
     std::vector<TLocateKey> LocateKeys_;
     std::string LocateText_;
+    std::vector<const TField*> LocateFields_;
+
+    // The master-detail link: the link to the master's data source, the master field objects
+    // (built when first needed, dropped when the master opens or closes), and the field list of
+    // the range the link set.
+    class TMasterLink final : public TDataLink {
+    public:
+        explicit TMasterLink(THXSmartDBF& table) : T_(table) {}
+
+    protected:
+        void ActiveChanged() override { T_.MasterActiveChanged(); }
+        void DataSetChanged() override { T_.MasterChanged(); }
+        void DataSetScrolled(int distance) override { T_.MasterScrolled(distance); }
+
+    private:
+        THXSmartDBF& T_;
+    };
+    TMasterLink MasterLink_{*this};
+    std::string MasterFields_;
+    bool MasterLinkActive_ = false;
+    std::vector<TField*> MasterFieldList_;
+    std::string LinkRangeFields_;
+    bool FollowingMaster_ = false;  // a reaction to the master runs
+    void ApplyMasterFields();
+    // The range by the master's current values (null when it shows no record).
+    void ApplyMasterRange();
+    bool MasterOpen() const { return MasterLink_.Active(); }
+    void MasterActiveChanged();
+    void MasterChanged();
+    void MasterScrolled(int distance);
 
     TEnv* Env_ = &TEnv::Default();
     // collaborators

@@ -1,11 +1,17 @@
 // THXSmartDBF: the record filter (Filter, FilterOptions, OnFilterRecord), find first / next /
-// prior / last, and locate and lookup by a block scan of the table file.
+// prior / last, and locate and lookup by a block scan of the table file or through an index.
 //
 // The table keeps one compiled copy of Filter in its record filter; the copy is made again
 // when the text, the options or the field objects change. Locate and lookup read the file
 // front to back in blocks of BufferSize div record length records, decipher each record with
 // its number, and examine it as the active record (a copy in the scratch buffer, with its record
 // number behind it) without moving the cursor; the active record buffer is restored in every case.
+//
+// An exact locate is answered through an index only where the index gives the scan's answer:
+// the first record in file order that passes the acceptance test and matches (see
+// LocateByIndex). Each record the index offers is read and matched as the scan would match it.
+#include <array>
+#include <cmath>
 #include <cstring>
 
 #include "engine/HXDBFDataSet.h"
@@ -36,6 +42,29 @@ private:
     char*& Direct_;
     char* Old_;
 };
+
+// Whether a case-insensitive comparison with s takes only texts whose UPPER is UPPER(s).
+// UPPER upper-cases a to z only, the comparison every letter of the code page: a value with
+// a letter beyond a to z (a Cyrillic one) also matches records whose UPPER differs from its own.
+bool UpperKeyHolds(std::string_view s, bool oem) {
+    // for each upper-cased byte: the UPPER its lower- and upper-case forms give, and whether
+    // they give more than one
+    std::array<int, 256> upperOf;
+    upperOf.fill(-1);
+    std::array<bool, 256> mixed{};
+    for (int b = 0; b < 256; ++b) {
+        const auto u = static_cast<unsigned char>(AnsiUpperChar(static_cast<char>(b), oem));
+        const int a = b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b;
+        if (upperOf[u] < 0) upperOf[u] = a;
+        else if (upperOf[u] != a) mixed[u] = true;
+    }
+    for (char c : s)
+        if (mixed[static_cast<unsigned char>(AnsiUpperChar(c, oem))]) return false;
+    return true;
+}
+
+// TDateTime of 1 January of the year 1 and of 31 December 9999.
+constexpr double kFirstDay = -693593, kLastDay = 2958465;
 
 }  // namespace
 
@@ -219,11 +248,63 @@ bool THXSmartDBF::MatchLocateKeys(unsigned options) {
     return true;
 }
 
+bool THXSmartDBF::ExamineRecord(std::uint32_t n) {
+    char* examined = Scratch_.Chars();
+    if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n), examined,
+                           RecLen_))
+        return false;
+    auto* rec = reinterpret_cast<std::uint8_t*>(examined);
+    if (CryptActive()) DecryptRecord(rec, n);
+    PutLE32(rec + RecLen_, n);
+    examined[RecLen_ + 4] = 0;
+    examined[RecLen_ + 5] = bfCurrent;
+    return true;
+}
+
+bool THXSmartDBF::LocateByIndex(std::string_view keyFields, unsigned options, std::uint32_t& found) {
+    // A partial seek finds the first match in key order, the scan the first in file order;
+    // trimmed texts are not what the keys hold.
+    if (!Index_ || (options & loPartialKey) || TrimInLocate_ || TrimCType_) return false;
+    const bool upper = (options & loCaseInsensitive) != 0;
+    const bool oem = TextIsOem();
+    LocateFields_.clear();
+    std::vector<TVariant> values;
+    values.reserve(LocateKeys_.size());
+    for (const TLocateKey& k : LocateKeys_) {
+        const TFieldType t = k.Field->DataType();
+        if (t == ftString || t == ftFixedChar) {
+            // A text of another length than the field's matches no record, or one whose field
+            // holds a zero byte (its text ends there), which the key pads with blanks.
+            if (k.Text.size() != static_cast<std::size_t>(k.Field->Size())) return false;
+            if (upper && !UpperKeyHolds(k.Text, oem)) return false;
+            values.emplace_back(k.Text);
+        } else if (t == ftDate) {
+            // Whole days that a key can spell; day 0 is also what a blank date reads as.
+            if (k.Float == 0 || k.Float != std::floor(k.Float) || k.Float < kFirstDay || k.Float > kLastDay)
+                return false;
+            values.push_back(TVariant::FromDateTime(k.Float));
+        } else {
+            return false;
+        }
+        LocateFields_.push_back(k.Field);
+    }
+    const int ix = Index_->ExactLocateIndex(LocateFields_.data(), LocateFields_.size(), upper);
+    if (ix < 0) return false;
+    found = Index_->SeekValues(ix, keyFields, TVariant(std::move(values)), [&](std::uint32_t n) {
+        if (!ExamineRecord(n)) return false;
+        TDirectRecord direct(DirectBuffer_, Scratch_.Chars());
+        return AcceptRecord(Scratch_.Bytes()) && MatchLocateKeys(options);
+    });
+    return true;
+}
+
 std::uint32_t THXSmartDBF::LocateRecord(std::string_view keyFields, const TVariant& keyValues, unsigned options,
-                                        bool) {
+                                        bool forceScan) {
     CheckActive();
     CompileFilter();
     if (!PrepareLocateKeys(keyFields, keyValues, options)) return 0;
+    std::uint32_t found = 0;
+    if (!forceScan && LocateByIndex(keyFields, options, found)) return found;
     const bool test = Filtered() || SetDeleted_ || IndexActive();
     return ScanRecords(
         [&](const std::uint8_t* rec, std::uint32_t) { return (!test || AcceptRecord(rec)) && MatchLocateKeys(options); },
@@ -284,16 +365,8 @@ bool THXSmartDBF::Locate(std::string_view keyFields, const TVariant& keyValues, 
 TVariant THXSmartDBF::Lookup(std::string_view keyFields, const TVariant& keyValues, std::string_view resultFields) {
     CheckActive();
     const std::uint32_t n = LocateRecord(keyFields, keyValues, LookupOptions_, false);
-    if (n == 0) return TVariant::Null();
+    if (n == 0 || !ExamineRecord(n)) return TVariant::Null();
     char* examined = Scratch_.Chars();
-    if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n), examined,
-                           RecLen_))
-        return TVariant::Null();
-    auto* rec = reinterpret_cast<std::uint8_t*>(examined);
-    if (CryptActive()) DecryptRecord(rec, n);
-    PutLE32(rec + RecLen_, n);
-    examined[RecLen_ + 4] = 0;
-    examined[RecLen_ + 5] = bfCurrent;
     TDirectRecord direct(DirectBuffer_, examined);
     GetCalcFields(examined);
     return GetFieldValues(resultFields);

@@ -19,6 +19,8 @@ THXSmartDBF::THXSmartDBF() : DBFFieldDefs_(nullptr, xBaseIII) {
 }
 
 THXSmartDBF::~THXSmartDBF() {
+    // the master hears nothing more of a table that goes
+    MasterLink_.SetDataSource(nullptr);
     DetachNestedTables();
     DestroyingClose();
     FreeTableBuffers();
@@ -144,6 +146,8 @@ void THXSmartDBF::InternalOpen() {
         }
         // indexes
         if (!Creating_ && Index_) Index_->Open(*this);
+        // a detail opens on the range of its master's record
+        if (!Creating_ && MasterLinkActive_ && MasterOpen()) ApplyMasterRange();
         // first block, the engine's record buffers
         ReadFirstBlock();
         std::int64_t rb = RecLen_ + kBufferTail + CalcFieldsSize();

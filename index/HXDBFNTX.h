@@ -32,13 +32,6 @@ public:
         LoadedIndexName_.clear();
     }
     bool Loading() const { return Loading_; }
-    // The range of the index chosen for fields (see TIndexes::IndexForFields) by their values.
-    void SetRangeFields(const std::string& fields, const TVariant& lo) {
-        Indexes_.IndexForFields(fields).SetRangeByValues(fields, lo);
-    }
-    void SetRangeFields(const std::string& fields, const TVariant& lo, const TVariant& hi) {
-        Indexes_.IndexForFields(fields).SetRangeByValues(fields, lo, hi);
-    }
     TIndexes& Indexes() { return Indexes_; }
     THXDBFIndexDefs& DBFIndexDefs() { return IndexDefs_; }
 

@@ -288,6 +288,15 @@ void THXNTXIndex::PrepareSearch(const std::string& ansi) {
     Cmp_.Prepare(Search_, Search_);
 }
 
+bool THXNTXIndex::RecordInRange(const std::uint8_t* rec) {
+    if (!Range_.Active()) return true;
+    if (InRange(RangeKeyOf(rec))) return true;
+    // Several string fields: "SMITH"+"JOHN" is "SMITHJOHN" unpadded, as a range from values
+    // given without their blanks takes it, but a range from values with their blanks (a
+    // master's, read with TrimCType off) needs the key as stored.
+    return !OnEvaluteKey && InRange(EvaluateKeyOf(rec));
+}
+
 bool THXNTXIndex::InRange(const std::string& ansiKey) {
     if (!Range_.Active()) return true;
     const std::size_t size = Tree_.Header().KeySize;
@@ -357,24 +366,34 @@ bool THXNTXIndex::Seek(const std::string& key, bool soft) {
 }
 
 std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial) {
+    return FindKey(key, soft, recNo, partial, [&](std::uint32_t r) {
+        bool ok = false;
+        if (Table_.ReadRecordDirect(static_cast<int>(r))) {
+            try {
+                ok = Table_.AcceptsRecord(Table_.ActiveRecord());
+            } catch (...) {
+                Table_.ReleaseRecordDirect();
+                throw;
+            }
+            Table_.ReleaseRecordDirect();
+        }
+        return ok;
+    });
+}
+
+std::uint32_t THXNTXIndex::FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial,
+                                   const std::function<bool(std::uint32_t recNo)>& accept) {
     TReadLock lock(*this);
     Table_.FlushAddBuffer();
     PrepareSearch(key);
+    // The key sought is its own copy: the record test may prepare other keys (a range test).
+    Sought_.assign(Search_);
+    const std::string& search = Sought_;
     const std::uint32_t count = Table_.FileRecordCount();
-    return Tree_.FindKey(reinterpret_cast<const std::uint8_t*>(Search_.data()), Search_.size(), soft, recNo, partial,
+    return Tree_.FindKey(reinterpret_cast<const std::uint8_t*>(search.data()), search.size(), soft, recNo, partial,
                          [&](std::uint32_t r) {
                              CheckRecNo(r, count);
-                             bool ok = false;
-                             if (Table_.ReadRecordDirect(static_cast<int>(r))) {
-                                 try {
-                                     ok = Table_.AcceptsRecord(Table_.ActiveRecord());
-                                 } catch (...) {
-                                     Table_.ReleaseRecordDirect();
-                                     throw;
-                                 }
-                                 Table_.ReleaseRecordDirect();
-                             }
-                             return ok;
+                             return accept(r);
                          });
 }
 

@@ -45,6 +45,7 @@ class TDBFReadBlock;
 class THXDBFExprParser;
 class TProxyStream;
 class TVariant;
+class TField;
 
 // Sender, out Key (ANSI text).
 using TOnEvaluteKey = std::function<void(THXNTXIndex* Sender, std::string& Key)>;
@@ -169,8 +170,20 @@ public:
     // The key range by field values (fields: ";"-separated names the key expression reads):
     // LoKey and HiKey become the key made from lo (and from hi), string values unpadded; the
     // range is then activated (HXIndexChoice.cpp).
+    // A null value gives an empty key: a null hi puts nothing in range.
     void SetRangeByValues(const std::string& fields, const TVariant& lo);
     void SetRangeByValues(const std::string& fields, const TVariant& lo, const TVariant& hi);
+    // Whether an exact seek of values for these fields (count of them, in list order) finds
+    // every record whose fields hold them: the key is exactly these fields in this order, each
+    // a plain reference or, with upper, each character field as UPPER(field) (a date alone, as
+    // itself); no FOR condition, not Unique, no OnEvaluteKey, keys equal only when their bytes
+    // are, and the key size the fields' widths (HXIndexChoice.cpp).
+    bool AnswersExactLocate(const TField* const* fields, std::size_t count, bool upper) const;
+    // The record of the first entry (equal keys in record order) whose key is the one the key
+    // expression makes of values for fields (";"-separated names) and whose record accept
+    // takes; 0 when none.
+    std::uint32_t SeekValues(std::string_view fields, const TVariant& values,
+                             const std::function<bool(std::uint32_t recNo)>& accept);
 
     // ---- Opening ----
     // Opens the file through its bag (DefineBagAndOrder), checks the header, applies the
@@ -191,6 +204,9 @@ public:
     const std::string& RangeKeyOf(const std::uint8_t* rec);
     bool EvaluateFor();
     bool InRange(const std::string& ansiKey);
+    // Whether a record image is in range (true without a range): its unpadded key is, or its
+    // key as stored is.
+    bool RecordInRange(const std::uint8_t* rec);
 
     // ---- Positioning (each locks the index for its duration; a lock that cannot be had
     // raises "TDBFDataSet: Can not read from index file (FLock is false).") ----
@@ -202,6 +218,9 @@ public:
     // The record of the first entry that matches and the table accepts, or 0: over
     // min(key length, key size) bytes when partial or soft; recNo != 0 orders equal keys.
     std::uint32_t FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial);
+    // The same with the record test given: accept(recNo) instead of the table's acceptance.
+    std::uint32_t FindKey(const std::string& key, bool soft, std::uint32_t recNo, bool partial,
+                          const std::function<bool(std::uint32_t recNo)>& accept);
     // Steps from the current entry (false at the end; the position then stays).
     bool Next();
     bool Prior();
@@ -338,6 +357,7 @@ private:
     std::string BlockFirstKey_, BlockLastKey_;
     std::uint32_t BlockFirstRec_ = 0, BlockLastRec_ = 0;
     std::string Scratch_, Search_, RangeKey_;
+    std::string Sought_;  // FindKey: the key it walks the tree for
     // Writing: the key being added or deleted (stored bytes), the edit snapshot.
     THXNTXBag& DefineBag();
     bool AddStored(std::uint32_t recNo);

@@ -78,7 +78,7 @@ std::uint32_t TIndexes::Seek(const std::uint8_t* key, std::size_t length, bool s
 
 bool TIndexes::InRange(const std::uint8_t* rec) {
     if (!HasCurrentOrder() || !Current_->NTXRange().Active()) return true;
-    return Current_->InRange(Current_->RangeKeyOf(rec));
+    return Current_->RecordInRange(rec);
 }
 
 }  // namespace zarbel

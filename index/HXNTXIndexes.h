@@ -60,6 +60,15 @@ public:
     std::uint32_t Seek(const std::uint8_t* key, std::size_t length, bool soft) override;
     bool InRange(const std::uint8_t* rec) override;
 
+    // Searches by a list of fields (HXIndexChoice.cpp): the first index that answers the exact
+    // locate (THXNTXIndex::AnswersExactLocate), its seek, and the range of the index chosen
+    // by IndexForFields.
+    int ExactLocateIndex(const TField* const* fields, std::size_t count, bool upper) override;
+    std::uint32_t SeekValues(int index, std::string_view fields, const TVariant& values,
+                             const std::function<bool(std::uint32_t recNo)>& accept) override;
+    void SetFieldRange(std::string_view fields, const TVariant& lo, const TVariant& hi) override;
+    void CancelFieldRange(std::string_view fields) override;
+
     // Maintenance (HXNTXIndexesMaint.cpp): every open index, in collection order.
     void EditBegins(const std::uint8_t* rec) override;
     std::uint32_t Appended(std::uint32_t n, const std::uint8_t* rec, bool seekCurrent) override;

@@ -34,6 +34,12 @@ void THXNTXIndexCompare::Setup(bool storedOem, const TCollationWeights* weights,
         else
             Rank_[b] = storedOem ? AnsiOf(u) : u;
     }
+    bool seen[256] = {};
+    Injective_ = true;
+    for (const std::uint8_t r : Rank_) {
+        if (seen[r]) Injective_ = false;
+        seen[r] = true;
+    }
 }
 
 void THXNTXIndexCompare::Prepare(std::string_view ansi, std::string& out) const {

@@ -42,6 +42,9 @@ public:
     bool Desc() const { return Desc_; }
     bool Weighted() const { return Weighted_; }
     bool HasEvent() const { return Event_ != nullptr; }
+    // Keys compare equal only when their bytes are equal (no OnCompareKeys, and no collation
+    // that weighs two bytes alike).
+    bool EqualMeansSame() const { return !Event_ && Injective_; }
 
     // A caller's ANSI key in the stored form (out may be the same string as ansi).
     void Prepare(std::string_view ansi, std::string& out) const;
@@ -78,6 +81,7 @@ private:
 
     std::uint8_t Rank_[256] = {};
     bool Weighted_ = false;
+    bool Injective_ = true;  // no two bytes share a rank
     bool StoredOem_ = false;
     bool Desc_ = false;
     THXNTXIndex* Sender_ = nullptr;

@@ -1,6 +1,7 @@
 // TDataSet: states, cursor movement over the engine's fetches, editing and notifications.
 #include "platform/dataset.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -22,6 +23,7 @@ TDataSet::TDataSet() : fields_(this) {}
 TDataSet::~TDataSet() {
     // Engines close in their own destructor (DestroyingClose), while their members still exist.
     fields_.Clear();
+    while (!dataSources_.empty()) dataSources_.back()->SetDataSet(nullptr);
 }
 
 void TDataSet::DestroyingClose() {
@@ -577,6 +579,62 @@ void TDataSet::DataEvent(TDataEvent event, std::intptr_t info) {
         if (hasCalcFields_ && (state_ == dsEdit || state_ == dsInsert)) GetCalcFields(active_);
     }
     if (OnDataEvent) OnDataEvent(*this, event, info);
+    // A handler may attach or detach sources: the list is walked by position.
+    for (std::size_t i = 0; i < dataSources_.size(); ++i) dataSources_[i]->DataEvent(event, info);
+}
+
+// ---------------------------------------------------------------------------------------
+// Data sources and data links
+// ---------------------------------------------------------------------------------------
+
+TDataSource::~TDataSource() {
+    SetDataSet(nullptr);
+    while (!links_.empty()) links_.back()->SetDataSource(nullptr);
+}
+
+void TDataSource::SetDataSet(TDataSet* ds) {
+    if (ds == dataSet_) return;
+    const bool was = active_;
+    if (dataSet_) {
+        auto& v = dataSet_->dataSources_;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    }
+    dataSet_ = ds;
+    if (ds) ds->dataSources_.push_back(this);
+    NotifyActive(was);
+}
+
+void TDataSource::NotifyActive(bool was) {
+    active_ = State() != dsInactive;
+    // every change of dataset counts: the links' fields belong to the dataset they followed
+    if (was || active_)
+        for (std::size_t i = 0; i < links_.size(); ++i) links_[i]->ActiveChanged();
+}
+
+void TDataSource::DataEvent(TDataEvent event, std::intptr_t info) {
+    if (event == deUpdateState) {
+        if ((State() != dsInactive) != active_) NotifyActive(active_);
+        return;
+    }
+    if (event != deDataSetChange && event != deDataSetScroll) return;
+    for (std::size_t i = 0; i < links_.size(); ++i) {
+        if (event == deDataSetChange) links_[i]->DataSetChanged();
+        else links_[i]->DataSetScrolled(static_cast<int>(info));
+    }
+}
+
+TDataLink::~TDataLink() { SetDataSource(nullptr); }
+
+void TDataLink::SetDataSource(TDataSource* source) {
+    if (source == dataSource_) return;
+    const bool was = Active();
+    if (dataSource_) {
+        auto& v = dataSource_->links_;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    }
+    dataSource_ = source;
+    if (source) source->links_.push_back(this);
+    if (was || Active()) ActiveChanged();
 }
 
 int TDataSet::TranslateText(const char* src, char* dst, bool) {

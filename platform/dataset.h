@@ -25,6 +25,7 @@ namespace zarbel {
 class TStream;
 class TDataSet;
 class TField;
+class TDataSource;
 
 enum TFieldType {
     ftUnknown = 0, ftString = 1, ftSmallint = 2, ftInteger = 3, ftWord = 4, ftBoolean = 5, ftFloat = 6,
@@ -495,7 +496,8 @@ public:
     // case by the OEM text rules (AnsiUpperCase's oemText).
     virtual bool TextIsOem() const { return false; }
 
-    // Change notifications (also passed to OnDataEvent).
+    // Change notifications (also passed to OnDataEvent and to every data source over this
+    // dataset).
     virtual void DataEvent(TDataEvent event, std::intptr_t info);
 
     // Events.
@@ -577,6 +579,7 @@ protected:
 
 private:
     friend class TField;
+    friend class TDataSource;
     bool GetNextRecord();
     bool GetPriorRecord();
     bool FetchInto(TGetMode mode, bool doCheck);  // fetch into temp, swap on success
@@ -609,6 +612,62 @@ private:
     std::string filterText_;
     bool filtered_ = false;
     unsigned filterOptions_ = 0;
+    std::vector<TDataSource*> dataSources_;  // the sources over this dataset (not owned)
+};
+
+class TDataLink;
+
+// A data source: the point where data links meet one dataset. It passes the dataset's change
+// and scroll notifications, and its opening and closing, on to its links. Neither side owns
+// the other: a source, a link or a dataset that goes away detaches itself.
+class TDataSource {
+public:
+    TDataSource() = default;
+    ~TDataSource();
+    TDataSource(const TDataSource&) = delete;
+    TDataSource& operator=(const TDataSource&) = delete;
+
+    TDataSet* DataSet() const { return dataSet_; }
+    // The links hear of the change as their dataset opening or closing when its state differs.
+    void SetDataSet(TDataSet* ds);
+    TDataSetState State() const { return dataSet_ ? dataSet_->State() : dsInactive; }
+
+private:
+    friend class TDataSet;
+    friend class TDataLink;
+    void DataEvent(TDataEvent event, std::intptr_t info);
+    void NotifyActive(bool was);
+    TDataSet* dataSet_ = nullptr;
+    std::vector<TDataLink*> links_;  // not owned
+    bool active_ = false;            // as the links last heard
+};
+
+// A data link: what follows one dataset through a data source. The framework calls the
+// handlers; a link class overrides those it needs.
+class TDataLink {
+public:
+    TDataLink() = default;
+    virtual ~TDataLink();
+    TDataLink(const TDataLink&) = delete;
+    TDataLink& operator=(const TDataLink&) = delete;
+
+    TDataSource* DataSource() const { return dataSource_; }
+    void SetDataSource(TDataSource* source);
+    TDataSet* DataSet() const { return dataSource_ ? dataSource_->DataSet() : nullptr; }
+    // The source's dataset is open.
+    bool Active() const { return dataSource_ && dataSource_->State() != dsInactive; }
+
+protected:
+    friend class TDataSource;
+    // The dataset opened or closed (or another dataset, or none, came in).
+    virtual void ActiveChanged() {}
+    // The record set or the cursor changed (open, first, last, post, locate, a range ...).
+    virtual void DataSetChanged() {}
+    // The cursor moved by distance records (MoveBy).
+    virtual void DataSetScrolled(int /*distance*/) {}
+
+private:
+    TDataSource* dataSource_ = nullptr;
 };
 
 }  // namespace zarbel

@@ -10,6 +10,7 @@ namespace zarbel {
 
 struct TMemEnv::TFile {
     std::string Bytes;
+    int Reads = 0;
     int SharedOpens = 0;
     bool ExclusiveOpen = false;
     struct TRange {
@@ -75,6 +76,12 @@ bool TMemEnv::Fails(TEnvOp op, std::int64_t* shortBy) {
             return true;
         }
     return false;
+}
+
+int TMemEnv::Reads(const std::string& name) const {
+    std::lock_guard<std::recursive_mutex> g(Mu_);
+    auto it = Files_.find(name);
+    return it == Files_.end() ? 0 : it->second->Reads;
 }
 
 std::string TMemEnv::Contents(const std::string& name) const {
@@ -195,6 +202,7 @@ std::int64_t TMemEnv::ReadAt(THandle h, std::int64_t pos, void* buffer, std::int
     if (!o || pos < 0 || count < 0) return -1;
     if (Fails(TEnvOp::Read)) return -1;
     if (o->Access == faWrite) return Fail(EBADF), -1;
+    ++o->File->Reads;
     const std::string& b = o->File->Bytes;
     if (pos >= static_cast<std::int64_t>(b.size())) return 0;
     const std::int64_t n = std::min<std::int64_t>(count, static_cast<std::int64_t>(b.size()) - pos);

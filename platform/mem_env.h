@@ -35,6 +35,8 @@ public:
     void ClearFaults();
     // Calls of a kind made since the counters last started.
     int Calls(TEnvOp op) const;
+    // Read calls made on one file since it came into being.
+    int Reads(const std::string& name) const;
     // Files as bytes, by name.
     std::string Contents(const std::string& name) const;
     void SetContents(const std::string& name, const std::string& bytes);

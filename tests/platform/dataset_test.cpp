@@ -191,6 +191,46 @@ TEST(DataSetNavigation, EmptyDatasetIsAtBothEnds) {
     EXPECT_EQ(ds.FieldByName("A").AsString(), "");
 }
 
+// What a data link hears of its dataset: opening and closing, changes ("C"), scrolls by their
+// distance ("S2"); and that a link, a source or a dataset may go first.
+struct TLogLink final : TDataLink {
+    std::string heard;
+    void ActiveChanged() override { heard += Active() ? "open " : "closed "; }
+    void DataSetChanged() override { heard += "C "; }
+    void DataSetScrolled(int d) override { heard += "S" + std::to_string(d) + " "; }
+};
+
+TEST(DataLink, NotificationsAndDetaching) {
+    TLogLink link;
+    {
+        auto ds = std::make_unique<TMemDataSet>();
+        MakeNumbered(*ds, 5);
+        TDataSource source;
+        source.SetDataSet(ds.get());
+        link.SetDataSource(&source);
+        ds->Next();
+        ds->MoveBy(2);
+        ds->MoveBy(-5);  // stops at the first record: 3 records back
+        ds->Last();
+        ds->Close();
+        ds->Open();
+        EXPECT_EQ(link.heard, "open S1 S2 S-3 C closed open ");
+        ds.reset();  // the dataset goes before its source
+        EXPECT_EQ(source.DataSet(), nullptr);
+        EXPECT_FALSE(link.Active());
+        TDataSource second;
+        TLogLink other;
+        other.SetDataSource(&second);
+        {
+            TMemDataSet ds2;
+            MakeNumbered(ds2, 1);
+            second.SetDataSet(&ds2);
+        }
+        EXPECT_EQ(other.heard, "open closed ");
+    }  // the source goes before the link
+    EXPECT_EQ(link.DataSource(), nullptr);
+}
+
 TEST(DataSetNavigation, BookmarksAndRefresh) {
     TMemDataSet ds;
     MakeNumbered(ds, 5);
