@@ -8,6 +8,7 @@
 // OnSubNtx. Under Unique the first record of each key is kept: records arrive in record order,
 // the sorters refuse a key they already hold, and a key equal to one already in the tree (an
 // earlier chunk) or just written (an earlier run) is dropped.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -26,6 +27,10 @@
 namespace zarbel {
 
 namespace {
+
+// The bottom-up builders write the index's pages in file order: gathered 64 pages at a time
+// they take 64 times fewer writes than a write per page (20,000 fewer for 1,000,000 keys).
+constexpr std::int64_t kIndexWriteBytes = 64 * kNTXPageSize;
 
 int CompareStored(const void* owner, const std::uint8_t* a, const std::uint8_t* b, int keySize) {
     return static_cast<const THXNTXIndexCompare*>(owner)->Compare(a, b, static_cast<std::size_t>(keySize));
@@ -189,18 +194,26 @@ void THXNTXIndex::SortAndBuildBottomUp(const char* who, THXSorterClass sorterCla
     BuildBottomUp(*sorter);
 }
 
-std::function<void(std::uint32_t, std::uint8_t*)> THXNTXIndex::IndexPageWriter() {
-    return [this](std::uint32_t at, std::uint8_t* page) {
-        Table_.EncipherIndexPage(at, page, kNTXPageSize);
-        if (Bag_->Stream().PWrite(at, page, kNTXPageSize) != kNTXPageSize)
+std::function<void(std::uint32_t, const std::uint8_t*, std::int64_t)> THXNTXIndex::IndexFileSink() {
+    return [this](std::uint32_t at, const std::uint8_t* data, std::int64_t size) {
+        if (Bag_->Stream().PWrite(at, data, size) != size)
             throw Exception("THXSmartDBF: " + Table_.Env().LastErrorText());
+    };
+}
+
+std::function<void(std::uint32_t, std::uint8_t*)> THXNTXIndex::IndexPageWriter(THXDBFNTX& table,
+                                                                              THXNTXPageWriter& pages) {
+    return [&table, &pages](std::uint32_t at, std::uint8_t* page) {
+        table.EncipherIndexPage(at, page, kNTXPageSize);
+        pages.Write(at, page, kNTXPageSize);
     };
 }
 
 void THXNTXIndex::BuildBottomUp(THXSorterAbstract& sorter) {
     const std::size_t keySize = Tree_.Header().KeySize;
     const bool unique = Tree_.Header().Unique != 0;
-    THXNTXCompactIndex builder(Tree_.Geometry(), kNTXPageSize, IndexPageWriter());
+    THXNTXPageWriter pages(IndexFileSink(), kIndexWriteBytes);
+    THXNTXCompactIndex builder(Tree_.Geometry(), kNTXPageSize, IndexPageWriter(Table_, pages));
     std::string prev(keySize, '\0');
     bool havePrev = false;
     for (bool end = sorter.First(); !end; end = sorter.Next()) {
@@ -213,6 +226,7 @@ void THXNTXIndex::BuildBottomUp(THXSorterAbstract& sorter) {
         builder.Add(SubIndex(item.Key(), item.RecNo()), item.RecNo());
     }
     Tree_.MutableHeader().Root = builder.Finish();
+    pages.Flush();
     Tree_.MutableHeader().NextFree = 0;
 }
 
@@ -353,10 +367,12 @@ void THXNTXIndex::BuildFromRuns(int perBlock, std::int64_t blockBytes) {
         treeA.Close();
         treeB.Close();
     }
-    THXNTXCompactIndex builder(g, kNTXPageSize, IndexPageWriter());
+    THXNTXPageWriter pages(IndexFileSink(), std::max<std::int64_t>(blockBytes, kIndexWriteBytes));
+    THXNTXCompactIndex builder(g, kNTXPageSize, IndexPageWriter(Table_, pages));
     if (!runs.empty())
         merge(open(*runs[0], blockA, treeA), runs.size() > 1 ? &open(*runs[1], blockB, treeB) : nullptr, builder, true);
     Tree_.MutableHeader().Root = builder.Finish();
+    pages.Flush();
     Tree_.MutableHeader().NextFree = 0;
 }
 

@@ -39,6 +39,7 @@ namespace zarbel {
 class THXDBFNTX;
 class THXNTXIndex;
 class THXNTXBag;
+class THXNTXPageWriter;
 class THXNTXOrder;
 class TIndexes;
 class TDBFReadBlock;
@@ -399,8 +400,11 @@ private:
     // CreateCompactIndex's runs of perBlock keys (blocks of blockBytes), merged into the index
     // file.
     void BuildFromRuns(int perBlock, std::int64_t blockBytes);
-    // Writes a page into the index file at an offset, enciphered under the table's cipher.
-    std::function<void(std::uint32_t, std::uint8_t*)> IndexPageWriter();
+    // Writes bytes into the index file at an offset (the sink of a build's page writer).
+    std::function<void(std::uint32_t, const std::uint8_t*, std::int64_t)> IndexFileSink();
+    // Hands a page to pages (gathering for the index file), enciphered under the table's cipher.
+    static std::function<void(std::uint32_t, std::uint8_t*)> IndexPageWriter(THXDBFNTX& table,
+                                                                             THXNTXPageWriter& pages);
     void FinishBuild(bool activate);
     void FailBuild();
     // OnSubIndex for an item entering the tree: the key to store (key, or the handler's).

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "index/HXNTXKeyCompare.h"
 #include "platform/exception.h"
@@ -66,9 +67,14 @@ bool THXNTXBlock::Insert(std::uint32_t recNo, const std::uint8_t* key) {
 // ---------------------------------------------------------------------------------------
 // THXNTXPageWriter
 // ---------------------------------------------------------------------------------------
-THXNTXPageWriter::THXNTXPageWriter(THXTempFile& file, std::int64_t bufferBytes)
-    : File_(file),
+THXNTXPageWriter::THXNTXPageWriter(TSink sink, std::int64_t bufferBytes)
+    : Sink_(std::move(sink)),
       Buf_(TMemBlock::Allocate(this, std::max<std::int64_t>(bufferBytes, kNTXPageSize), "THXNTXPageWriter")) {}
+
+THXNTXPageWriter::THXNTXPageWriter(THXTempFile& file, std::int64_t bufferBytes)
+    : THXNTXPageWriter([&file](std::uint32_t at, const std::uint8_t* data,
+                               std::int64_t size) { file.Write(at, data, size); },
+                       bufferBytes) {}
 
 void THXNTXPageWriter::Write(std::uint32_t at, const std::uint8_t* data, std::int64_t size) {
     if (at >= Start_ && at + size <= Start_ + Len_) {
@@ -78,7 +84,7 @@ void THXNTXPageWriter::Write(std::uint32_t at, const std::uint8_t* data, std::in
     if (Len_ == 0 || at != Start_ + Len_ || Len_ + size > Buf_.Size()) {
         Flush();
         if (size > Buf_.Size()) {
-            File_.Write(at, data, size);
+            Sink_(at, data, size);
             return;
         }
         Start_ = at;
@@ -88,7 +94,7 @@ void THXNTXPageWriter::Write(std::uint32_t at, const std::uint8_t* data, std::in
 }
 
 void THXNTXPageWriter::Flush() {
-    if (Len_ > 0) File_.Write(Start_, Buf_.Bytes(), Len_);
+    if (Len_ > 0) Sink_(static_cast<std::uint32_t>(Start_), Buf_.Bytes(), Len_);
     Len_ = 0;
 }
 

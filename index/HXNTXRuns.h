@@ -23,6 +23,7 @@
 // merge makes one system call per buffer rather than one per page.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,17 +77,20 @@ private:
     TMemBlock Mem_;
 };
 
-// Gathers what a bottom-up build writes into a temporary file: writes that continue the
-// gathered bytes are added to them, a write inside them replaces its part, and any other write
-// first sends out what is gathered (so the later write always wins). Flush at the end.
+// Gathers what a bottom-up build writes (into a temporary file or the index file): writes that
+// continue the gathered bytes are added to them, a write inside them replaces its part, and any
+// other write first sends out what is gathered (so the later write always wins). Flush at the
+// end. A build writes its pages in file order, so a few large writes replace one per page.
 class THXNTXPageWriter {
 public:
+    using TSink = std::function<void(std::uint32_t at, const std::uint8_t* data, std::int64_t size)>;
+    THXNTXPageWriter(TSink sink, std::int64_t bufferBytes);
     THXNTXPageWriter(THXTempFile& file, std::int64_t bufferBytes);
     void Write(std::uint32_t at, const std::uint8_t* data, std::int64_t size);
     void Flush();
 
 private:
-    THXTempFile& File_;
+    TSink Sink_;
     TMemBlock Buf_;
     std::int64_t Start_ = 0, Len_ = 0;
 };
