@@ -150,30 +150,26 @@ TEST(LocateByIndex, HarbourExactLocatesByIndexPartialOnesByScan) {
     std::set<std::string> values, letters;
     for (t.First(); !t.Eof(); t.Next()) values.insert(t.FieldByName("LAST").AsString());
     ASSERT_EQ(values.size(), 338u);  // of 500 records
-    for (const std::string& v : values) letters.insert(v.substr(0, 1));
-    struct TQuery {
-        std::string Value;
-        unsigned Options;
-        bool ByIndex;
-    };
-    std::vector<TQuery> queries;
-    for (const std::string& v : values)
-        queries.insert(queries.end(), {{v, 0, true},
-                                       {AnsiLowerCase(v), loCaseInsensitive, true},
-                                       {v.substr(0, v.find_last_not_of(' ') + 1), 0, false}});
-    for (const std::string& l : letters)
-        queries.insert(queries.end(),
-                       {{l, loPartialKey, false}, {AnsiLowerCase(l), loPartialKey | loCaseInsensitive, false}});
     int found = 0;
-    for (const TQuery& q : queries) {
-        SCOPED_TRACE(q.Value);
+    auto locate = [&](const std::string& value, unsigned options, bool byIndex) {
+        SCOPED_TRACE(value);
         const int r0 = o.env.Reads("/d/t.dbf");
-        const std::uint32_t n = t.LocateRecord("LAST", q.Value, q.Options, false);
+        const std::uint32_t n = t.LocateRecord("LAST", value, options, false);
         const int r1 = o.env.Reads("/d/t.dbf");
-        EXPECT_EQ(n, t.LocateRecord("LAST", q.Value, q.Options, true));
-        EXPECT_EQ(r1 - r0, q.ByIndex ? 1 : o.env.Reads("/d/t.dbf") - r1);
+        EXPECT_EQ(n, t.LocateRecord("LAST", value, options, true));
+        EXPECT_EQ(r1 - r0, byIndex ? 1 : o.env.Reads("/d/t.dbf") - r1);
         EXPECT_GE(r1 - r0, 1);
         found += n != 0;
+    };
+    for (const std::string& v : values) {
+        locate(v, 0, true);
+        locate(AnsiLowerCase(v), loCaseInsensitive, true);
+        locate(v.substr(0, v.find_last_not_of(' ') + 1), 0, false);
+        letters.insert(v.substr(0, 1));
+    }
+    for (const std::string& l : letters) {
+        locate(l, loPartialKey, false);
+        locate(AnsiLowerCase(l), loPartialKey | loCaseInsensitive, false);
     }
     EXPECT_EQ(found, 2 * 338 + 2 * static_cast<int>(letters.size()));
 }
