@@ -457,6 +457,9 @@ private:
     // Reads record n into the scratch buffer, deciphered, with its number behind it (to be
     // examined outside the cursor); false when it cannot be read.
     bool ExamineRecord(std::uint32_t n);
+    // The record n read into the scratch buffer made ready to examine: deciphered, with its
+    // number and bookmark flag behind it.
+    void PrepareExamined(std::uint32_t n);
     // The file read straight past the cursor in blocks of BufferSize div record length records;
     // each record is deciphered with its number and made the record that field reads and
     // expressions see, with its number behind it. visit returns true to stop there: the result

@@ -248,16 +248,19 @@ bool THXSmartDBF::MatchLocateKeys(unsigned options) {
     return true;
 }
 
-bool THXSmartDBF::ExamineRecord(std::uint32_t n) {
-    char* examined = Scratch_.Chars();
-    if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n), examined,
-                           RecLen_))
-        return false;
-    auto* rec = reinterpret_cast<std::uint8_t*>(examined);
+void THXSmartDBF::PrepareExamined(std::uint32_t n) {
+    std::uint8_t* rec = Scratch_.Bytes();
     if (CryptActive()) DecryptRecord(rec, n);
     PutLE32(rec + RecLen_, n);
-    examined[RecLen_ + 4] = 0;
-    examined[RecLen_ + 5] = bfCurrent;
+    rec[RecLen_ + 4] = 0;
+    rec[RecLen_ + 5] = bfCurrent;
+}
+
+bool THXSmartDBF::ExamineRecord(std::uint32_t n) {
+    if (!TableFile_.ReadAt(RecordPosition(Header_.HeaderLength(), static_cast<std::uint16_t>(RecLen_), n),
+                           Scratch_.Chars(), RecLen_))
+        return false;
+    PrepareExamined(n);
     return true;
 }
 
@@ -340,12 +343,8 @@ std::uint32_t THXSmartDBF::ScanRecords(const std::function<bool(const std::uint8
         if (k <= 0) return 0;
         for (int i = 0; i < k; ++i, ++n) {
             std::memcpy(examined, ScanBuf_.Bytes() + static_cast<std::size_t>(i) * recLen, recLen);
-            auto* rec = reinterpret_cast<std::uint8_t*>(examined);
-            if (CryptActive()) DecryptRecord(rec, n);
-            PutLE32(rec + RecLen_, n);
-            examined[RecLen_ + 4] = 0;
-            examined[RecLen_ + 5] = bfCurrent;
-            if (visit(rec, n)) return n;
+            PrepareExamined(n);
+            if (visit(Scratch_.Bytes(), n)) return n;
         }
         if (k < perRead) return 0;
     }
