@@ -23,6 +23,7 @@
 #include "index/HXNTXRuns.h"
 #include "platform/env.h"
 #include "platform/exception.h"
+#include "platform/filesys.h"
 
 namespace zarbel {
 
@@ -58,11 +59,6 @@ struct TCompactRun {
                     " does not decipher to a record (deletion flag " + hex + "): is the password right?");
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 }  // namespace
 

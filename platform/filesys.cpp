@@ -78,6 +78,12 @@ std::string TempDirectory() {
     return "/tmp/";
 }
 
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string CurrentDirectory() {
     std::string buf(PATH_MAX, '\0');
     while (getcwd(buf.data(), buf.size()) == nullptr) {

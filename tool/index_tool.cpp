@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/exception.h"
+#include "platform/filesys.h"
 #include "platform/locale.h"
 #include "tool/dump.h"
 
@@ -91,11 +92,6 @@ std::string WithoutExtension(const std::string& path) {
     return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string StemOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
