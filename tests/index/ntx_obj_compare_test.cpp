@@ -113,8 +113,6 @@ TEST(NtxCollation, DescendingAndTheCompareEvent) {
 
 TEST(NtxLimits, SettersRefuseOutOfRangeValues) {
     THXLimitIndexPages l;
-    EXPECT_EQ(l.LimitPagesType(), lbtAuto);
-    EXPECT_EQ(l.PagesPerBuffer(), 4);
     EXPECT_THROW(l.SetPagesPerBuffer(0), Exception);
     EXPECT_THROW(l.SetPagesPerBuffer(511), Exception);
     l.SetPagesPerBuffer(510);
