@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 using namespace wiringtest;
 using testutil::Message;
 
-constexpr std::uint32_t kExclusive = TAccessMode::kOpenReadWrite | TAccessMode::kShareExclusive;
-
 struct TBuilder {
     const char* Name;
     std::function<void(THXNTXIndex&)> Build;

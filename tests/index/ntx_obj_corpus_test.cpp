@@ -8,13 +8,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
 
 #include "index/HXDBFNTX.h"
+#include "ntx_wiring_util.h"
 #include "platform/codepage.h"
 #include "platform/exception.h"
 #include "testutil/corpus.h"
@@ -145,23 +145,10 @@ TEST_P(NtxCorpus, ByteOrderCheckedUnlessCollated) {
 
 TEST_P(NtxCorpus, PerlXBaseWalksTheSameOrder) {
     const TCorpusNtx& f = GetParam();
-    if (std::system("perl -MXBase::Index -e 1 2>/dev/null") != 0) GTEST_SKIP() << "Perl XBase not installed";
-    const std::string cmd = "perl " ZARBEL_SOURCE_DIR "/tests/index/ntx_xbase.pl '" +
-                            (testutil::CorpusDir() / f.Ntx).string() + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::vector<TEntry> perl;
-    char line[2048];
-    while (fgets(line, sizeof line, p)) {
-        unsigned rec = 0;
-        char hex[1024] = {};
-        if (std::sscanf(line, "%u %1023s", &rec, hex) == 2) perl.push_back({rec, hex});
-    }
-    ASSERT_EQ(pclose(p), 0);
+    if (!wiringtest::HavePerlXBase()) GTEST_SKIP() << "Perl XBase not installed";
+    const std::vector<TEntry> perl = wiringtest::PerlWalk((testutil::CorpusDir() / f.Ntx).string());
     THXDBFNTX t;
-    THXNTXIndex& ix = OpenWith(t, f);
-    std::vector<TEntry> ours;
-    for (bool on = ix.First(); on; on = ix.Next()) ours.push_back({ix.CurrentRecNo(), Hex(ix.CurrentKey())});
+    const std::vector<TEntry> ours = wiringtest::EngineWalk(OpenWith(t, f));
     EXPECT_EQ(ours, perl);
 }
 

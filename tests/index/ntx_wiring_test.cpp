@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "ntx_core_util.h"
 #include "ntx_wiring_util.h"
 #include "platform/exception.h"
 #include "testutil/corpus.h"
@@ -21,16 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace wiringtest;
 using testutil::Hex;
-
-constexpr std::uint32_t kShared = TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone;
-constexpr std::uint32_t kExclusive = TAccessMode::kOpenReadWrite | TAccessMode::kShareExclusive;
-
-std::uint16_t Get16(const std::string& b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[at]) | (static_cast<std::uint8_t>(b[at + 1]) << 8));
-}
-std::uint32_t Get32(const std::string& b, std::size_t at) {
-    return Get16(b, at) | (static_cast<std::uint32_t>(Get16(b, at + 2)) << 16);
-}
+using ntxtest::Get16;
+using ntxtest::Get32;
 
 // ---------------------------------------------------------------------------------------
 // A foreign file updated in place
