@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include "ntx_core_util.h"
@@ -159,11 +158,6 @@ TEST_F(NtxWiringTable, CreateRefusesKeySizesAndLongExpressions) {
 // ---------------------------------------------------------------------------------------
 // Appends, edits, deletions and packs in four dialects
 // ---------------------------------------------------------------------------------------
-
-struct TStep {
-    std::string Name;
-    std::map<std::string, std::vector<TEntry>> Files;
-};
 
 class NtxWiringDialect : public ::testing::TestWithParam<std::tuple<xBaseVersion, std::uint32_t>> {};
 
