@@ -21,8 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace wiringtest;
-
-constexpr std::uint32_t kExclusive = TAccessMode::kOpenReadWrite | TAccessMode::kShareExclusive;
+using testutil::Message;
 
 struct TBuilder {
     const char* Name;
@@ -79,21 +78,13 @@ TEST_F(NtxBuild, ClosedTableAndTooSmallChunksAreRefused) {
     THXNTXIndex& ix = t.Indexes().Add();
     ix.SetNTXFileName(dir.File("X.NTX"));
     ix.SetKeyExpresion("NAME");
-    auto message = [&](const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const Exception& e) {
-            return std::string(e.what());
-        }
-        return std::string("no failure");
-    };
-    EXPECT_EQ(message([&] { ix.CreateIndex(true, 65536); }),
+    EXPECT_EQ(Message([&] { ix.CreateIndex(true, 65536); }),
               "THXNTXIndex.CreateIndex: Create index only on active DataSet");
-    EXPECT_EQ(message([&] { ix.CreateCompactIndex(65536, true); }),
+    EXPECT_EQ(Message([&] { ix.CreateCompactIndex(65536, true); }),
               "THXNTXIndex.CreateCompactIndex: Create index only on active DataSet");
-    EXPECT_EQ(message([&] { ix.CreateIndexUsingSorter(scAVLTree, true); }),
+    EXPECT_EQ(Message([&] { ix.CreateIndexUsingSorter(scAVLTree, true); }),
               "THXNTXIndex.CreateIndexUsingSorter: Create index only on active DataSet");
-    EXPECT_EQ(message([&] { ix.CreateIndexUsingSorter(static_cast<THXSorterClass>(99), true); }),
+    EXPECT_EQ(Message([&] { ix.CreateIndexUsingSorter(static_cast<THXSorterClass>(99), true); }),
               "THXNTXIndex.CreateIndexUsingSorter: Sorter object is null!");
     EXPECT_FALSE(fs::exists(dir.File("X.NTX")));
     DropIndexes();
@@ -101,14 +92,14 @@ TEST_F(NtxBuild, ClosedTableAndTooSmallChunksAreRefused) {
     Add("A", 1, 1990);
     THXNTXIndex& ix2 = Index("X.NTX", "NAME");
     // Chunks and blocks of fewer than 2 items: the file left behind does not open.
-    EXPECT_NE(message([&] { ix2.CreateIndex(true, 2 * 18 - 1); }).find("fewer than 2 keys"), std::string::npos);
+    EXPECT_NE(Message([&] { ix2.CreateIndex(true, 2 * 18 - 1); }).find("fewer than 2 keys"), std::string::npos);
     EXPECT_THROW(ix2.Open(), Exception);
-    EXPECT_NE(message([&] { ix2.CreateCompactIndex(40, true); }).find("fewer than 2 keys"), std::string::npos);
+    EXPECT_NE(Message([&] { ix2.CreateCompactIndex(40, true); }).find("fewer than 2 keys"), std::string::npos);
     EXPECT_THROW(ix2.Open(), Exception);
-    EXPECT_EQ(message([&] { ix2.CreateCompactIndex(70000 * 16, true); }),
+    EXPECT_EQ(Message([&] { ix2.CreateCompactIndex(70000 * 16, true); }),
               "THXNTXIndex.CreateCompactIndex: BlockBufferSize too large!");
     t.SetBufferSize(10);
-    EXPECT_EQ(message([&] { ix2.CreateIndex(true, 65536); }), "THXNTXIndex.CreateIndex: Record size too lage");
+    EXPECT_EQ(Message([&] { ix2.CreateIndex(true, 65536); }), "THXNTXIndex.CreateIndex: Record size too lage");
     // CreateNow builds with the insertion builder and activates; it reads false.
     t.SetBufferSize(4096);
     ix2.SetCreateNow(true);
@@ -120,8 +111,8 @@ TEST_F(NtxBuild, ClosedTableAndTooSmallChunksAreRefused) {
     t.AccessMode().SetAccessMode(TAccessMode::kShareDenyNone);
     t.Open();
     const std::string readOnly = "\"" + dir.File("X.NTX") + "\" ";
-    EXPECT_NE(message([&] { ix2.SetUnique(true); }).find(readOnly + "is open for reading only"), std::string::npos);
-    EXPECT_NE(message([&] { ix2.CreateIndex(true, 65536); }).find(readOnly + "would be open for reading only"),
+    EXPECT_NE(Message([&] { ix2.SetUnique(true); }).find(readOnly + "is open for reading only"), std::string::npos);
+    EXPECT_NE(Message([&] { ix2.CreateIndex(true, 65536); }).find(readOnly + "would be open for reading only"),
               std::string::npos);
     t.Close();
     t.Open();

@@ -10,6 +10,7 @@
 #include "platform/env.h"
 #include "platform/exception.h"
 #include "testutil/corpus.h"
+#include "testutil/platform_helpers.h"
 #include "testutil/temp_dir.h"
 
 namespace zarbel {
@@ -107,12 +108,8 @@ TEST_F(NtxTable, ActivationByNameAndBack) {
     EXPECT_EQ(t.IndexName(), "");
     EXPECT_EQ(t.RecNo(), 78);
     // the collation is set only while the index is closed
-    try {
-        ix.SetCollationType(cltCustom);
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "TIndex.SetCollationType: You can set collation type only when index is not open!");
-    }
+    EXPECT_EQ(testutil::Message([&] { ix.SetCollationType(cltCustom); }),
+              "TIndex.SetCollationType: You can set collation type only when index is not open!");
 }
 
 TEST_F(NtxTable, ReadersTakeASharedLockAndWaitForAWriter) {
@@ -127,12 +124,8 @@ TEST_F(NtxTable, ReadersTakeASharedLockAndWaitForAWriter) {
     // a writer's does: the read message, never "not found"
     ASSERT_TRUE(env.UnlockRange(other.Get(), 1000000000, 1));
     ASSERT_TRUE(env.LockRange(other.Get(), 1000000000, 1, true));
-    try {
-        t.First();
-        FAIL() << "no failure";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "TDBFDataSet: Can not read from index file (FLock is false).");
-    }
+    EXPECT_EQ(testutil::Message([&] { t.First(); }),
+              "TDBFDataSet: Can not read from index file (FLock is false).");
     EXPECT_THROW(ix.Seek("100", false), Exception);
     ASSERT_TRUE(env.UnlockRange(other.Get(), 1000000000, 1));
     EXPECT_TRUE(ix.Seek("100", false));
@@ -170,18 +163,10 @@ TEST_F(NtxTable, WriteBehindBlockIsWrittenBeforeIndexReads) {
 TEST_F(NtxTable, RecordNumbersPastTheTableAreACorruption) {
     CutTable(200);
     THXNTXIndex& ix = Open();
-    try {
-        Walk();
-        FAIL() << "no failure";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), Corrupt() + "record number 201 is outside 1..200");
-    }
-    try {
-        ix.VerifyIndex();
-        FAIL() << "no failure";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), Corrupt() + "record number 201 is outside 1..200");
-    }
+    EXPECT_EQ(testutil::Message([&] { Walk(); }),
+              Corrupt() + "record number 201 is outside 1..200");
+    EXPECT_EQ(testutil::Message([&] { ix.VerifyIndex(); }),
+              Corrupt() + "record number 201 is outside 1..200");
 }
 
 TEST_F(NtxTable, VerifyFindsAWrongKeyAndAMissingRecord) {
@@ -191,12 +176,8 @@ TEST_F(NtxTable, VerifyFindsAWrongKeyAndAMissingRecord) {
     testutil::WriteFile(table, b);
     {
         THXNTXIndex& ix = Open();
-        try {
-            ix.VerifyIndex();
-            FAIL() << "no finding";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), "THXNTXIndex.VerifyIndex: For recNo = 7 key must be 300 , but was 007");
-        }
+        EXPECT_EQ(testutil::Message([&] { ix.VerifyIndex(); }),
+                  "THXNTXIndex.VerifyIndex: For recNo = 7 key must be 300 , but was 007");
         t.Close();
     }
     b.replace(numAt, 3, "  7");
@@ -204,26 +185,16 @@ TEST_F(NtxTable, VerifyFindsAWrongKeyAndAMissingRecord) {
     b += b.substr(kHeaderLen, kRecLen) + '\x1A';
     testutil::WriteFile(table, b);
     t.Open();
-    try {
-        t.Indexes()[0].VerifyIndex();
-        FAIL() << "no finding";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "THXNTXIndex.VerifyIndex: ItemCount in index 255, but record count in dbf 256");
-    }
+    EXPECT_EQ(testutil::Message([&] { t.Indexes()[0].VerifyIndex(); }),
+              "THXNTXIndex.VerifyIndex: ItemCount in index 255, but record count in dbf 256");
 }
 
 TEST_F(NtxTable, AWrongPasswordIsCaughtByThePageChecks) {
     t.Crypt().SetCryptMethod(cmXOR);
     t.Crypt().SetPassword("wrong");
     t.Crypt().SetActive(true);
-    try {
-        Open();
-        THXNTXIndex& ix = t.Indexes()[0];
-        ix.VerifyIndex();
-        FAIL() << "no failure";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message().rfind(Corrupt(), 0), 0u) << e.Message();
-    }
+    const std::string message = testutil::Message([&] { Open().VerifyIndex(); });
+    EXPECT_EQ(message.rfind(Corrupt(), 0), 0u) << message;
 }
 
 TEST_F(NtxTable, BagMessages) {
@@ -232,12 +203,8 @@ TEST_F(NtxTable, BagMessages) {
     t.AccessMode().SetAccessMode(0);
     THXNTXIndex& ix = t.Indexes().Add();
     ix.SetNTXFileName(dir.File("missing.ntx"));
-    try {
-        t.Open();
-        FAIL() << "opened";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "THXNTXBag.Open: Open error \"" + dir.File("missing.ntx") + "\"");
-    }
+    EXPECT_EQ(testutil::Message([&] { t.Open(); }),
+              "THXNTXBag.Open: Open error \"" + dir.File("missing.ntx") + "\"");
     EXPECT_FALSE(t.Active());
     t.Indexes().Remove(ix);
     // a bag of the definitions opens with the table; an outer stream it does not have refuses
@@ -252,18 +219,10 @@ TEST_F(NtxTable, BagMessages) {
     t.Close();
     EXPECT_FALSE(bag.IsOpen());
     bag.SetStorageType(pstOuterStream);
-    try {
-        t.Open();
-        FAIL() << "opened";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "THXNTXBag.Open: StorageType = pstOuterStream but OuterStream = nil!");
-    }
-    try {
-        bag.AddOrder();
-        FAIL() << "second order";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "THXNTXOrder.Create: NTX bag can not content more then one order!");
-    }
+    EXPECT_EQ(testutil::Message([&] { t.Open(); }),
+              "THXNTXBag.Open: StorageType = pstOuterStream but OuterStream = nil!");
+    EXPECT_EQ(testutil::Message([&] { bag.AddOrder(); }),
+              "THXNTXOrder.Create: NTX bag can not content more then one order!");
 }
 
 }  // namespace

@@ -16,8 +16,6 @@ namespace {
 
 using namespace wiringtest;
 
-constexpr std::uint32_t kShared = TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone;
-
 // Appends n records named <tag><number> to the table with its index; 0 when all went in.
 int Appender(const std::string& table, const std::string& ntx, char tag, int n) {
     try {

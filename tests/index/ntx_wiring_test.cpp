@@ -6,12 +6,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <set>
 
+#include "ntx_core_util.h"
 #include "ntx_wiring_util.h"
 #include "platform/exception.h"
 #include "testutil/corpus.h"
+#include "testutil/platform_helpers.h"
 #include "testutil/temp_dir.h"
 
 namespace zarbel {
@@ -20,16 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace wiringtest;
 using testutil::Hex;
-
-constexpr std::uint32_t kShared = TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone;
-constexpr std::uint32_t kExclusive = TAccessMode::kOpenReadWrite | TAccessMode::kShareExclusive;
-
-std::uint16_t Get16(const std::string& b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(b[at]) | (static_cast<std::uint8_t>(b[at + 1]) << 8));
-}
-std::uint32_t Get32(const std::string& b, std::size_t at) {
-    return Get16(b, at) | (static_cast<std::uint32_t>(Get16(b, at + 2)) << 16);
-}
+using ntxtest::Get16;
+using ntxtest::Get32;
 
 // ---------------------------------------------------------------------------------------
 // A foreign file updated in place
@@ -145,12 +138,8 @@ TEST_F(NtxWiringTable, CreateRefusesKeySizesAndLongExpressions) {
     const std::string where = "THXNTXIndex.CreateIndex: Index file \"" + dir.File("BAD.NTX") + "\": ";
     for (int size : {0, 331}) {
         ix.OnCreateIndex = [&](THXNTXIndex*, TIndexAttributes& a) { a.KeySize = static_cast<std::uint16_t>(size); };
-        try {
-            ix.CreateIndex();
-            FAIL() << size;
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.Message(), where + "key size " + std::to_string(size) + " is outside 1..330");
-        }
+        EXPECT_EQ(testutil::Message([&] { ix.CreateIndex(); }),
+                  where + "key size " + std::to_string(size) + " is outside 1..330");
     }
     ix.OnCreateIndex = [](THXNTXIndex*, TIndexAttributes& a) { a.ForExpresion = std::string(256, 'X'); };
     EXPECT_THROW(ix.CreateIndex(), Exception);
@@ -169,11 +158,6 @@ TEST_F(NtxWiringTable, CreateRefusesKeySizesAndLongExpressions) {
 // ---------------------------------------------------------------------------------------
 // Appends, edits, deletions and packs in four dialects
 // ---------------------------------------------------------------------------------------
-
-struct TStep {
-    std::string Name;
-    std::map<std::string, std::vector<TEntry>> Files;
-};
 
 class NtxWiringDialect : public ::testing::TestWithParam<std::tuple<xBaseVersion, std::uint32_t>> {};
 
@@ -336,24 +320,16 @@ TEST_F(NtxWiringTable, FailedPackLeavesIndexesThatRefuseToOpen) {
     t.SetRecNo(3);
     t.Delete();
     t.SetBufferSize(10);  // below one record: the pack fails after the indexes were emptied
-    try {
-        t.Pack();
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "THXSmartDBF.Pack: Record size too large");
-    }
+    EXPECT_EQ(testutil::Message([&] { t.Pack(); }),
+              "THXSmartDBF.Pack: Record size too large");
     t.Close();
     EXPECT_EQ(Get16(testutil::ReadFile(dir.File("NAME.NTX")), 0), 0);
     THXDBFNTX again;
     again.SetDBFFileName(table);
     THXNTXIndex& ix = again.Indexes().Add();
     ix.SetNTXFileName(dir.File("NAME.NTX"));
-    try {
-        again.Open();
-        FAIL();
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "THXNTXIndex.Open: File \"" + dir.File("NAME.NTX") + "\" is not NTX file");
-    }
+    EXPECT_EQ(testutil::Message([&] { again.Open(); }),
+              "THXNTXIndex.Open: File \"" + dir.File("NAME.NTX") + "\" is not NTX file");
 }
 
 TEST_F(NtxWiringTable, ExclusiveWriterKeepsTheSignatureZeroUntilItCloses) {

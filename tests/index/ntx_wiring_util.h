@@ -17,6 +17,10 @@ namespace zarbel::wiringtest {
 
 using testutil::TEntry;
 
+// A table shared with other openers, and one held alone.
+constexpr std::uint32_t kShared = TAccessMode::kOpenReadWrite | TAccessMode::kShareDenyNone;
+constexpr std::uint32_t kExclusive = TAccessMode::kOpenReadWrite | TAccessMode::kShareExclusive;
+
 // NAME C(10), QTY N(8,2), BORN D, NOTE C(6), in the given dialect; the table is closed again.
 inline void CreateTable(const std::string& path, xBaseVersion v) {
     THXDBFNTX t;

@@ -10,6 +10,7 @@
 #include "platform/exception.h"
 #include "platform/mem_env.h"
 #include "sorter_keys.h"
+#include "testutil/platform_helpers.h"
 #include "testutil/temp_dir.h"
 
 using namespace zarbel;
@@ -82,15 +83,12 @@ TEST(OuterSorter, FileFailuresLeaveNoTemporaryFiles) {
             env.AddDirectory("/sort/");
             auto s = CreateSorter(c, OuterParams(k, env, 16 * 10));
             env.FailNth(f.Op, f.Nth, ENOSPC);
-            std::string message;
-            try {
+            const std::string message = testutil::Message([&] {
                 AddAll(*s, k);
                 s->Sort();
                 for (bool end = s->First(); !end; end = s->Next()) {
                 }
-            } catch (const Exception& e) {
-                message = e.Message();
-            }
+            });
             const std::string where = std::string(SorterClassName(c)) + " " + f.What + " #" + std::to_string(f.Nth);
             EXPECT_EQ(message.rfind(std::string(SorterClassName(c)) + ": " + f.What + " temporary file \"/sort/HXT", 0),
                       0u)
@@ -98,12 +96,8 @@ TEST(OuterSorter, FileFailuresLeaveNoTemporaryFiles) {
             EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
             EXPECT_TRUE(env.Files().empty()) << where;
             // The spilled runs are gone: the sorter refuses to give a partial result.
-            try {
-                s->First();
-                ADD_FAILURE() << where << ": a broken sorter walks";
-            } catch (const Exception& e) {
-                EXPECT_NE(e.Message().find("clear the sorter first"), std::string::npos) << e.Message();
-            }
+            const std::string refused = testutil::Message([&] { s->First(); });
+            EXPECT_NE(refused.find("clear the sorter first"), std::string::npos) << where << ": " << refused;
             s->Clear();
             env.ClearFaults();
             AddAll(*s, k);
