@@ -263,8 +263,8 @@ void THXNTXIndex::CreateIndexUsingSorter(THXSorterClass sorterClass, bool activa
     if (!Table_.Active()) throw Exception(std::string(who) + "Create index only on active DataSet");
     BeginBuild(who);
     try {
-        const std::uint32_t records = Table_.FileRecordCount();
-        auto sorter = CreateSorter(sorterClass, BuildSorterParams(static_cast<int>(std::max<std::uint32_t>(records, 2))));
+        const int capacity = static_cast<int>(std::max<std::uint32_t>(Table_.FileRecordCount(), 2));
+        auto sorter = CreateSorter(sorterClass, BuildSorterParams(capacity));
         ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
             sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
         });
