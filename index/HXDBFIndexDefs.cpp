@@ -50,14 +50,10 @@ void THXNTXOrder::CreateOrder(THXDBFNTX& table, TProxyStream& stream) {
         }
         std::vector<std::uint8_t> blank(static_cast<std::size_t>(table.RecordLength()) + 64, ' ');
         table.BlankImage(blank.data());
-        char* old = table.SetExprRecord(blank.data());
-        try {
+        {
+            TExprRecordScope scope(table, blank.data());
             keySize = static_cast<int>(key.EvaluateKey().size());
-        } catch (...) {
-            table.RestoreExprRecord(old);
-            throw;
         }
-        table.RestoreExprRecord(old);
         keyDecimals = key.KeyDecimals();
     }
     if (keySize < 1 || keySize > kNTXMaxKeySize)

@@ -61,4 +61,18 @@ private:
     std::string LoadedIndexName_;
 };
 
+// Makes a record image the one expressions see for the life of the scope, then puts the former
+// one back (also when an evaluation throws).
+class TExprRecordScope {
+public:
+    TExprRecordScope(THXDBFNTX& table, const std::uint8_t* rec) : Table_(table), Old_(table.SetExprRecord(rec)) {}
+    ~TExprRecordScope() { Table_.RestoreExprRecord(Old_); }
+    TExprRecordScope(const TExprRecordScope&) = delete;
+    TExprRecordScope& operator=(const TExprRecordScope&) = delete;
+
+private:
+    THXDBFNTX& Table_;
+    char* Old_;
+};
+
 }  // namespace zarbel

@@ -320,27 +320,18 @@ void THXMergeSorter::Sort() {
     }
 }
 
-bool THXMergeSorter::First() {
-    CheckBroken("FirstSortItem");
+bool THXMergeSorter::First() { return Step("FirstSortItem", true); }
+
+bool THXMergeSorter::Next() { return Step("NextSortItem", false); }
+
+bool THXMergeSorter::Step(const char* op, bool first) {
+    CheckBroken(op);
     if (!Final_) {
         THXSorterAbstract::Cur_ = nullptr;
         return true;
     }
     try {
-        const bool end = Final_->First();
-        THXSorterAbstract::Cur_ = Final_->Current();
-        return end;
-    } catch (...) {
-        Broken();
-        throw;
-    }
-}
-
-bool THXMergeSorter::Next() {
-    CheckBroken("NextSortItem");
-    if (!Final_) return true;
-    try {
-        const bool end = Final_->Next();
+        const bool end = first ? Final_->First() : Final_->Next();
         THXSorterAbstract::Cur_ = Final_->Current();
         return end;
     } catch (...) {

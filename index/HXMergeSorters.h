@@ -145,6 +145,8 @@ private:
     void Flush(THXTempFile& dst, THXMemSourceList& out);
     void EnsureBuffers(bool inputs);
     void RemoveFiles();
+    // First (first) or Next of the walk over Final_.
+    bool Step(const char* op, bool first);
     // After a failed file operation: the files are removed and the sorter refuses to go on
     // (its runs are lost) until it is cleared.
     void Broken();

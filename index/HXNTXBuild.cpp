@@ -84,12 +84,18 @@ int THXNTXIndex::BeginBuild(const char* who) {
     return Tree_.Header().KeySize;
 }
 
-void THXNTXIndex::FailBuild() {
-    if (RebuildLocked_) EndRebuild(true);
+// Closes the index but keeps its file even when it is temporary: a build closes the file it
+// has just written (to reopen it, or after a failure) without giving the index up.
+void THXNTXIndex::CloseKeepingFile() {
     const bool temp = Temp_;
     Temp_ = false;
     Close();
     Temp_ = temp;
+}
+
+void THXNTXIndex::FailBuild() {
+    if (RebuildLocked_) EndRebuild(true);
+    CloseKeepingFile();
 }
 
 void THXNTXIndex::FinishBuild(bool activate) {
@@ -111,10 +117,7 @@ void THXNTXIndex::FinishBuild(bool activate) {
         }
     }
     // Opened afresh: the header, the expressions and the page cache as the file now has them.
-    const bool temp = Temp_;
-    Temp_ = false;
-    Close();
-    Temp_ = temp;
+    CloseKeepingFile();
     Open();
     if (activate) SetActive(true);
 }
@@ -181,15 +184,6 @@ const std::uint8_t* THXNTXIndex::SubIndex(const std::uint8_t* key, std::uint32_t
     return reinterpret_cast<const std::uint8_t*>(SubKey_.data());
 }
 
-void THXNTXIndex::SortAndBuildBottomUp(const char* who, THXSorterClass sorterClass, const THXSorterParams& p) {
-    auto sorter = CreateSorter(sorterClass, p);
-    ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
-        sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
-    });
-    sorter->Sort();
-    BuildBottomUp(*sorter);
-}
-
 std::function<void(std::uint32_t, const std::uint8_t*, std::int64_t)> THXNTXIndex::IndexFileSink() {
     return [this](std::uint32_t at, const std::uint8_t* data, std::int64_t size) {
         if (Bag_->Stream().PWrite(at, data, size) != size)
@@ -217,7 +211,7 @@ void THXNTXIndex::BuildBottomUp(THXSorterAbstract& sorter) {
         if (unique && havePrev &&
             Cmp_.Compare(item.Key(), reinterpret_cast<const std::uint8_t*>(prev.data()), keySize) == 0)
             continue;
-        std::memcpy(prev.data(), item.Key(), keySize);
+        if (unique) std::memcpy(prev.data(), item.Key(), keySize);
         havePrev = true;
         builder.Add(SubIndex(item.Key(), item.RecNo()), item.RecNo());
     }
@@ -265,9 +259,13 @@ void THXNTXIndex::CreateIndexUsingSorter(THXSorterClass sorterClass, bool activa
     if (!Table_.Active()) throw Exception(std::string(who) + "Create index only on active DataSet");
     BeginBuild(who);
     try {
-        const std::uint32_t records = Table_.FileRecordCount();
-        THXSorterParams p = BuildSorterParams(static_cast<int>(std::max<std::uint32_t>(records, 2)));
-        SortAndBuildBottomUp(who, sorterClass, p);
+        const int capacity = static_cast<int>(std::max<std::uint32_t>(Table_.FileRecordCount(), 2));
+        auto sorter = CreateSorter(sorterClass, BuildSorterParams(capacity));
+        ReadBuildKeys(who, [&](std::uint32_t n, std::int32_t hash) {
+            sorter->Add(hash, n, reinterpret_cast<const std::uint8_t*>(Key_.data()));
+        });
+        sorter->Sort();
+        BuildBottomUp(*sorter);
     } catch (...) {
         FailBuild();
         throw;

@@ -258,15 +258,8 @@ const std::string& THXNTXIndex::EvaluateKeyOf(const std::uint8_t* rec) { return 
 const std::string& THXNTXIndex::RangeKeyOf(const std::uint8_t* rec) { return KeyOf(rec, !OnEvaluteKey); }
 
 const std::string& THXNTXIndex::KeyOf(const std::uint8_t* rec, bool unpadded) {
-    char* old = Table_.SetExprRecord(rec);
-    try {
-        const std::string& k = unpadded ? KeyParser_->EvaluateKeyUnpadded() : EvaluateKey();
-        Table_.RestoreExprRecord(old);
-        return k;
-    } catch (...) {
-        Table_.RestoreExprRecord(old);
-        throw;
-    }
+    TExprRecordScope scope(Table_, rec);
+    return unpadded ? KeyParser_->EvaluateKeyUnpadded() : EvaluateKey();
 }
 
 bool THXNTXIndex::EvaluateFor() {

@@ -395,8 +395,6 @@ private:
     // Writes the sorted items of a sorter bottom-up, dropping keys equal to the one before
     // under Unique, then the header.
     void BuildBottomUp(THXSorterAbstract& sorter);
-    // Every key of the table into a sorter of that class, sorted, then built bottom-up.
-    void SortAndBuildBottomUp(const char* who, THXSorterClass sorterClass, const THXSorterParams& p);
     // CreateCompactIndex's runs of perBlock keys (blocks of blockBytes), merged into the index
     // file.
     void BuildFromRuns(int perBlock, std::int64_t blockBytes);
@@ -407,6 +405,7 @@ private:
                                                                              THXNTXPageWriter& pages);
     void FinishBuild(bool activate);
     void FailBuild();
+    void CloseKeepingFile();
     // OnSubIndex for an item entering the tree: the key to store (key, or the handler's).
     const std::uint8_t* SubIndex(const std::uint8_t* key, std::uint32_t recNo);
     std::string SubKey_;

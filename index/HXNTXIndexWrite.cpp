@@ -159,15 +159,11 @@ bool THXNTXIndex::TakeSnapshot(std::uint32_t recNo) {
 }
 
 void THXNTXIndex::StoredKeyOf(const std::uint8_t* rec) {
-    char* old = Table_.SetExprRecord(rec);
-    try {
+    {
+        TExprRecordScope scope(Table_, rec);
         Key_ = EvaluateKey();
         KeyFor_ = EvaluateFor();
-    } catch (...) {
-        Table_.RestoreExprRecord(old);
-        throw;
     }
-    Table_.RestoreExprRecord(old);
     Fit(Key_);
 }
 

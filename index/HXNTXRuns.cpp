@@ -105,7 +105,7 @@ THXNTXBlockIterator::THXNTXBlockIterator(TEnv& env, int keySize, int maxItems)
     : Env_(env), KeySize_(keySize), MaxItems_(maxItems) {}
 
 void THXNTXBlockIterator::Open(const std::string& name) {
-    const std::int64_t base = 2 * std::int64_t{MaxItems_} + 4;
+    const std::int64_t base = NTXBlockSlotBase(MaxItems_);
     const std::int64_t itemSize = KeySize_ + 4;
     if (!Buf_) Buf_ = TMemBlock::Allocate(this, base + (MaxItems_ + 1) * itemSize, "THXNTXBlockIterator");
     Count_ = 0;
@@ -129,7 +129,7 @@ bool THXNTXBlockIterator::At(int i) {
         return true;
     }
     const std::int64_t slot = NTXGet16(Buf_.Bytes() + 2 + 2 * i);
-    Cur_ = Buf_.Bytes() + 2 * std::int64_t{MaxItems_} + 4 + slot * (KeySize_ + 4);
+    Cur_ = Buf_.Bytes() + NTXBlockSlotBase(MaxItems_) + slot * (KeySize_ + 4);
     return false;
 }
 

@@ -52,6 +52,8 @@ private:
 // Items per block for a block buffer of size bytes: (size - item - 4) div (key size + 6),
 // rounded down to even (may be below 2 or above 65535: the caller refuses those).
 std::int64_t NTXBlockItems(std::int64_t size, int keySize);
+// Where a block's item slots begin: after the count and the offset table.
+inline std::int64_t NTXBlockSlotBase(int maxItems) { return 2 * std::int64_t{maxItems} + 4; }
 
 class THXNTXBlock {
 public:
@@ -65,12 +67,10 @@ public:
     // The bytes to write: the count, the offset table and the used slots.
     const std::uint8_t* Data() const { return Mem_.Bytes(); }
     std::int64_t UsedBytes() const { return SlotBase() + std::int64_t{Count()} * ItemSize(); }
-    // Gives the buffer back.
-    void Release() { Mem_.Reset(); }
 
 private:
     int ItemSize() const { return Order_.KeySize() + 4; }
-    std::int64_t SlotBase() const { return 2 * std::int64_t{MaxItems_} + 4; }
+    std::int64_t SlotBase() const { return NTXBlockSlotBase(MaxItems_); }
     const THXNTXRunOrder& Order_;
     int MaxItems_;
     bool Unique_;
