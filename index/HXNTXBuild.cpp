@@ -23,7 +23,7 @@
 #include "index/HXNTXRuns.h"
 #include "platform/env.h"
 #include "platform/exception.h"
-#include "platform/filesys.h"
+#include "platform/paths.h"
 
 namespace zarbel {
 
@@ -281,7 +281,7 @@ void THXNTXIndex::BuildFromRuns(int perBlock, std::int64_t blockBytes) {
     TEnv& env = Table_.Env();
     const int keySize = Tree_.Header().KeySize;
     const bool unique = Tree_.Header().Unique != 0;
-    std::string dir = Outer_.TmpPath().empty() ? DirectoryOf(NTXFileName_) : Outer_.TmpPath();
+    std::string dir = Outer_.TmpPath().empty() ? PathDirectory(NTXFileName_) : Outer_.TmpPath();
     if (dir.back() != '/') dir += '/';
     const THXNTXRunOrder order(Cmp_, keySize);
     std::deque<std::unique_ptr<TCompactRun>> runs;

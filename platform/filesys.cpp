@@ -1,4 +1,5 @@
 #include "platform/filesys.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -78,7 +79,7 @@ std::string TempDirectory() {
     return "/tmp/";
 }
 
-std::string DirectoryOf(const std::string& path) {
+std::string PathDirectory(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);

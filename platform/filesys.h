@@ -23,9 +23,6 @@ std::string ProgramDir();
 std::string TempDirectory();
 // The current directory, ending in '/'.
 std::string CurrentDirectory();
-// The directory a path puts its file in, without a final '/': "." when the path names none,
-// "/" for a file in the root.
-std::string DirectoryOf(const std::string& path);
 
 bool GetFileIdentity(const std::string& path, FileIdentity& out);
 // The identity of an open file.

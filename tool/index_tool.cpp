@@ -9,7 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/exception.h"
-#include "platform/filesys.h"
+#include "platform/paths.h"
 #include "platform/locale.h"
 #include "tool/dump.h"
 
@@ -143,7 +143,7 @@ void Create(const TIndexOptions& o) {
     ix.SetUnique(o.Unique);
     ix.SetDesc(o.Desc);
     ix.SetClipperVer(v500);
-    ix.OuterSorterProperties().SetTmpPath(DirectoryOf(o.Index));
+    ix.OuterSorterProperties().SetTmpPath(PathDirectory(o.Index));
     RunBuilder(o.Builder, ix);
     // The order name is the file's stem, in at most 11 bytes and a NUL.
     const std::string stem = StemOf(o.Index);
@@ -158,7 +158,7 @@ void Reindex(const TIndexOptions& o) {
     THXDBFNTX t;
     OpenTable(t, o);
     THXNTXIndex& ix = AddIndex(t, o.Index);
-    ix.OuterSorterProperties().SetTmpPath(DirectoryOf(o.Index));
+    ix.OuterSorterProperties().SetTmpPath(PathDirectory(o.Index));
     ix.Open();
     RunBuilder(o.Builder, ix);
     t.Close();
